@@ -1,0 +1,9 @@
+// Random waits on top of the base waits: each call reseeds the generator from
+// the high-resolution counter, draws k below the bound and waits k.
+// A bound of 0 or 1 gives no wait; a negative bound returns at once.
+#pragma once
+
+#include <cstdint>
+
+void RandomSpinWait(std::int32_t bound);
+void RandomSleepWait(std::int32_t boundMilliseconds);

@@ -1,0 +1,29 @@
+// Numbers written as text: the integer rules shared by console input and
+// command-line arguments, and the conversions of the children's arguments.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// The integer rules: leading blanks (code 32), an optional sign, then decimal
+// digits (a leading 0 stays decimal) or a hexadecimal number after "$", "x",
+// "X", "0x" or "0X" taken as 32 bits; nothing may follow. Decimal values must
+// fit in signed 32 bits.
+enum class IntegerRules {
+    kSignBeforeHexAllowed,   // -$10 gives -16
+    kSignBeforeHexRejected,  // the herd launcher's variant: -$10 fails
+};
+
+// The value, or nothing when the text breaks the rules.
+std::optional<std::int32_t> ParseInteger(std::string_view text,
+                                         IntegerRules rules = IntegerRules::kSignBeforeHexAllowed);
+
+// The whole text by the integer rules; raises EConvertError
+// "'<text>' is not a valid integer value".
+std::int32_t TextToInteger(std::string_view text);
+
+// Blanks, an optional sign, digits, optionally the locale's decimal separator
+// and digits, optionally an exponent, blanks. Only the locale's separator is
+// accepted. Raises EConvertError "'<text>' is not a valid floating point value".
+double TextToFloat(std::string_view text);

@@ -1,0 +1,77 @@
+// Runs the real programs as a user would: console input through a pipe,
+// standard output and error captured, exit code and duration measured.
+//
+// The programs are looked up in the folder given by HERDLAB_BIN_DIR (set by
+// CTest), else beside the test executable. With HERDLAB_RUNNER set (for
+// example to wine64) the programs are the Windows builds (name + ".exe") and
+// run through that runner. Output is decoded as the README says: UTF-8.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace harness {
+
+struct Options {
+    std::vector<std::string> arguments;
+    std::string locale = "C.UTF-8";  // LC_ALL of the program
+    std::string workingDirectory;    // empty: the test's own
+    std::string programDirectory;    // empty: the built programs' folder
+};
+
+// A started program. Its children stay in its process group, which the
+// harness ends when the session is finished, so no test leaves processes
+// behind.
+struct Session {
+    pid_t pid = -1;
+    int input = -1;   // write end of the program's standard input
+    int output = -1;  // read ends of its standard output and error
+    int error = -1;
+    std::string outputText;
+    std::string errorText;
+    int exitCode = -1;   // set by Finish; 128 + signal when killed
+    bool timedOut = false;
+    std::chrono::steady_clock::time_point started;
+    double seconds = 0;  // wall time until the program ended
+};
+
+// Full path of a built program (adds ".exe" under a runner).
+std::string ProgramPath(std::string_view name);
+bool UnderRunner();  // true when the Windows builds run under Wine
+
+Session Start(std::string_view program, const Options& options = {});
+void Send(Session& session, std::string_view text);
+void CloseInput(Session& session);
+
+// Reads output until `text` appears in standard output or the time runs out;
+// true when it appeared.
+bool WaitForOutput(Session& session, std::string_view text, std::chrono::milliseconds limit);
+
+// True when the program is still running after `period` (reads output meanwhile).
+bool StillRunningAfter(Session& session, std::chrono::milliseconds period);
+
+// Closes the input if still open, waits for the program's end (kills it and
+// sets timedOut past the limit), reads all output, ends the process group.
+void Finish(Session& session, std::chrono::milliseconds limit);
+
+// Start, send all of `input`, close the input, finish.
+Session Run(std::string_view program, std::string_view input, const Options& options = {},
+            std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+// Lines of a text split at line ends (CR LF or LF), without them.
+std::vector<std::string> Lines(std::string_view text);
+
+// True when `line` is a time stamp h:mm:ss.zzz (separator ':'), " - ", then `rest`.
+bool IsEventLine(std::string_view line, std::string_view rest);
+
+// True when the locale exists on this machine (e.g. ru_RU.UTF-8).
+bool LocaleAvailable(const std::string& locale);
+
+// Names under /dev/shm that herdlab's shared blocks of this user have.
+std::vector<std::string> SharedMemoryNames();
+
+}  // namespace harness

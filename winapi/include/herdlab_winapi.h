@@ -1,0 +1,256 @@
+// The subset of Win32 that herdlab's programs call, provided on Linux.
+//
+// On Windows the programs include <windows.h> (through common/win32.h); on
+// Linux they include this header instead and link the `winapi` library. The
+// names, types, constants and behaviour follow the Win32 functions of the same
+// names as far as the programs rely on them. The layer knows nothing about the
+// programs that use it.
+//
+// The process's "ANSI" code page is Windows-1251, as on a Russian Windows:
+// command lines given to CreateProcessA and returned by GetCommandLineA, and
+// shared-memory names, are Windows-1251 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+
+// ---- Basic types (sizes as on 64-bit Windows) --------------------------------
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG_PTR = std::uintptr_t;
+using SIZE_T = std::size_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPWSTR = wchar_t*;
+using WCHAR = wchar_t;  // 32 bits on Linux; the layer stores UTF-16 code units in it
+using LPCWSTR = const wchar_t*;
+using LPBOOL = BOOL*;
+using LPDWORD = DWORD*;
+using HANDLE = void*;
+using HWND = void*;
+using LCID = DWORD;
+using LCTYPE = DWORD;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+#define INFINITE 0xFFFFFFFFu
+
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    std::int64_t QuadPart;
+};
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// ---- Errors --------------------------------------------------------------------
+// Error numbers are errno values where Linux has the condition (ENOENT = 2 is
+// also Windows' ERROR_FILE_NOT_FOUND), and the Windows numbers below for the
+// conditions the programs or tests look at by number.
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_INVALID_THREAD_ID 1444u
+#define ERROR_NOT_ENOUGH_QUOTA 1816u
+
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// ---- Processes -----------------------------------------------------------------
+#define STILL_ACTIVE 259u
+
+#define IDLE_PRIORITY_CLASS 0x00000040u
+#define BELOW_NORMAL_PRIORITY_CLASS 0x00004000u
+#define NORMAL_PRIORITY_CLASS 0x00000020u
+#define ABOVE_NORMAL_PRIORITY_CLASS 0x00008000u
+#define HIGH_PRIORITY_CLASS 0x00000080u
+#define REALTIME_PRIORITY_CLASS 0x00000100u
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400u
+
+struct STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+};
+using LPSTARTUPINFOA = STARTUPINFOA*;
+
+struct PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
+
+// Starts a child. lpApplicationName must be null; the first word of the
+// command line names the program, searched in the caller's own directory, the
+// current directory and PATH. The priority class in dwCreationFlags is applied
+// in the child before it runs the program. Only null environment and current
+// directory are supported (the child inherits both). Returns FALSE with the
+// errno of the failed exec (2 for a missing program) in GetLastError.
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                    LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                    DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                    LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+DWORD GetPriorityClass(HANDLE hProcess);
+[[noreturn]] void ExitProcess(UINT uExitCode);
+BOOL CloseHandle(HANDLE hObject);
+LPSTR GetCommandLineA();
+DWORD GetModuleFileNameA(HANDLE hModule, LPSTR lpFilename, DWORD nSize);
+
+// ---- Threads and time ----------------------------------------------------------
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                    LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                    DWORD dwCreationFlags, LPDWORD lpThreadId);
+DWORD GetCurrentThreadId();
+void Sleep(DWORD dwMilliseconds);
+DWORD GetTickCount();
+void GetLocalTime(SYSTEMTIME* lpSystemTime);
+void GetSystemTime(SYSTEMTIME* lpSystemTime);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
+
+// ---- Thread messages -----------------------------------------------------------
+#define WM_QUIT 0x0012u
+#define WM_USER 0x0400u
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+using LPMSG = MSG*;
+
+UINT RegisterWindowMessageA(LPCSTR lpString);
+BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+
+// ---- Named shared memory -------------------------------------------------------
+#define PAGE_READWRITE 0x04u
+#define FILE_MAP_WRITE 0x0002u
+#define FILE_MAP_READ 0x0004u
+#define FILE_MAP_ALL_ACCESS 0x000F001Fu
+
+HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
+                          DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
+                          LPCSTR lpName);
+HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                     DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
+
+// ---- Console, files and text ---------------------------------------------------
+#define STD_INPUT_HANDLE (static_cast<DWORD>(-10))
+#define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
+#define STD_ERROR_HANDLE (static_cast<DWORD>(-12))
+
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
+
+HANDLE GetStdHandle(DWORD nStdHandle);
+DWORD GetFileType(HANDLE hFile);
+// Writes all bytes in one write call where the system allows it (a pipe
+// takes up to 4096 bytes at once).
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, void* lpOverlapped);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
+// A terminal on Linux takes bytes, not UTF-16: GetConsoleMode fails for every
+// handle, so callers write encoded bytes with WriteFile.
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+BOOL WriteConsoleW(HANDLE hConsoleOutput, const void* lpBuffer, DWORD nNumberOfCharsToWrite,
+                   LPDWORD lpNumberOfCharsWritten, LPVOID lpReserved);
+// The code page that text written to standard output must be in: the
+// locale's codeset (65001 for UTF-8, 20866 KOI8-R, 866, 28595 ISO-8859-5,
+// 1251), 65001 when the locale names none of these.
+UINT GetConsoleOutputCP();
+// Sets the terminal's title with an escape sequence when standard output is a
+// terminal; otherwise does nothing and succeeds.
+BOOL SetConsoleTitleA(LPCSTR lpConsoleTitle);
+
+// Code pages: 1251, 866, 20866, 28595 and CP_UTF8. WCHAR holds UTF-16 code
+// units; every character these code pages know lies in the BMP.
+#define CP_ACP 0u
+#define CP_UTF8 65001u
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
+
+// ---- Locale ------------------------------------------------------------------
+// The first call sets the C library's locale from the environment
+// (setlocale(LC_ALL, "")); the separators then come from that locale.
+#define LOCALE_USER_DEFAULT 0x0400u
+#define LOCALE_SDECIMAL 0x0000000Eu
+#define LOCALE_STIME 0x0000001Eu
+int GetLocaleInfoA(LCID Locale, LCTYPE LCType, LPSTR lpLCData, int cchData);
