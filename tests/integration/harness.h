@@ -33,7 +33,7 @@ struct Session {
     int error = -1;
     std::string outputText;
     std::string errorText;
-    int exitCode = -1;   // set by Finish; 128 + signal when killed
+    int exitCode = -1;  // set by Finish; 128 + signal when killed
     bool timedOut = false;
     std::chrono::steady_clock::time_point started;
     double seconds = 0;  // wall time until the program ended

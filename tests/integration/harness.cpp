@@ -1,0 +1,300 @@
+// Runs the real programs with piped console streams, for the integration tests.
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace harness {
+namespace {
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string OwnDirectory() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    std::string text(path, static_cast<std::size_t>(length));
+    return text.substr(0, text.rfind('/'));
+}
+
+std::string BinDirectory() {
+    const std::string configured = EnvironmentValue("HERDLAB_BIN_DIR");
+    return configured.empty() ? OwnDirectory() : configured;
+}
+
+void SetNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Appends what is available on `fd` to `text`; closes and clears `fd` at its end.
+void Drain(int& fd, std::string& text) {
+    char buffer[65536];
+    while (fd >= 0) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0) {
+            close(fd);
+            fd = -1;
+        } else if (errno != EINTR) {
+            if (errno != EAGAIN) {
+                close(fd);
+                fd = -1;
+            }
+            return;
+        }
+    }
+}
+
+// Waits up to `limit` for output on either stream and reads it.
+void PumpOutput(Session& session, std::chrono::milliseconds limit) {
+    pollfd fds[2];
+    nfds_t count = 0;
+    for (int fd : {session.output, session.error}) {
+        if (fd >= 0) {
+            fds[count++] = {fd, POLLIN, 0};
+        }
+    }
+    if (count == 0) {
+        usleep(static_cast<useconds_t>(std::min<long long>(limit.count(), 50) * 1000));
+        return;
+    }
+    if (poll(fds, count, static_cast<int>(limit.count())) > 0) {
+        Drain(session.output, session.outputText);
+        Drain(session.error, session.errorText);
+    }
+}
+
+bool Reap(Session& session, int options) {
+    if (session.exitCode >= 0) {
+        return true;
+    }
+    int status = 0;
+    const pid_t result = waitpid(session.pid, &status, options);
+    if (result != session.pid) {
+        return false;
+    }
+    session.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - session.started).count();
+    session.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+std::vector<std::string> CommandFor(std::string_view program, const Options& options) {
+    std::vector<std::string> words;
+    const std::string runner = EnvironmentValue("HERDLAB_RUNNER");
+    if (!runner.empty()) {
+        words.push_back(runner);
+    }
+    const std::string directory =
+        options.programDirectory.empty() ? BinDirectory() : options.programDirectory;
+    words.push_back(directory + "/" + std::string(program) + (runner.empty() ? "" : ".exe"));
+    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+    return words;
+}
+
+}  // namespace
+
+bool UnderRunner() {
+    return !EnvironmentValue("HERDLAB_RUNNER").empty();
+}
+
+std::string ProgramPath(std::string_view name) {
+    return BinDirectory() + "/" + std::string(name) + (UnderRunner() ? ".exe" : "");
+}
+
+Session Start(std::string_view program, const Options& options) {
+    int input[2], output[2], error[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 ||
+        pipe2(error, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const std::vector<std::string> words = CommandFor(program, options);
+    std::vector<char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    const std::string localeSetting = "LC_ALL=" + options.locale;
+
+    Session session;
+    session.started = std::chrono::steady_clock::now();
+    session.pid = fork();
+    if (session.pid == 0) {
+        // A process group of its own: Finish can end the program and all its children.
+        setpgid(0, 0);
+        dup2(input[0], 0);
+        dup2(output[1], 1);
+        dup2(error[1], 2);
+        putenv(const_cast<char*>(localeSetting.c_str()));
+        if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
+            _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    setpgid(session.pid, session.pid);
+    close(input[0]);
+    close(output[1]);
+    close(error[1]);
+    session.input = input[1];
+    session.output = output[0];
+    session.error = error[0];
+    SetNonBlocking(session.output);
+    SetNonBlocking(session.error);
+    return session;
+}
+
+void Send(Session& session, std::string_view text) {
+    std::size_t done = 0;
+    while (session.input >= 0 && done < text.size()) {
+        const ssize_t wrote = write(session.input, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno != EINTR) {
+            return;  // the program has closed its input; what it does then is what we test
+        }
+        done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+    }
+}
+
+void CloseInput(Session& session) {
+    if (session.input >= 0) {
+        close(session.input);
+        session.input = -1;
+    }
+}
+
+bool WaitForOutput(Session& session, std::string_view text, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (session.outputText.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || (session.output < 0 && session.error < 0)) {
+            return session.outputText.find(text) != std::string::npos;
+        }
+        PumpOutput(session, std::min(left, std::chrono::milliseconds(100)));
+    }
+    return true;
+}
+
+bool StillRunningAfter(Session& session, std::chrono::milliseconds period) {
+    const auto deadline = std::chrono::steady_clock::now() + period;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Reap(session, WNOHANG)) {
+            return false;
+        }
+        PumpOutput(session, std::chrono::milliseconds(50));
+    }
+    return !Reap(session, WNOHANG);
+}
+
+void Finish(Session& session, std::chrono::milliseconds limit) {
+    CloseInput(session);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!Reap(session, WNOHANG)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            session.timedOut = true;
+            kill(-session.pid, SIGKILL);
+            Reap(session, 0);
+            break;
+        }
+        PumpOutput(session, std::chrono::milliseconds(50));
+    }
+    // Whatever the program's children still print goes to pipes nobody reads
+    // after this; end them so no test leaves processes behind.
+    kill(-session.pid, SIGKILL);
+    while (session.output >= 0 || session.error >= 0) {
+        PumpOutput(session, std::chrono::milliseconds(200));
+    }
+}
+
+Session Run(std::string_view program, std::string_view input, const Options& options,
+            std::chrono::milliseconds limit) {
+    Session session = Start(program, options);
+    Send(session, input);
+    Finish(session, limit);
+    return session;
+}
+
+std::vector<std::string> Lines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        const bool complete = end != std::string_view::npos;
+        if (!complete) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        if (complete && !line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool IsEventLine(std::string_view line, std::string_view rest) {
+    // h:mm:ss.zzz or hh:mm:ss.zzz, then " - ".
+    const std::size_t hourDigits = line.size() > 1 && line[1] == ':' ? 1 : 2;
+    const std::string_view pattern = "0:00:00.000 - ";
+    if (line.size() < hourDigits + pattern.size() - 1) {
+        return false;
+    }
+    for (std::size_t i = 0; i < hourDigits; ++i) {
+        if (line[i] < '0' || line[i] > '9') {
+            return false;
+        }
+    }
+    for (std::size_t i = 1; i < pattern.size(); ++i) {
+        const char want = pattern[i];
+        const char have = line[hourDigits + i - 1];
+        const bool digit = want == '0';
+        if (digit ? (have < '0' || have > '9') : have != want) {
+            return false;
+        }
+    }
+    return line.substr(hourDigits + pattern.size() - 1) == rest;
+}
+
+bool LocaleAvailable(const std::string& locale) {
+    // Checked in a child so the test process keeps its own locale.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        _exit(std::setlocale(LC_ALL, locale.c_str()) != nullptr ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::vector<std::string> SharedMemoryNames() {
+    const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
+    std::vector<std::string> names;
+    if (DIR* folder = opendir("/dev/shm")) {
+        while (const dirent* entry = readdir(folder)) {
+            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        closedir(folder);
+    }
+    return names;
+}
+
+}  // namespace harness
