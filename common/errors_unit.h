@@ -6,6 +6,15 @@
 #include <string>
 #include <string_view>
 
+// The code location of an error, shown in line 1 of the report as eight
+// upper-case hex digits: the low 32 bits of the address of the function that
+// raised it (PrintLine, ReadInteger, TextToInteger, ...). It tells which
+// operation failed; the address itself varies from run to run.
+template <typename Function>
+std::uint32_t CodeLocation(Function* function) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(function));
+}
+
 // A console read or write failed, or a typed number did not convert.
 struct EInOutError {
     std::string message;  // "Invalid numeric input", "I/O error 32", "Disk full", ...
@@ -28,15 +37,17 @@ enum class ReportForm {
     kHerdLauncher,   // unconverted, on standard output, LF after line 1, CR LF after line 2
 };
 
-// The two lines of the report as they are written, before conversion:
+// The report as it is written, line ends included, before conversion:
 // "Exception <kind> in module <program> at <8 hex digits>." and the message
-// with a full stop added unless it has one.
+// with a full stop added unless it has one; kStandardError adds the empty
+// line.
 std::string UnhandledErrorReport(ReportForm form, std::string_view kindWord,
                                  std::string_view programName, std::uint32_t location,
                                  std::string_view message);
 
-// Writes the report for this program (its file name without directory) and
-// returns the exit code 1.
+// Writes the report for this program (its file name without directory,
+// GetModuleFileNameA) and returns the exit code 1. Output is never held
+// back, so nothing is pending when the report is written.
 int ReportUnhandledError(ReportForm form, std::string_view kindWord, std::uint32_t location,
                          std::string_view message);
 
