@@ -1,0 +1,74 @@
+// tusker1: one elephant of the herd. It announces itself with the name of
+// the priority class it runs in, searches for water for a random time that
+// is shorter the older it is, drinks for a time that grows with its weight,
+// and ends. Its only input is its command line: name, age, weight.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "a0wait_unit.h"
+#include "a1wait_unit.h"
+#include "command_line_unit.h"
+#include "cp1251_unit.h"
+#include "curtime_unit.h"
+#include "elephant_unit.h"
+#include "errors_unit.h"
+#include "locale_unit.h"
+#include "myProcedure_unit.h"
+#include "number_text_unit.h"
+#include "priority_unit.h"
+#include "win32.h"
+
+namespace {
+
+constexpr std::string_view kSearchStarted = "%s - Слон %s поиск начал, приоритет - %s"_cp1251;
+constexpr std::string_view kFoundWater = "%s - Слон %s нашел воду"_cp1251;
+constexpr std::string_view kHasDrunk = "%s - Слон %s напился"_cp1251;
+
+// The elephant's parameters, filled once from the command line.
+ElephantRecord elephant;
+
+// Name of the class the elephant runs in; empty until looked up, set once.
+std::string_view priorityName;
+
+// Argument 1 is the name, 2 the age, 3 the weight. The age is converted
+// before the weight, so a report names the first argument that failed.
+void ReadArguments() {
+    SetElephantName(elephant, CommandArgument(1));
+    elephant.age = TextToInteger(CommandArgument(2));
+    elephant.weight = TextToFloat(CommandArgument(3));
+}
+
+// The elephant's name table has five rows, none for the real-time class.
+// The launcher's edit dialogue can still give that class, and the user who
+// chose it should see it named rather than an empty name.
+void LookUpPriorityName() {
+    const DWORD priorityClass = GetPriorityClass(GetCurrentProcess());
+    priorityName = PriorityName(priorityClass, PriorityNameRows::kFive);
+    if (priorityName.empty() && priorityClass == REALTIME_PRIORITY_CLASS) {
+        priorityName = PriorityName(priorityClass, PriorityNameRows::kSix);
+    }
+}
+
+void PrintEvent(std::string_view format) {
+    PrintLine(format, {CurrentTimeText(), ElephantName(elephant)});
+}
+
+void Run() {
+    ReadArguments();
+    LookUpPriorityName();
+    PrintLine(kSearchStarted, {CurrentTimeText(), ElephantName(elephant), priorityName});
+
+    RandomSpinWait(SearchBound(elephant.age));
+    PrintEvent(kFoundWater);
+
+    SpinWait(DrinkingUnits(elephant.weight));
+    PrintEvent(kHasDrunk);
+}
+
+}  // namespace
+
+int main() {
+    ReadLocaleSettings();
+    return RunProgram(ReportForm::kStandardError, Run);
+}

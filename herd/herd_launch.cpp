@@ -1,0 +1,83 @@
+// The launch of the herd, the fixed wait and the reaping.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "console_input_unit.h"
+#include "cp1251_unit.h"
+#include "curtime_unit.h"
+#include "format_unit.h"
+#include "herd_launcher.h"
+#include "myProcedure_unit.h"
+#include "win32.h"
+
+namespace {
+
+constexpr std::string_view kChildCommandLine = "%s %d %d %f";
+constexpr std::string_view kStartFailed = "Ошибка запуска процесса %d"_cp1251;
+constexpr std::string_view kTimeIsUp = "%s - ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"_cp1251;
+constexpr std::string_view kDestroyed = "%s - процесс %d уничтожен."_cp1251;
+constexpr std::string_view kEndedNormally = "%s - процесс %d нормально завершился"_cp1251;
+
+// The herd gets this long, however early its elephants finish.
+constexpr DWORD kHerdTimeMilliseconds = 25000;
+
+// Shared by every start: only the size is set, so the child gets the
+// launcher's console and default window settings.
+STARTUPINFOA startupInfo{};
+
+// Reused for every child during the reaping.
+DWORD exitCode = 0;
+
+void StartChild(ChildSlot<HerdRecord>& slot) {
+    const HerdRecord& row = *slot.params;
+    // The weight goes out with two decimals and the locale's separator,
+    // which the elephant, running in the same locale, reads back.
+    std::string commandLine =
+        FormatText(kChildCommandLine, {childProgramName, row.number, row.age, row.weight});
+    // No application name: the platform searches for the program by the
+    // first word of the (writable) command line. The child inherits the
+    // launcher's console, environment and current directory.
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                       slot.priorityClass | creationFlags, nullptr, nullptr, &startupInfo,
+                       &slot.processInfo)) {
+        slot.state = kStarted;
+        ++startedCount;
+    } else {
+        PrintLine(kStartFailed, {static_cast<std::int32_t>(GetLastError())});
+    }
+}
+
+// Reads the child's exit code once: a child still running is ended here,
+// and the time stamp of its line is taken after the ending request.
+void ReapChild(const ChildSlot<HerdRecord>& slot) {
+    GetExitCodeProcess(slot.processInfo.hProcess, &exitCode);
+    if (exitCode == STILL_ACTIVE) {
+        TerminateProcess(slot.processInfo.hProcess, 0);
+        PrintLine(kDestroyed, {CurrentTimeText(), slot.params->number});
+    } else {
+        PrintLine(kEndedNormally, {CurrentTimeText(), slot.params->number});
+    }
+}
+
+}  // namespace
+
+void LaunchHerd() {
+    startupInfo.cb = sizeof(STARTUPINFOA);
+    for (std::int32_t i = 0; i < processCount; ++i) {
+        StartChild(slots[i]);
+    }
+}
+
+void WaitAndReap() {
+    Sleep(kHerdTimeMilliseconds);
+    PrintLine(kTimeIsUp, {CurrentTimeText()});
+    for (std::int32_t i = 0; i < processCount; ++i) {
+        if (slots[i].state != kNotStarted) {
+            ReapChild(slots[i]);
+        }
+    }
+    // One more entry ends the run; blank lines are passed over. An entry
+    // that is not a number is left to the launcher's error report.
+    ReadInteger(IntegerRules::kSignBeforeHexRejected);
+}
