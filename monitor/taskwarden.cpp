@@ -1,0 +1,193 @@
+// taskwarden: the process monitor. It asks how many staged workers to start
+// and how long to wait, starts the workers (stageworker) each in its own
+// priority class, and when the waiting time is up reports the workers that
+// have ended and sends an end request to the others. Its message thread
+// (protocol_unit) handles the workers' registrations and answers.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "console_input_unit.h"
+#include "cp1251_unit.h"
+#include "curtime_unit.h"
+#include "errors_unit.h"
+#include "format_unit.h"
+#include "locale_unit.h"
+#include "myProcedure_unit.h"
+#include "priority_unit.h"
+#include "process_table_unit.h"
+#include "process_unit.h"
+#include "protocol_unit.h"
+#include "random_unit.h"
+#include "win32.h"
+
+namespace {
+
+// The program started for every worker, found by the platform's program search.
+constexpr std::string_view kChildProgramName = "stageworker";
+constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT;
+
+// The waiting time is typed in seconds and slept in milliseconds held in 32
+// bits; an entry outside 0..kLongestWaitSeconds is clamped into that range.
+constexpr std::int32_t kLongestWaitSeconds = 2147483;
+
+constexpr std::int32_t kLowestStageParam = 1;
+constexpr std::int32_t kNormalPriorityIndex = 2;  // for a priority number outside 0..5
+
+std::int32_t ProcessCount = 0;      // 1..kMaxWorkers once read
+std::int32_t ObservedNumber = 0;    // observed worker when in 1..ProcessCount
+std::int32_t ObservedPriority = 0;  // PriorityIndex of the observed worker
+std::int32_t WaitTime = 0;          // seconds as typed; milliseconds after the launch
+std::int32_t StartedCount = 0;
+
+STARTUPINFOA StartupInfo{};  // shared by all creations: size, every other field zero
+DWORD exitCode = 0;
+
+bool WorkerObserved() {
+    return ObservedNumber >= 1 && ObservedNumber <= ProcessCount;
+}
+
+void Greet() {
+    SetConsoleTitleA("Process Monitor");
+    Reseed();  // for the workers' priority draws
+    PrintLine("%s - МОНИТОР ПРОЦЕССОВ."_cp1251, {CurrentTimeText()});
+    PrintLine("-*******************************-");
+    PrintLine("%s - НАЧАЛО РАБОТЫ."_cp1251, {CurrentTimeText()});
+    PrintLine("");
+}
+
+void ReadProcessCount() {
+    PrintPrompt("Введите количество процессов (не больше %d): "_cp1251, {kMaxWorkers});
+    ProcessCount = std::clamp(ReadInteger(), 1, kMaxWorkers);
+}
+
+// The observed worker's stage parameters and priority; each prompt shows the
+// entry's present value, and the number read replaces it.
+void EditObservedWorker() {
+    ProcessRecord& entry = ProcessTable[ObservedNumber - 1];
+    PrintLine("");
+    PrintLine("Ввод параметров для %d процесса:"_cp1251, {entry.number});
+    PrintPrompt("Введите параметр первого этапа (по умолчанию %d): "_cp1251, {entry.stage1Param});
+    entry.stage1Param = std::max(ReadInteger(), kLowestStageParam);
+    PrintPrompt("Введите параметр второго этапа (по умолчанию %d): "_cp1251, {entry.stage2Param});
+    entry.stage2Param = std::max(ReadInteger(), kLowestStageParam);
+    PriorityMenu();
+    PrintLine("");
+    PrintPrompt("Введите № приоритета: "_cp1251);
+    ObservedPriority = ReadInteger();
+    if (ObservedPriority < 0 || ObservedPriority >= kPriorityCount) {
+        ObservedPriority = kNormalPriorityIndex;
+    }
+}
+
+void ReadWaitTime() {
+    PrintLine("");
+    PrintPrompt("Введите время ожидания (в с.): "_cp1251);
+    WaitTime = std::clamp(ReadInteger(), 0, kLongestWaitSeconds);
+    PrintLine("");
+}
+
+void RunDialogue() {
+    Greet();
+    ReadProcessCount();
+    PrintProcessTable(ProcessCount);
+    PrintLine("");
+    PrintPrompt(
+        "Введите номер наблюдаемого процесса (если наблюдение не нужно, то любое число не из таблицы): "_cp1251);
+    ObservedNumber = ReadInteger();
+    if (WorkerObserved()) {
+        EditObservedWorker();
+    }
+    ReadWaitTime();
+}
+
+void StartMessaging() {
+    RegisterMessages();
+    ResetWorkerSlots();
+    ThreadIds[0] = StartMessageThread(MonitorMessageThread);
+}
+
+void StartWorker(int number) {
+    ChildSlot<ProcessRecord>& slot = WorkerSlots[number - 1];
+    slot.params = &ProcessTable[number - 1];
+    const std::int32_t index = number == ObservedNumber ? ObservedPriority : RandomBelow(2);
+    ApplyPriorityIndex(slot.priorityClass, index);
+    slot.state = kNotStarted;
+    std::string commandLine =
+        FormatText("%s %d %d %d %d",
+                   {kChildProgramName, slot.params->number, slot.params->stage1Param,
+                    slot.params->stage2Param, static_cast<std::int32_t>(ThreadIds[0].load())});
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                       kCreationFlags | slot.priorityClass, nullptr, nullptr, &StartupInfo,
+                       &slot.processInfo)) {
+        slot.state = kStarted;  // publishes the filled slot to the message thread
+        ++StartedCount;
+        return;
+    }
+    // Taken before printing: a console write may change the last error.
+    const DWORD error = GetLastError();
+    PrintLine("");
+    PrintLine("ОШИБКА ЗАПУСКА %2d ПРОЦЕССА № %d."_cp1251,
+              {slot.params->number, static_cast<std::int32_t>(error)});
+    PrintLine("");
+}
+
+void StartWorkers() {
+    StartupInfo.cb = sizeof(STARTUPINFOA);
+    for (int number = 1; number <= ProcessCount; ++number) {
+        StartWorker(number);
+    }
+}
+
+void ReportTimeout() {
+    PrintLine("");
+    PrintLine("%s - ВРЕМЯ ОЖИДАНИЯ (%g с.) ИСТЕКЛО."_cp1251,
+              {CurrentTimeText(), static_cast<double>(WaitTime) / 1000.0});
+    PrintLine("");
+}
+
+// Reports the workers that have ended and asks the others to end; their
+// answers reach the message thread.
+void ReapWorkers() {
+    for (int number = 1; number <= ProcessCount; ++number) {
+        const ChildSlot<ProcessRecord>& slot = WorkerSlots[number - 1];
+        if (slot.state.load() < kStarted) {
+            continue;
+        }
+        // A status that cannot be read counts as running: the end request is
+        // harmless to a worker that has gone, and no running worker is ever
+        // reported as ended.
+        if (!GetExitCodeProcess(slot.processInfo.hProcess, &exitCode)) {
+            exitCode = STILL_ACTIVE;
+        }
+        if (exitCode == STILL_ACTIVE) {
+            PostThreadMessageA(ThreadIds[number].load(), WM_MYUSR1, 0, 0);
+            Sleep(0);
+        } else {
+            PrintLine("%s - Процесс %2d - нормально завершился."_cp1251,
+                      {CurrentTimeText(), slot.params->number});
+        }
+    }
+}
+
+void RunMonitor() {
+    RunDialogue();
+    StartMessaging();
+    WaitTime *= 1000;  // milliseconds from here on; the clamp keeps it in range
+    StartWorkers();
+    if (StartedCount == 0) {
+        return;  // nothing to wait for: end quietly
+    }
+    Sleep(static_cast<DWORD>(WaitTime));
+    ReportTimeout();
+    ReapWorkers();
+    SkipLine();  // the message thread handles the answers meanwhile
+}
+
+}  // namespace
+
+int main() {
+    ReadLocaleSettings();
+    return RunProgram(ReportForm::kStandardError, RunMonitor);
+}
