@@ -1,0 +1,435 @@
+// The process monitor taskwarden and its staged worker stageworker, run as a
+// user runs them: answers typed into a pipe, the console transcript checked
+// line by line. The monitor's decisions at the timeout are made predictable
+// through the observed worker: a first-stage parameter of 1 makes the first
+// stage last 0 ms, so the second stage's parameter against the waiting time
+// fixes how far the worker is from its end when the end order comes.
+#include <gtest/gtest.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+const std::string kCountPrompt = "Введите количество процессов (не больше 15): ";
+const std::string kTableHeading = "Процесс   Параметр первого этапа   Параметр второго этапа";
+const std::string kObservedPrompt =
+    "Введите номер наблюдаемого процесса (если наблюдение не нужно, то любое число не из "
+    "таблицы): ";
+const std::string kWaitPrompt = "Введите время ожидания (в с.): ";
+
+// The built-in table as printed ("%7d%25d%25d").
+const Lines kTableRows = {
+    "      1                     3300                     2300",
+    "      2                     2250                     3250",
+    "      3                     3500                     4500",
+    "      4                     4120                     5120",
+    "      5                     3310                     2250",
+    "      6                     2050                     2600",
+    "      7                     5150                     3169",
+    "      8                     2240                     4269",
+    "      9                     3400                     5369",
+    "     10                     2120                     2069",
+    "     11                     3210                     3169",
+    "     12                     4150                     2269",
+    "     13                     3110                     3369",
+    "     14                     2400                     4069",
+    "     15                     6300                     3130",
+};
+
+// "Процесс %2d - " for worker k.
+std::string Worker(int k) {
+    return std::string("Процесс ") + (k < 10 ? " " : "") + std::to_string(k) + " - ";
+}
+
+// Index of the first event line with `rest`, or -1.
+int EventIndex(const Lines& lines, const std::string& rest) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (harness::IsEventLine(lines[i], rest)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int EventCount(const Lines& lines, const std::string& rest) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return harness::IsEventLine(l, rest);
+    }));
+}
+
+// Index of the first line containing `text`, or -1.
+int LineIndex(const Lines& lines, const std::string& text) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find(text) != std::string::npos) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The factor worker k printed, or -1 when it printed none.
+long long PrintedFactor(const Lines& lines, int k) {
+    const std::string marker = Worker(k) + "фактор ожидания = ";
+    const int index = LineIndex(lines, marker);
+    if (index < 0) {
+        return -1;
+    }
+    const std::string& line = lines[static_cast<std::size_t>(index)];
+    return std::stoll(line.substr(line.find(marker) + marker.size()));
+}
+
+// Live processes (zombies aside) of the session's process group other than
+// the monitor itself: the workers still running.
+int LiveWorkers(const harness::Session& session) {
+    int live = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(name) == session.pid) {
+            continue;
+        }
+        std::ifstream statFile(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+        const std::size_t end = stat.rfind(')');
+        if (end == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        long parent = 0, group = 0;
+        if (std::sscanf(stat.c_str() + end + 1, " %c %ld %ld", &state, &parent, &group) == 3 &&
+            group == session.pid && state != 'Z' && state != 'X') {
+            ++live;
+        }
+    }
+    return live;
+}
+
+// Waits until no worker of the session is alive; false after `limit`.
+bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (LiveWorkers(session) > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        harness::StillRunningAfter(session, 50ms);
+    }
+    return true;
+}
+
+// The priority names a worker not observed may show: idle or below normal
+// (Wine ignores the priority flags and runs every child in the normal class).
+bool IsUnobservedPriority(const Lines& lines, int k) {
+    const std::string started = Worker(k) + "запущен, приоритет - ";
+    if (harness::UnderRunner()) {
+        return EventIndex(lines, started + "нормальный.") >= 0;
+    }
+    return EventIndex(lines, started + "низкий.") >= 0 ||
+           EventIndex(lines, started + "ниже среднего.") >= 0;
+}
+
+// Starts the monitor, answers its dialogue, and returns once the reaping pass
+// is done and the monitor waits for Enter (`lastLine` has appeared).
+harness::Session StartMonitor(const std::string& answers, const std::string& awaited,
+                              std::chrono::milliseconds limit) {
+    harness::Session session = harness::Start("taskwarden");
+    harness::Send(session, answers);
+    EXPECT_TRUE(harness::WaitForOutput(session, awaited, limit))
+        << "missing: " << awaited << "\n"
+        << session.outputText << session.errorText;
+    return session;
+}
+
+// Presses Enter and checks the orderly end.
+void EndMonitor(harness::Session& session) {
+    EXPECT_TRUE(harness::StillRunningAfter(session, 300ms)) << "must wait for Enter";
+    harness::Send(session, "\n");
+    harness::Finish(session, 20s);
+    EXPECT_FALSE(session.timedOut);
+    EXPECT_EQ(session.exitCode, 0) << session.errorText;
+}
+
+// ---- Dialogue ---------------------------------------------------------------------
+
+// The answers run up to the waiting-time prompt, where "x" ends the monitor
+// with the input-error report before anything has started.
+TEST(MonitorDialogue, CountIsClampedAndTheTableIsPrintedExactly) {
+    struct Case {
+        std::string count;
+        std::size_t rows;
+    };
+    for (const Case& c : {Case{"0", 1}, Case{"-3", 1}, Case{"1", 1}, Case{"10", 10}, Case{"16", 15},
+                          Case{"1000", 15}}) {
+        const harness::Session run = harness::Run("taskwarden", c.count + "\n0\nx\n");
+        EXPECT_EQ(run.exitCode, 1) << c.count;
+        const Lines lines = harness::Lines(run.outputText);
+        ASSERT_EQ(lines.size(), 8 + c.rows) << c.count << "\n" << run.outputText;
+        EXPECT_TRUE(harness::IsEventLine(lines[0], "МОНИТОР ПРОЦЕССОВ."));
+        EXPECT_EQ(lines[1], "-*******************************-");
+        EXPECT_TRUE(harness::IsEventLine(lines[2], "НАЧАЛО РАБОТЫ."));
+        EXPECT_EQ(lines[3], "");
+        EXPECT_EQ(lines[4], kCountPrompt + kTableHeading) << c.count;
+        for (std::size_t i = 0; i < c.rows; ++i) {
+            EXPECT_EQ(lines[5 + i], kTableRows[i]) << c.count;
+        }
+        EXPECT_EQ(lines[5 + c.rows], "");
+        // No worker observed: one empty line, then the waiting-time prompt.
+        EXPECT_EQ(lines[6 + c.rows], kObservedPrompt);
+        EXPECT_EQ(lines[7 + c.rows], kWaitPrompt);  // the input error ends the monitor here
+        const std::string reportEnd = ".\r\nInvalid numeric input.\r\n\r\n";
+        EXPECT_EQ(run.errorText.rfind("Exception EInOutError in module taskwarden at ", 0), 0u)
+            << run.errorText;
+        ASSERT_GE(run.errorText.size(), reportEnd.size());
+        EXPECT_EQ(run.errorText.substr(run.errorText.size() - reportEnd.size()), reportEnd);
+    }
+    // Worker 10's row: 5 blanks and 10, 21 blanks and 2120, 21 blanks and 2069.
+    EXPECT_EQ(kTableRows[9], std::string(5, ' ') + "10" + std::string(21, ' ') + "2120" +
+                                 std::string(21, ' ') + "2069");
+}
+
+// Count 5 with observed worker 5: the prompts show 3310 and 2250; 0 and -7
+// become 1 and priority -1 becomes the normal class, as worker 5's own lines
+// show. Worker 5 finishes in a moment and is reported as ended.
+TEST(MonitorDialogue, ObservedWorkerEditsAreClampedAndReachTheWorker) {
+    harness::Session session =
+        StartMonitor("5\n5\n0\n-7\n-1\n1\n", "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.", 30s);
+    ASSERT_TRUE(harness::WaitForOutput(session, Worker(5) + "нормально завершился.", 10s));
+    EndMonitor(session);
+    const Lines lines = harness::Lines(session.outputText);
+    const int prompt = LineIndex(lines, kObservedPrompt);
+    ASSERT_GE(prompt, 0);
+    const Lines expected = {
+        kObservedPrompt,
+        "Ввод параметров для 5 процесса:",
+        "Введите параметр первого этапа (по умолчанию 3310): "
+        "Введите параметр второго этапа (по умолчанию 2250): №   Приоритет",
+        "0   низкий.",
+        "1   ниже среднего.",
+        "2   нормальный.",
+        "3   выше среднего.",
+        "4   высокий.",
+        "5   реального времени.",
+        "",
+        "Введите № приоритета: ",
+        kWaitPrompt,
+    };
+    ASSERT_GE(lines.size(), prompt + expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[prompt + i], expected[i]);
+    }
+    EXPECT_GE(EventIndex(lines, Worker(5) + "запущен, приоритет - нормальный."), 0);
+    EXPECT_GE(EventIndex(lines, Worker(5) + "выполнение первого этапа (параметр 1)..."), 0);
+    EXPECT_GE(EventIndex(lines, Worker(5) + "выполнение второго этапа (параметр 1)..."), 0);
+    for (int k = 1; k <= 4; ++k) {
+        EXPECT_TRUE(IsUnobservedPriority(lines, k)) << k;
+        const std::string stage1 = kTableRows[k - 1].substr(28, 4);
+        EXPECT_GE(
+            EventIndex(lines, Worker(k) + "выполнение первого этапа (параметр " + stage1 + ")..."),
+            0)
+            << k;
+    }
+}
+
+// ---- Launch and reaping -----------------------------------------------------------
+
+// A copy of the monitor in a folder of its own, with a PATH that does not
+// reach the build: no stageworker can be found.
+TEST(MonitorLaunch, MissingWorkerProgramGivesErrorLinesAndAQuietEnd) {
+    const fs::path folder =
+        fs::temp_directory_path() / ("taskwarden-alone-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const fs::path program = fs::path(harness::ProgramPath("taskwarden"));
+    fs::copy_file(program, folder / program.filename(), fs::copy_options::overwrite_existing);
+    setenv("PATH", "/usr/bin:/bin", 1);
+
+    harness::Options options;
+    options.programDirectory = folder.string();
+    options.workingDirectory = folder.string();
+    harness::Session session = harness::Start("taskwarden", options);
+    harness::Send(session, "2\n0\n5\n");  // input stays open: no Enter is awaited
+    EXPECT_FALSE(harness::StillRunningAfter(session, 4s)) << "must end without the 5 s wait";
+    harness::Finish(session, 5s);
+    fs::remove_all(folder);
+
+    EXPECT_EQ(session.exitCode, 0) << session.errorText;
+    const Lines lines = harness::Lines(session.outputText);
+    const Lines tail = {kWaitPrompt, "", "ОШИБКА ЗАПУСКА  1 ПРОЦЕССА № 2.",
+                        "",          "", "ОШИБКА ЗАПУСКА  2 ПРОЦЕССА № 2.",
+                        ""};
+    ASSERT_GE(lines.size(), tail.size()) << session.outputText;
+    EXPECT_EQ(Lines(lines.end() - static_cast<long>(tail.size()), lines.end()), tail)
+        << session.outputText;
+    EXPECT_EQ(LineIndex(lines, "ВРЕМЯ ОЖИДАНИЯ"), -1);
+}
+
+// Workers 1..3 need less than 8 s in all: each is reported as ended, in order.
+TEST(MonitorLaunch, WorkersThatEndedInTimeAreReportedInTableOrder) {
+    harness::Session session = StartMonitor("3\n0\n10\n", Worker(3) + "нормально завершился.", 40s);
+    EndMonitor(session);
+    const Lines lines = harness::Lines(session.outputText);
+    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (10 с.) ИСТЕКЛО.");
+    ASSERT_GT(timeout, 0) << session.outputText;
+    EXPECT_EQ(lines[timeout - 1], "");
+    EXPECT_EQ(lines[timeout + 1], "");
+    int previous = timeout;
+    for (int k = 1; k <= 3; ++k) {
+        const int ended = EventIndex(lines, Worker(k) + "нормально завершился.");
+        EXPECT_GT(ended, previous) << k;
+        previous = ended;
+        EXPECT_TRUE(IsUnobservedPriority(lines, k)) << k;
+        EXPECT_LT(EventIndex(lines, Worker(k) + "второй этап выполнен."), timeout) << k;
+    }
+    EXPECT_EQ(LineIndex(lines, "принудительно"), -1);
+    EXPECT_EQ(LineIndex(lines, "WM_MYTERM"), -1);
+}
+
+// ---- The end at the timeout ----------------------------------------------------------
+
+// Still in a first stage drawn below 2,000,000,000 ms at the 1 s timeout: the
+// monitor ends the worker and prints the forced-end line; the worker prints
+// nothing more.
+TEST(MonitorTimeout, FirstStageWorkerIsEndedByTheMonitor) {
+    harness::Session session =
+        StartMonitor("1\n1\n2000000000\n1\n2\n1\n", Worker(1) + "завершен принудительно.", 30s);
+    if (!harness::UnderRunner()) {
+        EXPECT_TRUE(WorkersGone(session, 5s)) << "the worker still runs";
+    }
+    EndMonitor(session);
+    const Lines lines = harness::Lines(session.outputText);
+    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.");
+    ASSERT_GE(timeout, 0);
+    EXPECT_EQ(EventIndex(lines, Worker(1) + "завершен принудительно."), timeout + 2);
+    EXPECT_EQ(static_cast<int>(lines.size()), timeout + 3) << session.outputText;
+    EXPECT_EQ(EventCount(lines, Worker(1) + "выполнение первого этапа (параметр 2000000000)..."),
+              1);
+    EXPECT_EQ(LineIndex(lines, "WM_MYTERM"), -1);
+    EXPECT_EQ(LineIndex(lines, "первый этап выполнен"), -1);
+}
+
+// In a 60 s second stage at the 1 s timeout: about 59 s from its end, the
+// worker takes the end order, prints its factor and ends itself.
+TEST(MonitorTimeout, SecondStageWorkerFarFromItsEndEndsItself) {
+    harness::Session session =
+        StartMonitor("1\n1\n1\n60000\n2\n1\n", Worker(1) + "завершен принудительно.", 30s);
+    if (!harness::UnderRunner()) {
+        EXPECT_TRUE(WorkersGone(session, 5s)) << "the worker still runs";
+    }
+    EndMonitor(session);
+    const Lines lines = harness::Lines(session.outputText);
+    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.");
+    ASSERT_GE(timeout, 0);
+    const Lines expected = {
+        Worker(1) + "принял сообщение WM_MYTERM.",
+        Worker(1) + "фактор ожидания = ", Worker(1) + "завершен принудительно."};
+    ASSERT_EQ(static_cast<int>(lines.size()), timeout + 5) << session.outputText;
+    EXPECT_TRUE(harness::IsEventLine(lines[timeout + 2], expected[0]));
+    EXPECT_EQ(lines[timeout + 3].find(expected[1]), lines[timeout + 3].find(" - ") + 3);
+    EXPECT_TRUE(harness::IsEventLine(lines[timeout + 4], expected[2]));
+    const long long factor = PrintedFactor(lines, 1);
+    EXPECT_GT(factor, 50000);
+    EXPECT_LE(factor, 60000);
+    EXPECT_EQ(LineIndex(lines, "второй этап выполнен"), -1);
+}
+
+// In a 1.4 s second stage at the 1 s timeout: about 0.4 s from its end, the
+// worker is reprieved and completes its stage.
+TEST(MonitorTimeout, SecondStageWorkerNearItsEndIsReprieved) {
+    harness::Session session =
+        StartMonitor("1\n1\n1\n1400\n2\n1\n", Worker(1) + "второй этап выполнен.", 30s);
+    EndMonitor(session);
+    const Lines lines = harness::Lines(session.outputText);
+    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.");
+    ASSERT_GE(timeout, 0) << session.outputText;
+    const int received = EventIndex(lines, Worker(1) + "принял сообщение WM_MYTERM.");
+    ASSERT_GT(received, timeout) << session.outputText;
+    const long long factor = PrintedFactor(lines, 1);
+    EXPECT_GE(factor, 0);
+    EXPECT_LE(factor, 1000);
+    EXPECT_EQ(EventIndex(lines, Worker(1) + "получил отсрочку."), received + 2);
+    EXPECT_EQ(EventIndex(lines, Worker(1) + "второй этап выполнен."), received + 3);
+    EXPECT_EQ(LineIndex(lines, "принудительно"), -1);
+}
+
+// A waiting time of 0: the reaping pass comes right after the launch, before
+// the worker's registration, so the worker never learns of the timeout and
+// runs to its end; the monitor prints nothing for it. Priority 6 falls back
+// to the normal class.
+TEST(MonitorTimeout, UnregisteredWorkerGetsNoEndRequest) {
+    harness::Session session =
+        StartMonitor("1\n1\n1\n1500\n6\n0\n", Worker(1) + "второй этап выполнен.", 30s);
+    EndMonitor(session);
+    const Lines lines = harness::Lines(session.outputText);
+    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (0 с.) ИСТЕКЛО.");
+    ASSERT_GE(timeout, 0) << session.outputText;
+    EXPECT_GE(EventIndex(lines, Worker(1) + "запущен, приоритет - нормальный."), 0);
+    EXPECT_EQ(LineIndex(lines, "WM_MYTERM"), -1);
+    EXPECT_EQ(LineIndex(lines, "принудительно"), -1);
+    EXPECT_EQ(LineIndex(lines, "нормально завершился"), -1);
+}
+
+// ---- The worker alone --------------------------------------------------------------
+
+TEST(StageWorkerAlone, RunsBothStagesAndEndsWithStatus0) {
+    harness::Options options;
+    options.arguments = {"7", "1000", "2000", "0"};
+    const harness::Session run = harness::Run("stageworker", "", options, 30s);
+    EXPECT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(run.errorText, "");
+    EXPECT_GE(run.seconds, 1.9);  // the second stage lasts exactly 2000 ms
+    const Lines lines = harness::Lines(run.outputText);
+    ASSERT_EQ(lines.size(), 5u) << run.outputText;
+    const std::string started = Worker(7) + "запущен, приоритет - ";
+    const std::size_t nameAt = lines[0].find(started);
+    ASSERT_NE(nameAt, std::string::npos) << lines[0];
+    const std::string name = lines[0].substr(nameAt + started.size());
+    EXPECT_TRUE(name == "низкий." || name == "ниже среднего." || name == "нормальный." ||
+                name == "выше среднего." || name == "высокий." || name == "реального времени.")
+        << name;
+    EXPECT_TRUE(harness::IsEventLine(lines[0], started + name));
+    EXPECT_TRUE(
+        harness::IsEventLine(lines[1], Worker(7) + "выполнение первого этапа (параметр 1000)..."));
+    EXPECT_TRUE(harness::IsEventLine(lines[2], Worker(7) + "первый этап выполнен."));
+    EXPECT_TRUE(
+        harness::IsEventLine(lines[3], Worker(7) + "выполнение второго этапа (параметр 2000)..."));
+    EXPECT_TRUE(harness::IsEventLine(lines[4], Worker(7) + "второй этап выполнен."));
+}
+
+TEST(StageWorkerAlone, BadArgumentsAreReportedOnStandardErrorWithStatus1) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    for (const Case& c :
+         {Case{{"7", "1000", "2000"}, "'' is not a valid integer value."},
+          Case{{}, "'' is not a valid integer value."},
+          Case{{"7", "1x00", "2000", "0"}, "'1x00' is not a valid integer value."},
+          Case{{"seven", "1", "2", "0"}, "'seven' is not a valid integer value."}}) {
+        harness::Options options;
+        options.arguments = c.arguments;
+        const harness::Session run = harness::Run("stageworker", "", options, 10s);
+        EXPECT_EQ(run.exitCode, 1) << c.message;
+        EXPECT_EQ(run.outputText, "") << c.message;
+        EXPECT_EQ(run.errorText.rfind("Exception EConvertError in module stageworker", 0), 0u)
+            << run.errorText;
+        EXPECT_NE(run.errorText.find("\r\n" + c.message + "\r\n\r\n"), std::string::npos)
+            << run.errorText;
+    }
+}
+
+}  // namespace
