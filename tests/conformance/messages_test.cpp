@@ -1,0 +1,208 @@
+// Thread messages: registered ids, posts between threads of two processes,
+// posts that must fail, and (on Linux) the datagrams the queue must refuse.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ipc_test_support.h"
+#include "win32.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#endif
+
+using ipc_test::ReceiveWithin;
+
+namespace {
+
+TEST(RegisterWindowMessage, SameIdInEveryProcessAndCaseInsensitive) {
+    const UINT usr1 = RegisterWindowMessageA("WM_MYUSR1");
+    const UINT term = RegisterWindowMessageA("WM_MYTERM");
+    const UINT usr2 = RegisterWindowMessageA("WM_MYUSR2");
+    for (UINT id : {usr1, term, usr2}) {
+        EXPECT_GE(id, 0xC000u);
+        EXPECT_LE(id, 0xFFFFu);
+    }
+    EXPECT_NE(usr1, term);
+    EXPECT_NE(usr1, usr2);
+    EXPECT_NE(term, usr2);
+    EXPECT_EQ(RegisterWindowMessageA("wm_MyUsr1"), usr1);
+
+    // Another process registers the lower-case name and compares with our id.
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(ipc_test::StartChild("ipc-register wm_myusr1 " + std::to_string(usr1), child))
+        << GetLastError();
+    EXPECT_EQ(ipc_test::WaitForExit(child), 0u);
+}
+
+TEST(ThreadMessages, EchoedByAnotherProcessInOrder) {
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(ipc_test::StartChild("ipc-echo " + std::to_string(GetCurrentThreadId()), child))
+        << GetLastError();
+    MSG hello{};
+    ASSERT_TRUE(ReceiveWithin(hello));
+    ASSERT_EQ(hello.message, ipc_test::kHello);
+    const auto echoThread = static_cast<DWORD>(hello.lParam);
+
+    struct Message {
+        UINT id;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    const UINT usr1 = RegisterWindowMessageA("WM_MYUSR1");
+    // Fewer than the smallest queue the layer may have (10 datagrams) in flight.
+    const Message sent[] = {
+        {WM_USER, 7, 12345},
+        {usr1, 0, 0},
+        {WM_USER + 5, static_cast<WPARAM>(0x1122334455667788ull), -2},
+        {usr1 + 1, 15, static_cast<LPARAM>(0x7FFFFFFFFFFFFFFFll)},
+        {WM_USER, 1, -1},
+        {WM_USER + 1000, 3, 3},
+    };
+    for (const Message& message : sent) {
+        ASSERT_TRUE(PostThreadMessageA(echoThread, message.id, message.wParam, message.lParam))
+            << GetLastError();
+    }
+    for (const Message& expected : sent) {
+        MSG received{};
+        ASSERT_TRUE(ReceiveWithin(received));
+        EXPECT_EQ(received.message, expected.id);
+        EXPECT_EQ(received.wParam, expected.wParam);
+        EXPECT_EQ(received.lParam, expected.lParam);
+        EXPECT_EQ(received.hwnd, nullptr);
+    }
+    // WM_QUIT ends the child's loop (GetMessageA returns 0); it exits with
+    // the number of messages it echoed.
+    ASSERT_TRUE(PostThreadMessageA(echoThread, WM_QUIT, 0, 0));
+    EXPECT_EQ(ipc_test::WaitForExit(child), static_cast<DWORD>(std::size(sent)));
+}
+
+DWORD WINAPI PostToSelfAndEnd(LPVOID) {
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER, 0, 0);
+    return 0;
+}
+
+TEST(ThreadMessages, PostWithoutQueueFails) {
+    SetLastError(0);
+    EXPECT_FALSE(PostThreadMessageA(0, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+
+    // The main thread of a child that never takes messages has no queue.
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(ipc_test::StartChild("ipc-idle", child)) << GetLastError();
+    SetLastError(0);
+    EXPECT_FALSE(PostThreadMessageA(child.dwThreadId, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+    TerminateProcess(child.hProcess, 0);
+    ipc_test::WaitForExit(child);
+
+    // A thread that had a queue loses it when it ends.
+    DWORD ended = 0;
+    HANDLE thread = CreateThread(nullptr, 0, PostToSelfAndEnd, nullptr, 0, &ended);
+    ASSERT_NE(thread, nullptr);
+    CloseHandle(thread);
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 500 && error != ERROR_INVALID_THREAD_ID; ++attempt) {
+        Sleep(10);
+        error = PostThreadMessageA(ended, WM_USER, 0, 0) ? 0 : GetLastError();
+    }
+    EXPECT_EQ(error, ERROR_INVALID_THREAD_ID);
+}
+
+#ifndef _WIN32
+
+TEST(RegisterWindowMessageLinux, IdsAreFnv1aOfUpperCasedName) {
+    // Foreign programs compute the same ids; these values pin the formula.
+    EXPECT_EQ(RegisterWindowMessageA("WM_MYUSR1"), 0xC1F5u);
+    EXPECT_EQ(RegisterWindowMessageA("WM_MYTERM"), 0xC39Eu);
+    EXPECT_EQ(RegisterWindowMessageA("wm_myusr2"), 0xFD3Cu);
+    SetLastError(0);
+    EXPECT_EQ(RegisterWindowMessageA(""), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(ThreadMessagesLinux, FullQueueFailsWithoutBlockingAndKeepsOrder) {
+    DWORD posted = 0;
+    while (posted < 100000 && PostThreadMessageA(GetCurrentThreadId(), WM_USER, posted, 0)) {
+        ++posted;
+    }
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+    ASSERT_GT(posted, 0u);
+    for (DWORD i = 0; i < posted; ++i) {
+        MSG message{};
+        ASSERT_TRUE(ReceiveWithin(message));
+        EXPECT_EQ(message.wParam, i);
+    }
+}
+
+// The calling thread's queue address, where a foreign program sends raw bytes.
+struct RawTarget {
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
+RawTarget OwnQueueAddress() {
+    RawTarget target;
+    target.address.sun_family = AF_UNIX;
+    const int nameLength =
+        std::snprintf(target.address.sun_path + 1, sizeof target.address.sun_path - 1,
+                      "herdlab-msg-%u-%u", getuid(), GetCurrentThreadId());
+    target.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + nameLength);
+    return target;
+}
+
+bool SendRaw(const RawTarget& target, const void* bytes, std::size_t length) {
+    const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    const bool sent =
+        sendto(fd, bytes, length, 0, reinterpret_cast<const sockaddr*>(&target.address),
+               target.length) == static_cast<ssize_t>(length);
+    close(fd);
+    return sent;
+}
+
+TEST(ThreadMessagesLinux, QueueTakesOnlyWellFormedDatagramsOfItsUser) {
+    // The first post gives this thread its queue.
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER + 1, 0, 0));
+    const RawTarget self = OwnQueueAddress();
+    unsigned char oversized[4096] = {0x00, 0x04};
+    EXPECT_TRUE(SendRaw(self, oversized, 23));
+    EXPECT_TRUE(SendRaw(self, oversized, 25));
+    EXPECT_TRUE(SendRaw(self, oversized, sizeof oversized));
+    if (geteuid() == 0) {
+        // A process switched to another user speaks the format correctly.
+        const pid_t sender = fork();
+        if (sender == 0) {
+            const bool switched =
+                setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0;
+            _exit(switched && SendRaw(self, oversized, 24) ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(sender, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    // The wire format: uint32 message, uint32 zero, uint64 wParam, int64 lParam,
+    // little-endian.
+    const unsigned char wellFormed[24] = {0x34, 0x12, 0,    0,    0,    0,    0,    0,
+                                          0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11,
+                                          0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_TRUE(SendRaw(self, wellFormed, sizeof wellFormed));
+
+    MSG message{};
+    ASSERT_TRUE(ReceiveWithin(message));
+    EXPECT_EQ(message.message, WM_USER + 1);
+    ASSERT_TRUE(ReceiveWithin(message));
+    EXPECT_EQ(message.message, 0x1234u);
+    EXPECT_EQ(message.wParam, static_cast<WPARAM>(0x1122334455667788ull));
+    EXPECT_EQ(message.lParam, -2);
+}
+
+#endif  // _WIN32
+
+}  // namespace
