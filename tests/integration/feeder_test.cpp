@@ -1,0 +1,274 @@
+// The feeders herdboss2 and herdboss6 run from end to end: with the sample
+// children, with no child program, with a child that never eats, and ended by
+// a signal. Also checks the blocks' names as a foreign child finds them.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct FeederBuild {
+    std::string program;
+    std::string child;
+    std::vector<std::string> names;
+    std::vector<std::string> blockNames;  // escaped as in /dev/shm/herdlab-map-<uid>-...
+    std::string who;                      // word before the name in report lines
+    std::string killed;                   // end of the line for a child the feeder ended
+    std::string startFailure;             // start-failure line without the number
+};
+
+const FeederBuild kElephants = {
+    "herdboss6",
+    "tusker6",
+    {"Tandy", "Aun", "Assam", "Maya", "BakZap", "Hao", "Hathy", "Kitty"},
+    {"%05Tandy", "%03Aun", "%05Assam", "%04Maya", "%06BakZap", "%03Hao", "%05Hathy", "%05Kitty"},
+    "Слон",
+    "погиб",
+    "Ошибка запуска Слона ",
+};
+
+// "процесс N" in Windows-1251 bytes, escaped: length 9 is a tab, %09.
+const FeederBuild kProcesses = {
+    "herdboss2",
+    "tusker2",
+    {"процесс 1", "процесс 2", "процесс 3", "процесс 4", "процесс 5", "процесс 6", "процесс 7",
+     "процесс 8"},
+    {"%09%EF%F0%EE%F6%E5%F1%F1%201", "%09%EF%F0%EE%F6%E5%F1%F1%202", "%09%EF%F0%EE%F6%E5%F1%F1%203",
+     "%09%EF%F0%EE%F6%E5%F1%F1%204", "%09%EF%F0%EE%F6%E5%F1%F1%205", "%09%EF%F0%EE%F6%E5%F1%F1%206",
+     "%09%EF%F0%EE%F6%E5%F1%F1%207", "%09%EF%F0%EE%F6%E5%F1%F1%208"},
+    "процесс",
+    "завершился принудительно",
+    "Ошибка запуска процесса ",
+};
+
+// With the sample children, the rations 15, 25, 52 and 45 are eaten in time.
+const bool kFedInTime[8] = {true, true, false, false, false, true, false, true};
+
+// Runs of one build share their blocks' names, so feeder runs of these tests
+// (which CTest starts in parallel) take turns.
+struct FeederRunTurn {
+    int fd = -1;
+    FeederRunTurn() {
+        const std::string path = "/tmp/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            flock(fd, LOCK_EX);
+        }
+    }
+    ~FeederRunTurn() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+fs::path BlockFile(const std::string& escapedName) {
+    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
+}
+
+// The build's block names still present under /dev/shm.
+std::vector<std::string> LeftoverBlocks(const FeederBuild& build) {
+    std::vector<std::string> leftovers;
+    const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
+    for (const std::string& name : harness::SharedMemoryNames()) {
+        for (const std::string& block : build.blockNames) {
+            if (name == prefix + block) {
+                leftovers.push_back(name);
+            }
+        }
+    }
+    return leftovers;
+}
+
+// Polls until every block of the build exists; false after `limit`.
+bool WaitForBlocks(harness::Session& session, const FeederBuild& build,
+                   std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        bool all = true;
+        for (const std::string& block : build.blockNames) {
+            all = all && fs::exists(BlockFile(block));
+        }
+        if (all) {
+            return true;
+        }
+        harness::StillRunningAfter(session, 20ms);
+    }
+    return false;
+}
+
+// A fresh folder holding a copy of the feeder and, optionally, a program
+// copied under the child program's name.
+fs::path FolderWithFeeder(const FeederBuild& build, const std::string& childSource) {
+    std::string pattern = (fs::temp_directory_path() / "herdlab-feeder-XXXXXX").string();
+    const fs::path folder = mkdtemp(pattern.data());
+    fs::copy_file(harness::ProgramPath(build.program), folder / build.program);
+    if (!childSource.empty()) {
+        fs::copy_file(harness::ProgramPath(childSource), folder / build.child);
+    }
+    return folder;
+}
+
+// The report lines in the order printed: each one names a child.
+struct Report {
+    std::vector<std::string> names;
+    std::vector<bool> endedOnTheirOwn;
+};
+
+Report ReportOf(const FeederBuild& build, const std::vector<std::string>& lines) {
+    Report report;
+    for (const std::string& line : lines) {
+        for (const std::string& name : build.names) {
+            const std::string subject = build.who + " " + name + " ";
+            if (harness::IsEventLine(line, subject + "нормально завершился")) {
+                report.names.push_back(name);
+                report.endedOnTheirOwn.push_back(true);
+            } else if (harness::IsEventLine(line, subject + build.killed)) {
+                report.names.push_back(name);
+                report.endedOnTheirOwn.push_back(false);
+            }
+        }
+    }
+    return report;
+}
+
+class FeederWithSamples : public testing::TestWithParam<const FeederBuild*> {};
+
+// A whole run with the sample children: the blocks carry the documented
+// names while feeding goes on, the small rations are eaten, the large ones
+// end at the deadline, and nothing is left behind.
+TEST_P(FeederWithSamples, FeedsUntilTheDeadlineReportsInTableOrderAndReleasesBlocks) {
+    const FeederBuild& build = *GetParam();
+    FeederRunTurn turn;
+    harness::Session session = harness::Start(build.program);
+    EXPECT_TRUE(WaitForBlocks(session, build, 5s)) << "blocks not found as a foreign child would";
+    harness::Finish(session, 60s);
+
+    EXPECT_FALSE(session.timedOut);
+    EXPECT_EQ(session.exitCode, 0);
+    EXPECT_LT(session.seconds, 40.0);
+    EXPECT_GE(session.seconds, 25.0);  // the large rations keep it to the deadline
+    const std::vector<std::string> lines = harness::Lines(session.outputText);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(harness::IsEventLine(lines[0], "Начало работы")) << lines[0];
+
+    const Report report = ReportOf(build, lines);
+    ASSERT_EQ(report.names, build.names) << session.outputText;
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(report.endedOnTheirOwn[i], kFedInTime[i]) << build.names[i];
+    }
+    // Nothing is printed after the report.
+    EXPECT_TRUE(harness::IsEventLine(lines.back(),
+                                     build.who + " " + build.names[7] + " " +
+                                         (kFedInTime[7] ? "нормально завершился" : build.killed)));
+    EXPECT_TRUE(LeftoverBlocks(build).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBuilds, FeederWithSamples, testing::Values(&kElephants, &kProcesses),
+                         [](const testing::TestParamInfo<const FeederBuild*>& info) {
+                             return info.param->program;
+                         });
+
+// Without the child program every start fails with error 2; the feeder
+// neither feeds nor reports, ends with 0 and leaves no block behind.
+TEST(Feeder, MissingChildProgramGivesEightFailureLinesAndEndsAtOnce) {
+    // Neither the feeder's folder, nor the current folder, nor PATH may
+    // reach the built children.
+    const std::string savedPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    setenv("PATH", "/usr/bin:/bin", 1);
+    for (const FeederBuild* build : {&kElephants, &kProcesses}) {
+        SCOPED_TRACE(build->program);
+        const fs::path folder = FolderWithFeeder(*build, "");
+        harness::Options options;
+        options.programDirectory = folder.string();
+        options.workingDirectory = folder.string();
+        FeederRunTurn turn;
+        const harness::Session session = harness::Run(build->program, "", options, 20s);
+
+        EXPECT_EQ(session.exitCode, 0);
+        EXPECT_LT(session.seconds, 5.0);
+        const std::vector<std::string> lines = harness::Lines(session.outputText);
+        ASSERT_EQ(lines.size(), 9u) << session.outputText;
+        EXPECT_TRUE(harness::IsEventLine(lines[0], "Начало работы"));
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i], build->startFailure + "2");
+        }
+        EXPECT_TRUE(LeftoverBlocks(*build).empty());
+        fs::remove_all(folder);
+    }
+    setenv("PATH", savedPath.c_str(), 1);
+}
+
+// The last line a watching child printed about itself.
+std::string LastWatchLine(const std::vector<std::string>& lines, const std::string& name) {
+    std::string last;
+    for (const std::string& line : lines) {
+        if (line.rfind(name + ": ", 0) == 0) {
+            last = line;
+        }
+    }
+    return last;
+}
+
+// Aun never eats: it gets its eight portions and nothing more. Maya empties
+// slot 3 of her full ring once: the feeder waits at its ring position and does
+// not refill slot 3. Their neighbours are fed all the same.
+TEST(Feeder, ChildThatNeverEatsGetsEightPortionsWhileOthersAreFed) {
+    const fs::path folder = FolderWithFeeder(kElephants, "feeder_test_child");
+    harness::Options options;
+    options.programDirectory = folder.string();
+    FeederRunTurn turn;
+    harness::Session session = harness::Start(kElephants.program, options);
+    harness::Finish(session, 60s);
+    fs::remove_all(folder);
+
+    EXPECT_EQ(session.exitCode, 0);
+    EXPECT_LT(session.seconds, 40.0);
+    const std::vector<std::string> lines = harness::Lines(session.outputText);
+    EXPECT_EQ(LastWatchLine(lines, "Aun"), "Aun: 11111111 8") << session.outputText;
+    EXPECT_EQ(LastWatchLine(lines, "Maya"), "Maya: 11101111 8") << session.outputText;
+
+    const Report report = ReportOf(kElephants, lines);
+    ASSERT_EQ(report.names, kElephants.names) << session.outputText;
+    const bool fed[8] = {true, false, false, false, false, true, false, true};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(report.endedOnTheirOwn[i], fed[i]) << kElephants.names[i];
+    }
+    EXPECT_TRUE(LeftoverBlocks(kElephants).empty());
+}
+
+// Ended during feeding, by SIGTERM or by Ctrl+C reaching the whole group, the
+// feeder still removes its blocks' names.
+TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
+    for (const int signalNumber : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signalNumber);
+        FeederRunTurn turn;
+        harness::Session session = harness::Start(kElephants.program);
+        ASSERT_TRUE(WaitForBlocks(session, kElephants, 5s));
+        EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
+        if (signalNumber == SIGINT) {
+            kill(-session.pid, SIGINT);
+        } else {
+            kill(session.pid, SIGTERM);
+        }
+        harness::Finish(session, 10s);
+        EXPECT_FALSE(session.timedOut);
+        EXPECT_TRUE(LeftoverBlocks(kElephants).empty());
+    }
+}
+
+}  // namespace
