@@ -189,5 +189,7 @@ void RunMonitor() {
 
 int main() {
     ReadLocaleSettings();
-    return RunProgram(ReportForm::kStandardError, RunMonitor);
+    // The message thread may be at work still: end the process at once, with
+    // no static destructors running under its feet.
+    ExitProcess(static_cast<UINT>(RunProgram(ReportForm::kStandardError, RunMonitor)));
 }

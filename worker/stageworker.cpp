@@ -76,5 +76,7 @@ void RunWorker() {
 
 int main() {
     ReadLocaleSettings();
-    return RunProgram(ReportForm::kStandardError, RunWorker);
+    // The message thread may be at work still: end the process at once, with
+    // no static destructors running under its feet.
+    ExitProcess(static_cast<UINT>(RunProgram(ReportForm::kStandardError, RunWorker)));
 }
