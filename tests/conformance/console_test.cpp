@@ -173,12 +173,13 @@ TEST(TimeTest, SystemAndLocalTimeAgreeWithTheCLibrary) {
     auto secondsOfDay = [](int hour, int minute, int second) {
         return (hour * 60 + minute) * 60 + second;
     };
-    auto near = [](int a, int b) {
+    auto withinTwoSeconds = [](int a, int b) {
         const int difference = (a - b + 86400) % 86400;
         return difference <= 2 || difference >= 86398;
     };
-    EXPECT_TRUE(near(secondsOfDay(utc.wHour, utc.wMinute, utc.wSecond),
-                     secondsOfDay(expectedUtc.tm_hour, expectedUtc.tm_min, expectedUtc.tm_sec)));
+    EXPECT_TRUE(withinTwoSeconds(
+        secondsOfDay(utc.wHour, utc.wMinute, utc.wSecond),
+        secondsOfDay(expectedUtc.tm_hour, expectedUtc.tm_min, expectedUtc.tm_sec)));
     EXPECT_TRUE(
         near(secondsOfDay(local.wHour, local.wMinute, local.wSecond),
              secondsOfDay(expectedLocal.tm_hour, expectedLocal.tm_min, expectedLocal.tm_sec)));

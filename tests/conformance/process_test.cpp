@@ -223,7 +223,10 @@ TEST(ProcessTest, ChildReceivesTheWordsOfItsCommandLine) {
     for (const Case& c : cases) {
         std::string hex;
         for (const std::string& word : c.words) {
-            hex += (hex.empty() ? "" : ".") + Hex(word);
+            if (!hex.empty()) {
+                hex += '.';
+            }
+            hex += Hex(word);
         }
         EXPECT_EQ(RunChild("words " + hex + " " + c.tail), 0) << c.tail;
     }
