@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -104,6 +106,21 @@ std::vector<Expected> FailedStarts(int count) {
 
 bool Privileged() {
     return geteuid() == 0 && !harness::UnderRunner();
+}
+
+// True when the process has ended (gone, or a zombie not yet waited for),
+// allowing a moment for the end to take effect.
+bool Ended(const std::string& pid) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::size_t close = text.rfind(')');
+        if (text.empty() || (close != std::string::npos && text.substr(close + 2, 1) == "Z")) {
+            return true;
+        }
+        usleep(50000);
+    }
+    return false;
 }
 
 // A folder of its own holding a copy of the launcher and, when given, a
@@ -248,12 +265,13 @@ TEST_F(HerdDialogue, EachRejectedEditAnswerIsFollowedByTheNextQuestion) {
 // What each child receives: the edited elephant's age and weight and the
 // real-time class reach its command line, while the listing keeps the old
 // values; the random classes stay within idle..high. The whole fixed wait
-// follows, every child is reported in table order, and a final entry that
-// is not a number ends the launcher with its error report.
+// follows; the edited child (age 60 keeps the recording child running) is
+// ended and reported destroyed, the others finished, in table order. A final
+// entry that is not a number ends the launcher with its error report.
 TEST_F(HerdFolder, ChildrenReceiveTheEditedRowAndAWordEndsTheLauncherWithItsReport) {
     AddRecordingChild();
     harness::Session session = harness::Start("herdboss1", Options());
-    harness::Send(session, "15\n2\n5\n$1E\n12\n");
+    harness::Send(session, "15\n2\n5\n$3C\n12\n");
     ASSERT_TRUE(harness::WaitForOutput(session, kTimeIsUp, 60s)) << session.outputText;
     ASSERT_TRUE(harness::WaitForOutput(session, "процесс 15 ", 10s)) << session.outputText;
     const Lines lines = harness::Lines(session.outputText);
@@ -262,18 +280,21 @@ TEST_F(HerdFolder, ChildrenReceiveTheEditedRowAndAWordEndsTheLauncherWithItsRepo
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return harness::IsEventLine(line, kListing[1]);
     }));
+    std::string lingeringPid;
     for (int number = 1; number <= 15; ++number) {
-        const std::regex child("child " + std::to_string(number) + " (\\S+) (\\S+) class (\\d+)");
+        const std::regex child("child " + std::to_string(number) +
+                               " (\\S+) (\\S+) class (\\d+) pid (\\d+)");
         std::smatch match;
         const auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return std::regex_match(line, match, child);
+            return std::regex_match(line, child);
         });
         ASSERT_NE(found, lines.end()) << "no child " << number;
         std::regex_match(*found, match, child);
         const std::string arguments = match[1].str() + " " + match[2].str();
         const std::string priorityClass = match[3].str();
         if (number == 2) {
-            EXPECT_EQ(arguments, "30 12.00");
+            EXPECT_EQ(arguments, "60 12.00");
+            lingeringPid = match[4].str();
             if (Privileged()) {
                 EXPECT_EQ(priorityClass, "256");
             }
@@ -298,9 +319,16 @@ TEST_F(HerdFolder, ChildrenReceiveTheEditedRowAndAWordEndsTheLauncherWithItsRepo
     ASSERT_NE(timeUp, lines.end());
     std::vector<Expected> report;
     for (int number = 1; number <= 15; ++number) {
-        report.push_back(Event("процесс " + std::to_string(number) + " нормально завершился"));
+        report.push_back(Event("процесс " + std::to_string(number) +
+                               (number == 2 ? " уничтожен." : " нормально завершился")));
     }
     ExpectTranscript(Lines(timeUp + 1, lines.end()), report);
+
+    // The destroyed child is really gone: at most a zombie that the
+    // launcher, which never waits for its children, leaves behind.
+    if (!harness::UnderRunner()) {
+        EXPECT_TRUE(Ended(lingeringPid)) << "child 2 still runs";
+    }
 
     harness::Send(session, "\n\nabc\n");
     harness::Finish(session, 10s);
