@@ -50,6 +50,7 @@ const FeederBuildData kFeederBuild = {
 
 namespace {
 
+constexpr std::string_view kProcessWord = "процесс "_cp1251;
 constexpr std::int32_t kExpectedRations[kFeederHerdSize] = {15, 25, 169, 93, 102, 52, 239, 45};
 
 // ---- Data of the two builds -------------------------------------------------
@@ -72,7 +73,7 @@ TEST(FeederData, BuildsDifferOnlyInProgramNamesAndTexts) {
                                          "BakZap", "Hao", "Hathy", "Kitty"};
     for (int i = 0; i < kFeederHerdSize; ++i) {
         SCOPED_TRACE(i);
-        const std::string processName = std::string("процесс "_cp1251) + char('1' + i);
+        const std::string processName = std::string(kProcessWord) + char('1' + i);
         EXPECT_EQ(ElephantName(processes.herd[i]), processName);
         EXPECT_EQ(ElephantName(elephants.herd[i]), elephantNames[i]);
         EXPECT_EQ(processes.herd[i].age, elephants.herd[i].age);
