@@ -100,12 +100,16 @@ int HoldBlock(std::string_view role, const std::string& name) {
     if (ignoring) {
         signal(SIGINT, SIG_IGN);
     }
-    HANDLE block =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+    // Kept in a static: the handle is deliberately never closed.
+    static HANDLE block = nullptr;
+    block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
     if (block == nullptr) {
         return 2;
     }
-    Sleep(ignoring ? 2000 : 30000);
+    // Short sleeps: a sanitizer runtime delivers signals between calls.
+    for (int waited = 0; waited < (ignoring ? 2000 : 30000); waited += 10) {
+        Sleep(10);
+    }
     return 0;  // the block stays open: its name goes when the process exits
 }
 
