@@ -194,6 +194,8 @@ int StartClassAsNobody(DWORD priorityClass) {
         Sleep(5);
         GetExitCodeProcess(info.hProcess, &code);
     }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
     return static_cast<int>(code);
 }
 #endif
