@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -216,6 +217,40 @@ TEST(Feeder, MissingChildProgramGivesEightFailureLinesAndEndsAtOnce) {
         fs::remove_all(folder);
     }
     setenv("PATH", savedPath.c_str(), 1);
+}
+
+// A block that cannot be created (here: a planted object of another mode,
+// which the platform refuses) is reported with its error, and its child is
+// not started; the launch goes on with the others.
+TEST(Feeder, BlockThatCannotBeCreatedIsReportedAndItsChildNotStarted) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "planting a /dev/shm object belongs to the Linux build";
+    }
+    const std::string savedPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    setenv("PATH", "/usr/bin:/bin", 1);
+    const fs::path folder = FolderWithFeeder(kElephants, "");
+    harness::Options options;
+    options.programDirectory = folder.string();
+    options.workingDirectory = folder.string();
+    FeederRunTurn turn;
+    const fs::path planted = BlockFile(kElephants.blockNames[0]);
+    const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << planted;
+    fchmod(fd, 0644);
+    close(fd);
+    const harness::Session session = harness::Run(kElephants.program, "", options, 20s);
+    fs::remove(planted);
+    fs::remove_all(folder);
+    setenv("PATH", savedPath.c_str(), 1);
+
+    EXPECT_EQ(session.exitCode, 0);
+    const std::vector<std::string> lines = harness::Lines(session.outputText);
+    ASSERT_EQ(lines.size(), 9u) << session.outputText;
+    EXPECT_EQ(lines[1], "Не удалось создать общую память «Tandy», ошибка 5");
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i], kElephants.startFailure + "2");
+    }
+    EXPECT_TRUE(LeftoverBlocks(kElephants).empty());
 }
 
 // The last line a watching child printed about itself.
