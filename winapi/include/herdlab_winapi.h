@@ -170,6 +170,12 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 
 // ---- Thread messages -----------------------------------------------------------
+// A thread's queue is an AF_UNIX datagram socket bound in the abstract
+// namespace to "herdlab-msg-<uid>-<tid>"; a message is one 24-byte
+// little-endian datagram: uint32 message, uint32 zero, uint64 wParam, int64
+// lParam. A thread gets its queue at its first GetMessageA or
+// PostThreadMessageA and loses it when it ends. The kernel holds at most
+// net.unix.max_dgram_qlen (often 10) unread messages per queue.
 #define WM_QUIT 0x0012u
 #define WM_USER 0x0400u
 
@@ -188,11 +194,26 @@ struct MSG {
 };
 using LPMSG = MSG*;
 
+// 0xC000 | (FNV-1a-32 of the ASCII-upper-cased name & 0x3FFF): the same id in
+// every process. 0 with ERROR_INVALID_PARAMETER for an empty name.
 UINT RegisterWindowMessageA(LPCSTR lpString);
+// Never blocks. FALSE with ERROR_INVALID_THREAD_ID when the thread has no
+// queue (thread 0 included), ERROR_NOT_ENOUGH_QUOTA when its queue is full.
 BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+// Waits for the calling thread's next message. hWnd and the filter range are
+// ignored (there are no windows). 0 for WM_QUIT, -1 when the queue fails.
+// Datagrams from other users or of the wrong size are dropped unseen.
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 
 // ---- Named shared memory -------------------------------------------------------
+// A named block is the POSIX shared-memory object
+// "/herdlab-map-<uid>-<name>", each name byte outside [A-Za-z0-9._-] written
+// as "%XX"; objects not owned by the user or not mode 0600 are refused
+// (ERROR_ACCESS_DENIED). Only named, memory-backed (INVALID_HANDLE_VALUE),
+// PAGE_READWRITE blocks are supported. The creating handle's CloseHandle
+// removes the name, as do the creating process's exit and its end by SIGINT
+// or SIGTERM. Programs read and write shared bytes with
+// std::atomic_ref<unsigned char>, which works the same on Windows.
 #define PAGE_READWRITE 0x04u
 #define FILE_MAP_WRITE 0x0002u
 #define FILE_MAP_READ 0x0004u
