@@ -10,6 +10,8 @@
 //   ipc-shm-write HEX         opens the block named by HEX (Windows-1251 bytes
 //                             in hex) and writes 1..8 into its 8 slots; 0 when
 //                             done, 2 when it cannot open, 3 cannot map
+//   ipc-shm-exit HEX          creates the block and ends with ExitProcess(0)
+//                             without closing it
 //   ipc-shm-hold HEX          (Linux) creates the block and waits up to 30 s
 //                             for a signal
 //   ipc-shm-hold-own-handler HEX
@@ -132,6 +134,11 @@ int RunIpcRole(int argc, char** argv) {
     }
     if (role == "ipc-shm-write") {
         return WriteSlots(ipc_test::BytesOfHex(argument));
+    }
+    if (role == "ipc-shm-exit") {
+        const std::string name = ipc_test::BytesOfHex(argument);
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+        ExitProcess(0);
     }
 #ifndef _WIN32
     if (role.starts_with("ipc-shm-hold")) {

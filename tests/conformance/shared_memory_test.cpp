@@ -87,6 +87,16 @@ TEST(SharedMemory, SecondCreateSharesTheBlockAndCreatorsCloseRemovesTheName) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+TEST(SharedMemory, NameGoesWithTheCreatorsProcess) {
+    const std::string name = BlockName("Hathy");
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(ipc_test::StartChild("ipc-shm-exit " + ipc_test::HexOf(name), child));
+    EXPECT_EQ(ipc_test::WaitForExit(child), 0u);
+    SetLastError(0);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 #ifndef _WIN32
 
 std::string ShmPath(const std::string& escaped) {

@@ -39,6 +39,10 @@ BOOL CloseProcessObject(HandleHeader* object);  // process.cpp
 BOOL CloseThreadObject(HandleHeader* object);   // threads.cpp
 BOOL CloseMappingObject(HandleHeader* object);  // shared_memory.cpp
 
+// Removes the names of the shared-memory blocks this process created; called
+// when the process ends without running exit handlers (shared_memory.cpp).
+void RemoveCreatedMappingNames();
+
 // The Windows-1251 <-> UTF-8 conversions that CreateProcessA, GetCommandLineA
 // and the shared-memory names need (codepages.cpp).
 std::string Cp1251ToUtf8(std::string_view text);

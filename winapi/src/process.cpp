@@ -581,6 +581,7 @@ void ExitProcess(UINT uExitCode) {
     // No static destructors, which could race the other threads; C stdio
     // buffers are written out, as Windows' C runtime does at process end.
     std::fflush(nullptr);
+    RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
     _exit(static_cast<int>(uExitCode));
 }
 

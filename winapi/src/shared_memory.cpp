@@ -126,6 +126,14 @@ void UnlinkAtExit() {
     UnlinkCreatedNames();
 }
 
+}  // namespace
+
+void RemoveCreatedMappingNames() {
+    UnlinkCreatedNames();
+}
+
+namespace {
+
 // Removes the names, then gives the signal to the disposition that was in
 // place before ours and delivers it again: the default one ends the process
 // and its exit status still shows the signal.
