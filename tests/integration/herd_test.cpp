@@ -179,85 +179,64 @@ TEST_F(HerdDialogue, WithoutChildProgramEveryStartFailsAndTheLauncherEndsAtOnce)
     EXPECT_EQ(session.outputText.find(kTimeIsUp), std::string::npos);
 }
 
-TEST_F(HerdDialogue, WrongCountFallsBackToFifteenElephants) {
-    // "+$3" breaks the launcher's rule against a sign before a hex prefix.
-    for (const char* answer : {"0", "16", "-1", "abc", "2.5", "+$3", "99999999999"}) {
-        SCOPED_TRACE(answer);
-        const harness::Session session = RunWithoutChild(std::string(answer) + "\n0\n");
-        std::vector<Expected> expected = DialogueStart(true, 15);
-        Append(expected, {Plain(kNoEdit)});
-        Append(expected, FailedStarts(15));
-        ExpectTranscript(harness::Lines(session.outputText), expected);
-    }
-}
+// One typed dialogue and what follows the edit prompt. Every start fails,
+// so each run ends right after the dialogue with one failure line per elephant.
+struct DialogueCase {
+    const char* input;
+    bool countRejected;
+    int count;
+    std::vector<Expected> afterEditPrompt;
+};
 
-TEST_F(HerdDialogue, CountTakesTheFirstNumberOfItsLine) {
-    for (const char* input : {"3 7\n0\n", "\n   \n  3  abc\n0\n", "$3\n0\n"}) {
-        SCOPED_TRACE(input);
-        const harness::Session session = RunWithoutChild(input);
-        std::vector<Expected> expected = DialogueStart(false, 3);
-        Append(expected, {Plain(kNoEdit)});
-        Append(expected, FailedStarts(3));
-        ExpectTranscript(harness::Lines(session.outputText), expected);
-    }
-}
-
-TEST_F(HerdDialogue, EndOfInputAnswersZeroAtEveryPrompt) {
-    {
-        SCOPED_TRACE("no input at all");
-        const harness::Session session = RunWithoutChild("");
-        std::vector<Expected> expected = DialogueStart(true, 15);
-        Append(expected, {Plain(kNoEdit)});
-        Append(expected, FailedStarts(15));
-        ExpectTranscript(harness::Lines(session.outputText), expected);
-    }
-    {
-        // 0 is a valid priority (idle), but neither a valid age nor weight.
-        SCOPED_TRACE("input ends before the edit's questions");
-        const harness::Session session = RunWithoutChild("3\n2\n");
-        std::vector<Expected> expected = DialogueStart(false, 3);
-        Append(expected, {Plain(kPriorityPrompt), Plain(kAgePrompt), Plain(kRejected),
-                          Plain(kWeightPrompt), Plain(kRejected)});
-        Append(expected, FailedStarts(3));
-        ExpectTranscript(harness::Lines(session.outputText), expected);
-    }
-}
-
-TEST_F(HerdDialogue, EditPositionMustBeOneOfTheListedElephants) {
-    {
-        const harness::Session session = RunWithoutChild("3\n3\n1\n1\n1\n");
-        std::vector<Expected> expected = DialogueStart(false, 3);
-        Append(expected, {Plain(kPriorityPrompt), Plain(kAgePrompt), Plain(kWeightPrompt)});
-        Append(expected, FailedStarts(3));
-        ExpectTranscript(harness::Lines(session.outputText), expected);
-    }
-    for (const char* answer : {"4", "0", "-1", "x", "+$1"}) {
-        SCOPED_TRACE(answer);
-        // The edit prompt is not repeated: later lines are never read.
-        const harness::Session session = RunWithoutChild("3\n" + std::string(answer) + "\n1\n");
-        std::vector<Expected> expected = DialogueStart(false, 3);
-        Append(expected, {Plain(kNoEdit)});
-        Append(expected, FailedStarts(3));
-        ExpectTranscript(harness::Lines(session.outputText), expected);
-    }
-}
-
-TEST_F(HerdDialogue, EachRejectedEditAnswerIsFollowedByTheNextQuestion) {
-    struct Answers {
-        const char* priority;
-        const char* age;
-        const char* weight;
+TEST_F(HerdDialogue, AnswersAreTakenOrReplacedByTheirFallbacks) {
+    const std::vector<Expected> noEdit = {Plain(kNoEdit)};
+    const std::vector<Expected> allRejected = {Plain(kPriorityPrompt), Plain(kRejected),
+                                               Plain(kAgePrompt),      Plain(kRejected),
+                                               Plain(kWeightPrompt),   Plain(kRejected)};
+    const std::vector<DialogueCase> cases = {
+        // Counts outside 1..15, words, fractions, too large numbers and a sign
+        // before a hex prefix (refused by the launcher) give all 15.
+        {"0\n0\n", true, 15, noEdit},
+        {"16\n0\n", true, 15, noEdit},
+        {"-1\n0\n", true, 15, noEdit},
+        {"abc\n0\n", true, 15, noEdit},
+        {"2.5\n0\n", true, 15, noEdit},
+        {"+$3\n0\n", true, 15, noEdit},
+        {"99999999999\n0\n", true, 15, noEdit},
+        // The first number of the first non-blank line counts.
+        {"3 7\n0\n", false, 3, noEdit},
+        {"\n   \n  3  abc\n0\n", false, 3, noEdit},
+        {"$3\n0\n", false, 3, noEdit},
+        // The end of input answers 0 everywhere: 0 is a valid priority (idle),
+        // but neither a count nor a position, age or weight.
+        {"", true, 15, noEdit},
+        {"3\n2\n",
+         false,
+         3,
+         {Plain(kPriorityPrompt), Plain(kAgePrompt), Plain(kRejected), Plain(kWeightPrompt),
+          Plain(kRejected)}},
+        // Only the listed positions can be edited; the prompt is not repeated.
+        {"3\n3\n5\n1\n1\n",
+         false,
+         3,
+         {Plain(kPriorityPrompt), Plain(kAgePrompt), Plain(kWeightPrompt)}},
+        {"3\n4\n1\n", false, 3, noEdit},
+        {"3\n0\n1\n", false, 3, noEdit},
+        {"3\n-1\n1\n", false, 3, noEdit},
+        {"3\nx\n1\n", false, 3, noEdit},
+        {"3\n+$1\n1\n", false, 3, noEdit},
+        // Each rejected edit answer is followed by the next question.
+        {"2\n1\n6\n0\n0\n", false, 2, allRejected},
+        {"2\n1\n-1\n61\n41\n", false, 2, allRejected},
+        {"2\n1\nabc\n+$A\n2.5\n", false, 2, allRejected},
+        {"2\n1\n1e1\n60x\n$29\n", false, 2, allRejected},
     };
-    for (const Answers& answers : {Answers{"6", "0", "0"}, Answers{"-1", "61", "41"},
-                                   Answers{"abc", "+$A", "2.5"}, Answers{"1e1", "60x", "$29"}}) {
-        SCOPED_TRACE(std::string(answers.priority) + " " + answers.age + " " + answers.weight);
-        const std::string input = std::string("2\n1\n") + answers.priority + "\n" + answers.age +
-                                  "\n" + answers.weight + "\n";
-        const harness::Session session = RunWithoutChild(input);
-        std::vector<Expected> expected = DialogueStart(false, 2);
-        Append(expected, {Plain(kPriorityPrompt), Plain(kRejected), Plain(kAgePrompt),
-                          Plain(kRejected), Plain(kWeightPrompt), Plain(kRejected)});
-        Append(expected, FailedStarts(2));
+    for (const DialogueCase& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(c.input)));
+        const harness::Session session = RunWithoutChild(c.input);
+        std::vector<Expected> expected = DialogueStart(c.countRejected, c.count);
+        Append(expected, c.afterEditPrompt);
+        Append(expected, FailedStarts(c.count));
         ExpectTranscript(harness::Lines(session.outputText), expected);
     }
 }
