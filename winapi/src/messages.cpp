@@ -216,10 +216,10 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
         sent = sendto(fd, datagram, kMessageSize, MSG_DONTWAIT | MSG_NOSIGNAL,
                       reinterpret_cast<const sockaddr*>(&target.address), target.length);
     } while (sent < 0 && errno == EINTR);
-    if (sent == static_cast<ssize_t>(kMessageSize)) {
+    if (sent >= 0) {  // a datagram goes whole or not at all
         return TRUE;
     }
-    if (sent >= 0 || errno == ECONNREFUSED || errno == ENOENT) {
+    if (errno == ECONNREFUSED || errno == ENOENT) {
         SetLastError(ERROR_INVALID_THREAD_ID);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
@@ -240,8 +240,16 @@ BOOL GetMessageA(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT /*wMsg
         return -1;
     }
     const int fd = OwnQueue();
+    if (fd < 0) {
+        const int error = errno;
+        // Message loops call again at once after -1: keep a loop whose queue
+        // cannot be created from spinning.
+        usleep(100000);
+        SetLastError(static_cast<DWORD>(error));
+        return -1;
+    }
     unsigned char datagram[kMessageSize];
-    if (fd < 0 || !ReceiveMessage(fd, datagram)) {
+    if (!ReceiveMessage(fd, datagram)) {
         SetLastError(static_cast<DWORD>(errno));
         return -1;
     }
