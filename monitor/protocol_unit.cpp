@@ -1,7 +1,6 @@
 // Both sides of the monitor-worker protocol; see protocol_unit.h.
 #include "protocol_unit.h"
 
-
 #include "a0wait_unit.h"
 #include "cp1251_unit.h"
 #include "curtime_unit.h"
