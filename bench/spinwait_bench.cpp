@@ -63,6 +63,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   public:
     std::map<std::string, Summary> summaries;
 
+    SummaryReporter() : ConsoleReporter(OO_Tabular) {}  // plain text, also in logs
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             Summary& summary = summaries[run.run_name.function_name];

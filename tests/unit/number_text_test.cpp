@@ -84,9 +84,9 @@ TEST(TextToFloat, RejectsEverythingOutsideTheGrammar) {
     UseDecimalSeparator('.');
     for (const char* text : {"", "  ", "abc", "1e", "1e+", "e5", "1.2.3", "--1", "1 2", "0x10",
                              "inf", "nan", "1e999", "\t1"}) {
-        EXPECT_EQ(FloatError(text),
-                  "'" + std::string(text) + "' is not a valid floating point value")
-            << text;
+        std::string expected = "'";
+        expected.append(text).append("' is not a valid floating point value");
+        EXPECT_EQ(FloatError(text), expected);
     }
 }
 
