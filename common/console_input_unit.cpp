@@ -112,10 +112,14 @@ std::int32_t ReadInteger(ConsoleInput& input, IntegerRules rules) {
         Advance(input);
         c = Peek(input);
     }
+    // A token cut at the limit is not the number that was typed: its first
+    // 32 characters may still convert ("000...0" of "000...0012345678"), so
+    // it fails instead of giving that wrong value.
+    const bool cut = c > 32;
     // The line is consumed before a bad number is reported, so a caller that
     // handles the error goes on with the next line.
     DiscardLine(input);
-    const std::optional<std::int32_t> value = ParseInteger(token, rules);
+    const std::optional<std::int32_t> value = cut ? std::nullopt : ParseInteger(token, rules);
     if (!value) {
         throw EInOutError{"Invalid numeric input", ReadLocation()};
     }

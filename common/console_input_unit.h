@@ -15,9 +15,9 @@
 // Where the bytes come from: standard input, or a fixed text (for tests).
 struct ConsoleInput {
     bool fromStandardInput = true;
-    std::string buffer;         // bytes read but not yet consumed start at `position`
+    std::string buffer;  // bytes read but not yet consumed start at `position`
     std::size_t position = 0;
-    bool ended = false;         // the end of input has been reached; final
+    bool ended = false;  // the end of input has been reached; final
 };
 
 // An input that holds exactly `text` and then ends.
@@ -26,7 +26,9 @@ ConsoleInput InputFromText(std::string text);
 // Skips characters with codes up to 32, takes a token of at most 32
 // characters, discards the rest of the line through its line feed, and only
 // then raises EInOutError "Invalid numeric input" when the token breaks the
-// integer rules. The end of input before a token gives 0.
+// integer rules or was longer than 32 characters (its cut-off head could
+// convert to a number that was never typed). The end of input before a token
+// gives 0.
 std::int32_t ReadInteger(ConsoleInput& input,
                          IntegerRules rules = IntegerRules::kSignBeforeHexAllowed);
 

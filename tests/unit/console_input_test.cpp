@@ -63,18 +63,19 @@ TEST(ReadInteger, HerdVariantRejectsASignBeforeAHexPrefix) {
     EXPECT_EQ(ReadInteger(input, IntegerRules::kSignBeforeHexRejected), 16);
 }
 
-TEST(ReadInteger, TokenIsCutAfter32Characters) {
-    // 32 digits do not fit, so the cut token fails, and the remaining eight
-    // characters must not come back as a number of their own.
-    ConsoleInput digits = InputFromText(std::string(32, '0') + "12345678\n5\n");
-    std::int32_t value = 0;
-    EXPECT_FALSE(Rejects(digits, value));
-    EXPECT_EQ(value, 0);  // thirty-two zeros: the 12345678 was cut off
-    EXPECT_EQ(ReadInteger(digits), 5);
+TEST(ReadInteger, TokenLongerThan32CharactersFailsWithItsLine) {
+    // Its first 32 characters alone would read as 0, a number never typed.
+    ConsoleInput padded = InputFromText(std::string(32, '0') + "12345678 9\n5\n");
+    std::int32_t value = -1;
+    EXPECT_TRUE(Rejects(padded, value));
+    EXPECT_EQ(ReadInteger(padded), 5);  // the tail and the 9 went with the line
 
     ConsoleInput letters = InputFromText(std::string(40, 'a') + "\n9\n");
     EXPECT_TRUE(Rejects(letters, value));
     EXPECT_EQ(ReadInteger(letters), 9);
+
+    ConsoleInput exact = InputFromText(std::string(31, '0') + "7\n");  // 32 fit
+    EXPECT_EQ(ReadInteger(exact), 7);
 }
 
 TEST(ReadInteger, CarriageReturnAloneDoesNotEndALine) {
