@@ -20,11 +20,6 @@ TEST(Cp1251, RussianAlphabetMapsToItsBytes) {
     EXPECT_EQ("Слон 7 - ok"_cp1251, "\xD1\xEB\xEE\xED 7 - ok");
 }
 
-TEST(Cp1251, LiteralIsZeroTerminatedForTheAnsiCalls) {
-    constexpr std::string_view name = "Тэнди"_cp1251;
-    EXPECT_EQ(name.data()[name.size()], '\0');
-}
-
 TEST(Cp1251, RejectsCharactersWithoutAByteAndMalformedUtf8) {
     EXPECT_FALSE(cp1251::FromUtf8<16>("☃").ok);
     EXPECT_FALSE(cp1251::FromUtf8<16>("Ǆ").ok);
@@ -32,17 +27,6 @@ TEST(Cp1251, RejectsCharactersWithoutAByteAndMalformedUtf8) {
     EXPECT_FALSE(cp1251::FromUtf8<16>("\xD0\x41").ok);  // bad continuation byte
     EXPECT_FALSE(cp1251::FromUtf8<16>("\x98").ok);      // a lone continuation byte
     EXPECT_TRUE(cp1251::FromUtf8<16>("€").ok);
-}
-
-TEST(Cp1251, EveryByteRoundTripsThroughItsCodePoint) {
-    for (int byte = 0; byte < 256; ++byte) {
-        const std::uint32_t codePoint = cp1251::CodePointOf(static_cast<unsigned char>(byte));
-        if (byte == 0x98) {
-            EXPECT_EQ(codePoint, 0u);
-            continue;
-        }
-        EXPECT_EQ(cp1251::ByteOf(codePoint), byte) << byte;
-    }
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ TEST(ApplyPriorityIndex, MapsIndicesInPriorityOrderAndIgnoresOthers) {
     }
 }
 
-TEST(PriorityName, ElephantTableHasNoRealTimeRow) {
+TEST(PriorityName, ElephantTableHasNoRealTimeRowAndUnknownClassesNoName) {
     EXPECT_EQ(PriorityName(REALTIME_PRIORITY_CLASS, PriorityNameRows::kSix),
               "реального времени"_cp1251);
     EXPECT_EQ(PriorityName(REALTIME_PRIORITY_CLASS, PriorityNameRows::kFive), "");
@@ -28,17 +28,8 @@ TEST(PriorityName, ElephantTableHasNoRealTimeRow) {
     EXPECT_EQ(PriorityName(HIGH_PRIORITY_CLASS, PriorityNameRows::kFive), "высокий"_cp1251);
     EXPECT_EQ(PriorityName(ABOVE_NORMAL_PRIORITY_CLASS, PriorityNameRows::kSix),
               "выше среднего"_cp1251);
-}
-
-TEST(PriorityName, UnknownClassOrFailedQueryGivesEmptyName) {
-    EXPECT_EQ(PriorityName(0, PriorityNameRows::kSix), "");
+    EXPECT_EQ(PriorityName(0, PriorityNameRows::kSix), "");  // a failed query
     EXPECT_EQ(PriorityName(0x20 | 0x40, PriorityNameRows::kSix), "");
-}
-
-TEST(OwnPriorityName, NamesTheClassThisProcessRunsIn) {
-    const DWORD own = GetPriorityClass(GetCurrentProcess());
-    EXPECT_EQ(OwnPriorityName(PriorityNameRows::kSix), PriorityName(own, PriorityNameRows::kSix));
-    EXPECT_FALSE(OwnPriorityName(PriorityNameRows::kSix).empty());
 }
 
 }  // namespace
