@@ -2,8 +2,8 @@
 // process's own command line, file name and end.
 //
 // A process handle holds a pidfd, so exit queries and TerminateProcess can
-// never reach a recycled pid. The child is forked with its priority class
-// applied before exec; an exec failure comes back through a close-on-exec
+// never reach a recycled pid. The child is vforked and gets its priority
+// class before exec; an exec failure comes back through a close-on-exec
 // pipe as the errno that GetLastError then reports.
 //
 // Exit codes of children that were killed by a signal: by TerminateProcess
@@ -259,12 +259,15 @@ pid_t StartChild(const std::string& path, std::vector<char*>& argv, DWORD priori
     }
     const ChildPlan plan{path.c_str(), argv.data(), priorityClass, pipeFds[1], HighestDescriptor()};
 
+    // vfork: the launcher has to wait until the child has reached exec
+    // anyway (the error pipe), and vfork spares copying its page tables. The
+    // child shares the launcher's memory until then and writes none of it.
     // No signal handler may run in the child before it has reset them.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
-    const pid_t pid = fork();
+    const pid_t pid = vfork();
     if (pid == 0) {
         RunChild(plan);
     }
