@@ -67,7 +67,7 @@ TEST(SleepWait, RecordsStampAndDurationBeforeSleeping) {
     SleepWait(20);
     const auto start = std::chrono::steady_clock::now();
     SleepWait(-7);  // a negative length records 0 and does not wait
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(waitDuration.load(), 0);
 }
 
