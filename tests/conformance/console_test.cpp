@@ -22,6 +22,7 @@
 #include <atomic>
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #endif
 
 namespace {
@@ -180,9 +181,9 @@ TEST(TimeTest, SystemAndLocalTimeAgreeWithTheCLibrary) {
     EXPECT_TRUE(withinTwoSeconds(
         secondsOfDay(utc.wHour, utc.wMinute, utc.wSecond),
         secondsOfDay(expectedUtc.tm_hour, expectedUtc.tm_min, expectedUtc.tm_sec)));
-    EXPECT_TRUE(
-        withinTwoSeconds(secondsOfDay(local.wHour, local.wMinute, local.wSecond),
-             secondsOfDay(expectedLocal.tm_hour, expectedLocal.tm_min, expectedLocal.tm_sec)));
+    EXPECT_TRUE(withinTwoSeconds(
+        secondsOfDay(local.wHour, local.wMinute, local.wSecond),
+        secondsOfDay(expectedLocal.tm_hour, expectedLocal.tm_min, expectedLocal.tm_sec)));
     EXPECT_EQ(utc.wYear, expectedUtc.tm_year + 1900);
     EXPECT_GE(utc.wMonth, 1);
     EXPECT_LE(utc.wMonth, 12);
@@ -217,17 +218,42 @@ bool StartChild(const std::string& arguments, PROCESS_INFORMATION& info) {
 }
 
 // Runs a child with LC_ALL set to `locale`; its exit code, -1 if it did not start.
-int RunChildInLocale(const char* locale, const std::string& arguments) {
-    const char* previous = std::getenv("LC_ALL");
-    const std::string saved = previous != nullptr ? previous : "";
-    setenv("LC_ALL", locale, 1);
+// Sets (or with null removes) an environment variable until restored.
+struct SavedVariable {
+    std::string name;
+    bool present;
+    std::string value;
+};
+
+SavedVariable SetVariable(const char* name, const char* value) {
+    const char* previous = std::getenv(name);
+    SavedVariable saved{name, previous != nullptr, previous != nullptr ? previous : ""};
+    if (value != nullptr) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+    return saved;
+}
+
+void RestoreVariable(const SavedVariable& saved) {
+    if (saved.present) {
+        setenv(saved.name.c_str(), saved.value.c_str(), 1);
+    } else {
+        unsetenv(saved.name.c_str());
+    }
+}
+
+// Runs a child with LC_ALL set to `locale` (looked up in `localeFolder` when
+// given); its exit code, -1 if it did not start.
+int RunChildInLocale(const char* locale, const std::string& arguments,
+                     const char* localeFolder = nullptr) {
+    const SavedVariable savedLocale = SetVariable("LC_ALL", locale);
+    const SavedVariable savedPath = SetVariable("LOCPATH", localeFolder);
     PROCESS_INFORMATION info{};
     const bool started = StartChild(arguments, info);
-    if (previous != nullptr) {
-        setenv("LC_ALL", saved.c_str(), 1);
-    } else {
-        unsetenv("LC_ALL");
-    }
+    RestoreVariable(savedPath);
+    RestoreVariable(savedLocale);
     if (!started) {
         return -1;
     }
@@ -435,6 +461,31 @@ TEST(LocaleTest, SeparatorsComeFromTheLocale) {
         EXPECT_EQ(RunChildInLocale("ru_RU.UTF-8", decimal), ',');
         EXPECT_EQ(RunChildInLocale("ru_RU.UTF-8", time), ':');
     }
+}
+
+// The Russian locale in two 8-bit character sets, built for the test with
+// localedef so that no installed locale is needed.
+TEST(LocaleTest, RussianEightBitLocalesGiveTheirCodePageAndAComma) {
+    char folder[] = "/tmp/herdlab_locales_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const struct {
+        const char* charset;
+        int codePage;  // as the child reports it
+    } cases[] = {{"KOI8-R", 2}, {"CP1251", 5}};
+    const std::string decimal = "locale-info " + std::to_string(LOCALE_SDECIMAL);
+    for (const auto& c : cases) {
+        const std::string name = std::string("ru_RU.") + c.charset;
+        const std::string build = "localedef -i ru_RU -f " + std::string(c.charset) + " " + folder +
+                                  "/" + name + " >/dev/null 2>&1";
+        if (std::system(build.c_str()) < 0 ||
+            !std::filesystem::exists(std::string(folder) + "/" + name)) {
+            std::filesystem::remove_all(folder);
+            GTEST_SKIP() << "localedef cannot build " << name;
+        }
+        EXPECT_EQ(RunChildInLocale(name.c_str(), "codepage", folder), c.codePage) << name;
+        EXPECT_EQ(RunChildInLocale(name.c_str(), decimal, folder), ',') << name;
+    }
+    std::filesystem::remove_all(folder);
 }
 
 void IgnoreSignal(int) {}

@@ -189,6 +189,24 @@ TEST(ProcessTest, QueriesAndTerminationFromTwoThreadsAgree) {
     Release(info);
 }
 
+// The monitor starts workers while its message thread runs; here two threads
+// start children at once.
+TEST(ProcessTest, ChildrenStartFromTwoThreadsAtOnce) {
+    constexpr int kEach = 5;
+    std::atomic<int> wrongCodes{0};
+    auto startSeveral = [&](int first) {
+        for (int i = first; i < first + kEach; ++i) {
+            if (RunChild("exit " + std::to_string(i)) != i) {
+                ++wrongCodes;
+            }
+        }
+    };
+    std::thread other(startSeveral, 10);
+    startSeveral(20);
+    other.join();
+    EXPECT_EQ(wrongCodes.load(), 0);
+}
+
 TEST(ProcessTest, MissingProgramFailsWithFileNotFound) {
 #ifndef _WIN32
     const int zombiesBefore = CountZombieChildren();
