@@ -8,8 +8,9 @@
 
 // The code location of an error, shown in line 1 of the report as eight
 // upper-case hex digits: the low 32 bits of the address of the function that
-// raised it (PrintLine, ReadInteger, TextToInteger, ...). It tells which
-// operation failed; the address itself varies from run to run.
+// raised it: PrintLine (also for PrintPrompt), ReadInteger (also for a failed
+// read in SkipLine), TextToInteger, TextToFloat. It tells which operation
+// failed; the address itself varies from run to run.
 template <typename Function>
 std::uint32_t CodeLocation(Function* function) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(function));
