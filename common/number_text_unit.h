@@ -23,7 +23,10 @@ std::optional<std::int32_t> ParseInteger(std::string_view text,
 // "'<text>' is not a valid integer value".
 std::int32_t TextToInteger(std::string_view text);
 
-// Blanks, an optional sign, digits, optionally the locale's decimal separator
-// and digits, optionally an exponent, blanks. Only the locale's separator is
-// accepted. Raises EConvertError "'<text>' is not a valid floating point value".
+// Blanks (code 32), an optional sign, digits, optionally the locale's decimal
+// separator and digits, optionally an exponent ("e" or "E", an optional sign,
+// at least one digit), blanks; at least one digit or the separator (a lone
+// separator reads as 0). Only the locale's separator is accepted. A value
+// beyond the range of double, too large or too small to be held, fails too.
+// Raises EConvertError "'<text>' is not a valid floating point value".
 double TextToFloat(std::string_view text);
