@@ -157,10 +157,15 @@ TEST(ProcessTest, TerminatedChildReportsTheGivenCode) {
     ASSERT_TRUE(StartChild("sleep 30000", 0, info));
     EXPECT_TRUE(TerminateProcess(info.hProcess, 42));
     EXPECT_EQ(AwaitExit(info.hProcess, 5000), 42u);
-    // An ended process cannot be ended again.
+    // An ended process cannot be ended again (Wine allows it) ...
     SetLastError(0);
-    EXPECT_FALSE(TerminateProcess(info.hProcess, 0));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    const BOOL again = TerminateProcess(info.hProcess, 0);
+    if (!UnderWine()) {
+        EXPECT_FALSE(again);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    // ... and its code stays.
+    EXPECT_EQ(AwaitExit(info.hProcess), 42u);
     Release(info);
 }
 
@@ -169,8 +174,11 @@ TEST(ProcessTest, TerminatingAnEndedChildKeepsItsRealCode) {
     ASSERT_TRUE(StartChild("exit 3", 0, info));
     Sleep(500);  // ended, but its code not yet asked for
     SetLastError(0);
-    EXPECT_FALSE(TerminateProcess(info.hProcess, 0));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    const BOOL terminated = TerminateProcess(info.hProcess, 0);
+    if (!UnderWine()) {
+        EXPECT_FALSE(terminated);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
     EXPECT_EQ(AwaitExit(info.hProcess), 3u);
     Release(info);
 }
@@ -262,13 +270,16 @@ TEST(ProcessTest, OwnCommandLineAndFileName) {
     EXPECT_EQ(length, std::strlen(name));
     EXPECT_NE(std::strstr(name, "conformance_tests"), nullptr) << name;
 
-    // Too small: cut, terminated, the buffer size returned.
+    // Too small: cut, the buffer size returned. Windows terminates the cut
+    // name; Wine, like Windows XP, fills the last byte with the name too.
     char shortName[5] = {'x', 'x', 'x', 'x', 'x'};
     SetLastError(0);
     EXPECT_EQ(GetModuleFileNameA(nullptr, shortName, sizeof shortName), sizeof shortName);
     EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
-    EXPECT_EQ(shortName[4], '\0');
-    EXPECT_EQ(std::string(shortName), std::string(name, 4));
+    EXPECT_EQ(std::string(shortName, 4), std::string(name, 4));
+    if (!UnderWine()) {
+        EXPECT_EQ(shortName[4], '\0');
+    }
 }
 
 #ifndef _WIN32
