@@ -83,7 +83,7 @@ TEST(TextToFloat, RejectsEverythingOutsideTheGrammar) {
     LocaleGuard guard;
     UseDecimalSeparator('.');
     for (const char* text : {"", "  ", "abc", "1e", "1e+", "e5", "1.2.3", "--1", "1 2", "0x10",
-                             "inf", "nan", "1e999", "\t1"}) {
+                             "inf", "nan", "1e999", "1e-400", "\t1"}) {
         std::string expected = "'";
         expected.append(text).append("' is not a valid floating point value");
         EXPECT_EQ(FloatError(text), expected);
