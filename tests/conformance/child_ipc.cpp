@@ -6,7 +6,6 @@
 //                             lParam to THREAD, then posts every message back
 //                             to THREAD; WM_QUIT ends the process with the
 //                             number of messages echoed
-//   ipc-idle                  sleeps up to 30 s without taking messages
 //   ipc-shm-write HEX         opens the block named by HEX (Windows-1251 bytes
 //                             in hex) and writes 1..8 into its 8 slots; 0 when
 //                             done, 2 when it cannot open, 3 cannot map
@@ -127,10 +126,6 @@ int RunIpcRole(int argc, char** argv) {
     }
     if (role == "ipc-echo") {
         return Echo(static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10)));
-    }
-    if (role == "ipc-idle") {
-        Sleep(30000);
-        return 0;
     }
     if (role == "ipc-shm-write") {
         return WriteSlots(ipc_test::BytesOfHex(argument));

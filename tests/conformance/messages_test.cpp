@@ -2,6 +2,7 @@
 // posts that must fail, and (on Linux) the datagrams the queue must refuse.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 #include "ipc_test_support.h"
@@ -84,8 +85,21 @@ TEST(ThreadMessages, EchoedByAnotherProcessInOrder) {
     EXPECT_EQ(ipc_test::WaitForExit(child), static_cast<DWORD>(std::size(sent)));
 }
 
+std::atomic<bool> posted{false};
+std::atomic<bool> mayEnd{false};
+
+// Posts to itself, which gives it a queue, then ends when allowed.
 DWORD WINAPI PostToSelfAndEnd(LPVOID) {
     PostThreadMessageA(GetCurrentThreadId(), WM_USER, 0, 0);
+    posted.store(true);
+    return 0;
+}
+
+// Takes no messages, so it never has a queue.
+DWORD WINAPI WaitWithoutMessages(LPVOID) {
+    while (!mayEnd.load()) {
+        Sleep(1);
+    }
     return 0;
 }
 
@@ -94,20 +108,23 @@ TEST(ThreadMessages, PostWithoutQueueFails) {
     EXPECT_FALSE(PostThreadMessageA(0, WM_USER, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
 
-    // The main thread of a child that never takes messages has no queue.
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(ipc_test::StartChild("ipc-idle", child)) << GetLastError();
+    DWORD idle = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitWithoutMessages, nullptr, 0, &idle);
+    ASSERT_NE(thread, nullptr);
     SetLastError(0);
-    EXPECT_FALSE(PostThreadMessageA(child.dwThreadId, WM_USER, 0, 0));
+    EXPECT_FALSE(PostThreadMessageA(idle, WM_USER, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
-    TerminateProcess(child.hProcess, 0);
-    ipc_test::WaitForExit(child);
+    mayEnd.store(true);
+    CloseHandle(thread);
 
     // A thread that had a queue loses it when it ends.
     DWORD ended = 0;
-    HANDLE thread = CreateThread(nullptr, 0, PostToSelfAndEnd, nullptr, 0, &ended);
+    thread = CreateThread(nullptr, 0, PostToSelfAndEnd, nullptr, 0, &ended);
     ASSERT_NE(thread, nullptr);
     CloseHandle(thread);
+    while (!posted.load()) {
+        Sleep(1);
+    }
     DWORD error = 0;
     for (int attempt = 0; attempt < 500 && error != ERROR_INVALID_THREAD_ID; ++attempt) {
         Sleep(10);
