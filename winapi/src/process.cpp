@@ -359,7 +359,7 @@ bool HasEnded(ProcessObject& process) {
 
 // ---- The process's own command line ----------------------------------------------
 
-std::string ReadFile(const char* path) {
+std::string ReadWholeFile(const char* path) {
     std::string content;
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -399,7 +399,7 @@ std::string QuoteWord(std::string_view utf8Word) {
 }
 
 std::string BuildCommandLine() {
-    const std::string arguments = ReadFile("/proc/self/cmdline");
+    const std::string arguments = ReadWholeFile("/proc/self/cmdline");
     std::string line;
     std::size_t start = 0;
     while (start < arguments.size()) {
@@ -537,13 +537,13 @@ BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode) {
         return FALSE;
     }
     std::lock_guard<std::mutex> guard(process->lock);
-    if (process->terminating && !process->exited) {
-        return TRUE;  // already being ended; the first code stands
-    }
     // Windows refuses to end a process that has already ended.
     if (HasEnded(*process)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
+    }
+    if (process->terminating) {
+        return TRUE;  // already being ended; the first code stands
     }
     if (syscall(SYS_pidfd_send_signal, process->pidfd, SIGKILL, nullptr, 0) != 0) {
         SetLastError(errno == ESRCH ? ERROR_ACCESS_DENIED : static_cast<DWORD>(errno));
