@@ -32,9 +32,30 @@ std::string OwnDirectory() {
     return text.substr(0, text.rfind('/'));
 }
 
+// The build decides where the programs are and whether they run under a
+// runner (the Windows builds under Wine); the environment may override it.
+std::string Setting(const char* variable, const char* builtIn) {
+    const std::string configured = EnvironmentValue(variable);
+    return configured.empty() ? builtIn : configured;
+}
+
+#ifndef HERDLAB_PROGRAM_DIR
+#define HERDLAB_PROGRAM_DIR ""
+#endif
+#ifndef HERDLAB_PROGRAM_RUNNER
+#define HERDLAB_PROGRAM_RUNNER ""
+#endif
+#ifndef HERDLAB_RUNNER_PREFIX
+#define HERDLAB_RUNNER_PREFIX ""
+#endif
+
 std::string BinDirectory() {
-    const std::string configured = EnvironmentValue("HERDLAB_BIN_DIR");
+    const std::string configured = Setting("HERDLAB_BIN_DIR", HERDLAB_PROGRAM_DIR);
     return configured.empty() ? OwnDirectory() : configured;
+}
+
+std::string Runner() {
+    return Setting("HERDLAB_RUNNER", HERDLAB_PROGRAM_RUNNER);
 }
 
 void SetNonBlocking(int fd) {
@@ -97,7 +118,7 @@ bool Reap(Session& session, int options) {
 
 std::vector<std::string> CommandFor(std::string_view program, const Options& options) {
     std::vector<std::string> words;
-    const std::string runner = EnvironmentValue("HERDLAB_RUNNER");
+    const std::string runner = Runner();
     if (!runner.empty()) {
         words.push_back(runner);
     }
@@ -111,7 +132,7 @@ std::vector<std::string> CommandFor(std::string_view program, const Options& opt
 }  // namespace
 
 bool UnderRunner() {
-    return !EnvironmentValue("HERDLAB_RUNNER").empty();
+    return !Runner().empty();
 }
 
 std::string ProgramPath(std::string_view name) {
@@ -131,6 +152,11 @@ Session Start(std::string_view program, const Options& options) {
     }
     argv.push_back(nullptr);
     const std::string localeSetting = "LC_ALL=" + options.locale;
+    // Wine keeps its prefix in the build tree and stays quiet.
+    const std::string winePrefix = std::string("WINEPREFIX=") + HERDLAB_RUNNER_PREFIX;
+    const bool underRunner = UnderRunner();
+    // A program that has ended before it read its input must not end the test.
+    signal(SIGPIPE, SIG_IGN);
 
     Session session;
     session.started = std::chrono::steady_clock::now();
@@ -142,6 +168,10 @@ Session Start(std::string_view program, const Options& options) {
         dup2(output[1], 1);
         dup2(error[1], 2);
         putenv(const_cast<char*>(localeSetting.c_str()));
+        if (underRunner) {
+            putenv(const_cast<char*>(winePrefix.c_str()));
+            putenv(const_cast<char*>("WINEDEBUG=-all"));
+        }
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
             _exit(126);
         }
