@@ -399,11 +399,6 @@ TEST(ConsoleTest, ReadGivesTheDataThenTheEnd) {
     EXPECT_EQ(second, 0u);
 }
 
-TEST(ConsoleTest, ATerminalTakesBytesNotUtf16) {
-    DWORD mode = 0;
-    EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode));
-}
-
 TEST(ConsoleTest, TitleIsSetOnlyOnATerminalAndCannotInjectControls) {
     int master = -1;
     int slave = -1;
@@ -435,15 +430,8 @@ TEST(ConsoleTest, TitleIsSetOnlyOnATerminalAndCannotInjectControls) {
 TEST(ConsoleTest, OutputCodePageFollowsTheLocale) {
     EXPECT_EQ(RunChildInLocale("C.UTF-8", "codepage"), 1);
     EXPECT_EQ(RunChildInLocale("C", "codepage"), 1);  // ASCII: UTF-8 is its superset
-    const struct {
-        const char* locale;
-        int expected;
-    } optional[] = {
-        {"ru_RU.UTF-8", 1}, {"ru_RU.KOI8-R", 2}, {"ru_RU.CP1251", 5}, {"ru_RU.ISO-8859-5", 4}};
-    for (const auto& c : optional) {
-        if (LocaleInstalled(c.locale)) {
-            EXPECT_EQ(RunChildInLocale(c.locale, "codepage"), c.expected) << c.locale;
-        }
+    if (LocaleInstalled("ru_RU.UTF-8")) {
+        EXPECT_EQ(RunChildInLocale("ru_RU.UTF-8", "codepage"), 1);
     }
 }
 
