@@ -2,8 +2,9 @@
 # Builds everything and runs every test:
 #   dev (GCC), clang, asan (ASan+UBSan) and tsan: all unit, conformance and
 #   integration tests;
-#   mingw: the Windows build of everything, whose unit and conformance tests
-#   then run against real Win32 under Wine.
+#   mingw: the Windows build of everything; its unit and conformance tests
+#   run against real Win32 under Wine, and so do the integration tests, driven
+#   from a small native build (build/wine) switched to the Windows programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -18,6 +19,12 @@ done
 echo "=== mingw (Windows build; tests under Wine)"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
-export WINEPREFIX=$PWD/build/mingw/wineprefix WINEDEBUG=-all
-/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+export WINEDEBUG=-all
+WINEPREFIX=$PWD/build/mingw/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 ctest --preset mingw
+
+echo "=== integration tests against the Windows programs under Wine"
+cmake --preset dev -B build/wine -DHERDLAB_BENCH=OFF -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" >/dev/null
+cmake --build build/wine --target herd_test monitor_test feeder_test
+WINEPREFIX=$PWD/build/wine/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+ctest --test-dir build/wine -L wine -j3 --output-on-failure
