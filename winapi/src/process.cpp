@@ -581,9 +581,12 @@ DWORD GetPriorityClass(HANDLE hProcess) {
 }
 
 void ExitProcess(UINT uExitCode) {
-    // No static destructors, which could race the other threads; C stdio
-    // buffers are written out, as Windows' C runtime does at process end.
-    std::fflush(nullptr);
+    // No static destructors, which could race the other threads. Buffered C
+    // output is written out, as Windows' C runtime does at process end; only
+    // stdout and stderr, since another thread may sit in a read holding the
+    // lock of an input stream.
+    std::fflush(stdout);
+    std::fflush(stderr);
     RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
     _exit(static_cast<int>(uExitCode));
 }
