@@ -21,9 +21,16 @@ namespace {
 constexpr UINT kHello = WM_USER + 1;
 constexpr UINT kPing = WM_USER + 2;
 
-// Nanoseconds per round trip of each benchmark's last (longest) run.
+// The fastest round trip of each benchmark over all its runs, in nanoseconds:
+// on a shared machine the minimum is the steadiest estimate of the cost.
 double layerNanoseconds = 0;
 double rawNanoseconds = 0;
+
+void KeepFastest(double& fastest, double nanoseconds) {
+    if (nanoseconds > 0 && (fastest == 0 || nanoseconds < fastest)) {
+        fastest = nanoseconds;
+    }
+}
 
 double NanosecondsPerRound(std::chrono::steady_clock::time_point start, std::int64_t rounds) {
     const std::chrono::duration<double, std::nano> elapsed =
@@ -58,7 +65,7 @@ void LayerRoundTrip(benchmark::State& state) {
         GetMessageA(&message, nullptr, 0, 0);
         ++rounds;
     }
-    layerNanoseconds = NanosecondsPerRound(start, rounds);
+    KeepFastest(layerNanoseconds, NanosecondsPerRound(start, rounds));
     PostThreadMessageA(echo, WM_QUIT, 0, 0);
     waitpid(child, nullptr, 0);
 }
@@ -115,15 +122,15 @@ void RawRoundTrip(benchmark::State& state) {
         recv(parent.fd, datagram, sizeof datagram, 0);
         ++rounds;
     }
-    rawNanoseconds = NanosecondsPerRound(start, rounds);
+    KeepFastest(rawNanoseconds, NanosecondsPerRound(start, rounds));
     datagram[0] = 0xFF;  // stop
     SendRaw(parent, datagram);
     waitpid(child, nullptr, 0);
     close(parent.fd);
 }
 
-BENCHMARK(LayerRoundTrip)->UseRealTime();
-BENCHMARK(RawRoundTrip)->UseRealTime();
+BENCHMARK(LayerRoundTrip)->UseRealTime()->Repetitions(5);
+BENCHMARK(RawRoundTrip)->UseRealTime()->Repetitions(5);
 
 }  // namespace
 
@@ -135,7 +142,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (layerNanoseconds > 0 && rawNanoseconds > 0) {
-        std::printf("Round trip: layer %.0f ns, raw %.0f ns, ratio %.2f (target <= 1.3)\n",
+        std::printf("Fastest round trip: layer %.0f ns, raw %.0f ns, ratio %.2f (target <= 1.3)\n",
                     layerNanoseconds, rawNanoseconds, layerNanoseconds / rawNanoseconds);
     }
     return 0;

@@ -33,6 +33,7 @@ constexpr std::size_t kMessageSize = 24;
 // not be used from the new process.
 thread_local int queueFd = -1;
 thread_local DWORD queueOwner = 0;
+thread_local uid_t queueUser = 0;  // the user in the queue's name: the only accepted sender
 
 // Closes a thread's queue when the thread ends, so that a later thread that
 // gets the same id can bind the name, and posts to the ended thread fail.
@@ -94,6 +95,7 @@ int OwnQueue() {
     pthread_setspecific(queueKey, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd) + 1));
     queueFd = fd;
     queueOwner = self;
+    queueUser = getuid();
     return fd;
 }
 
@@ -136,7 +138,7 @@ bool FromOwnUser(msghdr* header) {
             part->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
             ucred sender;
             std::memcpy(&sender, CMSG_DATA(part), sizeof sender);
-            return sender.uid == getuid();
+            return sender.uid == queueUser;
         }
     }
     return false;  // no credentials: not a sender we can vouch for

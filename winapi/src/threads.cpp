@@ -122,6 +122,24 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T dwStack
     return &object->header;
 }
 
+namespace {
+
+// The id is asked for on every post and receive; a system call each time
+// would be a noticeable part of a message's cost. The child of a fork runs
+// on a new thread id, so the forking thread's copy is forgotten there.
+thread_local DWORD cachedThreadId = 0;
+
+void ForgetThreadIdInChild() {
+    cachedThreadId = 0;
+}
+
+}  // namespace
+
 DWORD GetCurrentThreadId() {
-    return static_cast<DWORD>(gettid());
+    if (cachedThreadId == 0) {
+        static const int forkHandler = pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
+        (void)forkHandler;
+        cachedThreadId = static_cast<DWORD>(gettid());
+    }
+    return cachedThreadId;
 }
