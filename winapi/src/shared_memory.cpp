@@ -114,9 +114,10 @@ bool MakeBlockPath(const char* name, BlockPath& out) {
 void UnlinkCreatedNames() {
     const pid_t self = getpid();
     for (CleanupSlot& slot : cleanupSlots) {
+        // The owner first: a child that shares our memory must not mark our names.
         int live = kSlotLive;
-        if (slot.state.compare_exchange_strong(live, kSlotUnlinked, std::memory_order_acq_rel) &&
-            slot.owner == self) {
+        if (slot.state.load(std::memory_order_acquire) == kSlotLive && slot.owner == self &&
+            slot.state.compare_exchange_strong(live, kSlotUnlinked, std::memory_order_acq_rel)) {
             unlink(slot.path);
         }
     }
