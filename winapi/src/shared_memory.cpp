@@ -123,10 +123,6 @@ void UnlinkCreatedNames() {
     }
 }
 
-void UnlinkAtExit() {
-    UnlinkCreatedNames();
-}
-
 }  // namespace
 
 void RemoveCreatedMappingNames() {
@@ -165,7 +161,7 @@ void CatchTerminatingSignal(int signal, struct sigaction& previous) {
 void InstallCleanup() {
     CatchTerminatingSignal(SIGINT, previousSigint);
     CatchTerminatingSignal(SIGTERM, previousSigterm);
-    std::atexit(UnlinkAtExit);
+    std::atexit(UnlinkCreatedNames);
 }
 
 // Claims a slot for a name about to be created; -1 when all are taken (the
