@@ -77,6 +77,7 @@ int OwnQueue() {
     if (queueFd >= 0) {  // inherited through fork: the socket belongs to the parent's thread
         close(queueFd);
         queueFd = -1;
+        pthread_setspecific(queueKey, nullptr);  // nothing of ours to close at thread end
     }
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
