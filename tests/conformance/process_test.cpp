@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -315,6 +316,30 @@ TEST(ProcessTest, ChildInheritsNoDescriptorBeyondTheStandardStreams) {
     close(file);
     close(pipeFds[0]);
     close(pipeFds[1]);
+}
+
+// With standard streams closed, the layer's own descriptors take their
+// numbers; the child must not inherit them (the start would wait for the
+// child to end, holding the error pipe open).
+TEST(ProcessTest, StartWorksWithStandardStreamsClosed) {
+    std::fflush(nullptr);
+    const int savedInput = dup(STDIN_FILENO);
+    const int savedError = dup(STDERR_FILENO);
+    close(STDIN_FILENO);
+    close(STDERR_FILENO);
+    PROCESS_INFORMATION info{};
+    const auto before = std::chrono::steady_clock::now();
+    const bool started = StartChild("sleep 3000", 0, info);
+    const auto took = std::chrono::steady_clock::now() - before;
+    dup2(savedInput, STDIN_FILENO);
+    dup2(savedError, STDERR_FILENO);
+    close(savedInput);
+    close(savedError);
+    ASSERT_TRUE(started);
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    TerminateProcess(info.hProcess, 0);
+    AwaitExit(info.hProcess);
+    Release(info);
 }
 
 // Ctrl+C must reach the whole herd: no session or group of its own.

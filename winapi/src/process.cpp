@@ -204,14 +204,11 @@ void ResetSignals() {
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-// Only standard input, output and error pass to the program.
+// Only standard input, output and error pass to the program. They pass as
+// they are: where the launcher has one of them closed, the layer's own
+// descriptors (the error pipe, a pidfd) may hold its number, and they must
+// stay close-on-exec.
 void LimitDescriptors(const ChildPlan& plan) {
-    for (int fd = 0; fd <= 2; ++fd) {
-        const int flags = fcntl(fd, F_GETFD);
-        if (flags > 0 && (flags & FD_CLOEXEC) != 0) {
-            fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
-        }
-    }
     // Close-on-exec rather than closed: the error pipe must stay usable.
     if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) {
         return;
