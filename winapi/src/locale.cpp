@@ -62,6 +62,11 @@ int CopyLocaleText(const std::string& value, LPSTR buffer, int capacity) {
     return size;
 }
 
+// A locale that names no separator keeps the usual one.
+std::string TextOrDefault(std::string_view text, std::string_view fallback) {
+    return std::string(text.empty() ? fallback : text);
+}
+
 }  // namespace
 
 void EnsureLocale() {
@@ -77,15 +82,9 @@ int GetLocaleInfoA(LCID, LCTYPE LCType, LPSTR lpLCData, int cchData) {
     EnsureLocale();
     std::string value;
     if (LCType == LOCALE_SDECIMAL) {
-        value = nl_langinfo(RADIXCHAR);
-        if (value.empty()) {
-            value = ".";
-        }
+        value = TextOrDefault(nl_langinfo(RADIXCHAR), ".");
     } else if (LCType == LOCALE_STIME) {
-        value = TimeSeparatorOf(nl_langinfo(T_FMT));
-        if (value.empty()) {
-            value = ":";
-        }
+        value = TextOrDefault(TimeSeparatorOf(nl_langinfo(T_FMT)), ":");
     } else {
         SetLastError(kErrorInvalidFlags);
         return 0;
