@@ -12,6 +12,8 @@
 // the processes end. Here the process that created a name removes it: when it
 // closes the handle, when it exits, and when SIGINT or SIGTERM ends it.
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -47,8 +49,11 @@ struct BlockPath {
 };
 
 // The names this process created, readable from a signal handler: fixed
-// arrays, and an atomic state per slot.
-enum SlotState : int { kSlotFree, kSlotFilling, kSlotLive, kSlotUnlinked };
+// arrays, and an atomic state per slot. A slot is busy while a thread fills
+// it and creates the name, or removes the name and empties it; that thread
+// holds SIGINT and SIGTERM back meanwhile, so a handler never waits for the
+// thread it interrupted.
+enum SlotState : int { kSlotFree, kSlotBusy, kSlotLive, kSlotUnlinked };
 constexpr int kCleanupSlots = 64;
 struct CleanupSlot {
     std::atomic<int> state{kSlotFree};
@@ -110,13 +115,23 @@ bool MakeBlockPath(const char* name, BlockPath& out) {
     return true;
 }
 
+// The slot's state once no other thread is in the middle of changing it.
+int SettledState(const CleanupSlot& slot) {
+    int state = slot.state.load(std::memory_order_acquire);
+    for (int round = 0; state == kSlotBusy && round < 10000; ++round) {
+        sched_yield();
+        state = slot.state.load(std::memory_order_acquire);
+    }
+    return state;
+}
+
 // Removes every name this process created and still holds. Async-signal-safe.
 void UnlinkCreatedNames() {
     const pid_t self = getpid();
     for (CleanupSlot& slot : cleanupSlots) {
         // The owner first: a child that shares our memory must not mark our names.
         int live = kSlotLive;
-        if (slot.state.load(std::memory_order_acquire) == kSlotLive && slot.owner == self &&
+        if (SettledState(slot) == kSlotLive && slot.owner == self &&
             slot.state.compare_exchange_strong(live, kSlotUnlinked, std::memory_order_acq_rel)) {
             unlink(slot.path);
         }
@@ -170,7 +185,7 @@ int ClaimCleanupSlot(const BlockPath& name) {
     std::call_once(cleanupInstalled, InstallCleanup);
     for (int i = 0; i < kCleanupSlots; ++i) {
         int expected = kSlotFree;
-        if (cleanupSlots[i].state.compare_exchange_strong(expected, kSlotFilling,
+        if (cleanupSlots[i].state.compare_exchange_strong(expected, kSlotBusy,
                                                           std::memory_order_acq_rel)) {
             cleanupSlots[i].owner = getpid();
             std::memcpy(cleanupSlots[i].path, name.path, sizeof name.path);
@@ -186,15 +201,31 @@ void SetCleanupSlot(int slot, int state) {
     }
 }
 
-// Releases the slot; true when the name was still ours to remove (a signal
-// handler that let the program live on may have removed it already).
-bool ReleaseCleanupSlot(int slot) {
+sigset_t HoldTerminatingSignals() {
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    return previous;
+}
+
+void RestoreSignals(const sigset_t& previous) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Removes a name this process created, unless a signal handler that let the
+// program live on has removed it already. Call with the signals held.
+void RemoveCreatedName(int slot, const BlockPath& name) {
     if (slot < 0) {
-        return true;
+        shm_unlink(name.ShmName());
+        return;
     }
-    const int state = cleanupSlots[slot].state.exchange(kSlotFilling, std::memory_order_acq_rel);
+    if (cleanupSlots[slot].state.exchange(kSlotBusy, std::memory_order_acq_rel) == kSlotLive) {
+        shm_unlink(name.ShmName());
+    }
     SetCleanupSlot(slot, kSlotFree);
-    return state == kSlotLive;
 }
 
 // A found object may be used only when it is a plain file of our own user with
@@ -268,22 +299,24 @@ int OpenExisting(const BlockPath& name, bool writable, DWORD& error) {
 HANDLE CreateNamedBlock(const BlockPath& name, std::uint64_t size) {
     // A name removed between a failed exclusive create and the open is tried again.
     for (int attempt = 0; attempt < 8; ++attempt) {
+        sigset_t previous = HoldTerminatingSignals();
         const int slot = ClaimCleanupSlot(name);
         int fd = CreateExclusive(name, size);
+        const int createError = errno;
+        SetCleanupSlot(slot, fd >= 0 ? kSlotLive : kSlotFree);
+        RestoreSignals(previous);
         if (fd >= 0) {
-            SetCleanupSlot(slot, kSlotLive);
             if (MappingObject* object = NewMapping(fd, true, true, slot, name)) {
                 SetLastError(ERROR_SUCCESS);
                 return &object->header;
             }
-            ReleaseCleanupSlot(slot);
-            shm_unlink(name.ShmName());
+            previous = HoldTerminatingSignals();
+            RemoveCreatedName(slot, name);
+            RestoreSignals(previous);
             close(fd);
             SetLastError(static_cast<DWORD>(ENOMEM));
             return nullptr;
         }
-        const int createError = errno;
-        SetCleanupSlot(slot, kSlotFree);
         if (createError != EEXIST) {
             SetLastError(ErrorOfOpen(createError));
             return nullptr;
@@ -342,8 +375,10 @@ std::size_t ForgetView(const void* address) {
 
 BOOL CloseMappingObject(HandleHeader* object) {
     auto* mapping = reinterpret_cast<MappingObject*>(object);
-    if (mapping->created && ReleaseCleanupSlot(mapping->cleanupSlot)) {
-        shm_unlink(mapping->name.ShmName());
+    if (mapping->created) {
+        const sigset_t previous = HoldTerminatingSignals();
+        RemoveCreatedName(mapping->cleanupSlot, mapping->name);
+        RestoreSignals(previous);
     }
     close(mapping->fd);  // views stay valid until they are unmapped, as on Windows
     mapping->header.magic = 0;
