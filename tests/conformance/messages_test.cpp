@@ -15,8 +15,7 @@
 #include <unistd.h>
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
+#include <cstdio>
 #endif
 
 using ipc_test::ReceiveWithin;
