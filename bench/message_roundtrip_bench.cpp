@@ -4,6 +4,7 @@
 // (the transport the layer uses, without the layer's checks). Prints the
 // ratio of the two; the layer should stay within 1.3 times the raw cost.
 #include <benchmark/benchmark.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -47,6 +48,19 @@ double Median(std::vector<double> runs) {
     return runs[runs.size() / 2];
 }
 
+// Both ends of a ping-pong on one processor: the round trip is then two
+// process switches and the work of both sides, instead of depending on
+// whether the scheduler happens to wake the other side on an idle processor.
+cpu_set_t PinToOneProcessor() {
+    cpu_set_t previous;
+    sched_getaffinity(0, sizeof previous, &previous);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    sched_setaffinity(0, sizeof one, &one);
+    return previous;
+}
+
 [[noreturn]] void EchoMessages(DWORD parent) {
     PostThreadMessageA(parent, kHello, 0, static_cast<LPARAM>(GetCurrentThreadId()));
     MSG message{};
@@ -61,6 +75,7 @@ void LayerRoundTrip(benchmark::State& state) {
     MSG message{};
     PostThreadMessageA(self, kHello, 0, 0);  // gives this thread its queue before the child posts
     GetMessageA(&message, nullptr, 0, 0);
+    const cpu_set_t processors = PinToOneProcessor();
     const pid_t child = fork();
     if (child == 0) {
         EchoMessages(self);
@@ -77,6 +92,7 @@ void LayerRoundTrip(benchmark::State& state) {
     Record(layerRuns, start, rounds);
     PostThreadMessageA(echo, WM_QUIT, 0, 0);
     waitpid(child, nullptr, 0);
+    sched_setaffinity(0, sizeof processors, &processors);
 }
 
 struct RawSocket {
@@ -111,6 +127,7 @@ void SendRaw(const RawSocket& raw, const unsigned char (&datagram)[24]) {
 void RawRoundTrip(benchmark::State& state) {
     const pid_t owner = getpid();
     const RawSocket parent = OpenRaw("ping", "pong", owner);
+    const cpu_set_t processors = PinToOneProcessor();
     const pid_t child = fork();
     unsigned char datagram[24] = {};
     if (child == 0) {
@@ -135,6 +152,7 @@ void RawRoundTrip(benchmark::State& state) {
     datagram[0] = 0xFF;  // stop
     SendRaw(parent, datagram);
     waitpid(child, nullptr, 0);
+    sched_setaffinity(0, sizeof processors, &processors);
     close(parent.fd);
 }
 
