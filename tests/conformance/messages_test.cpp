@@ -102,6 +102,46 @@ DWORD WINAPI WaitWithoutMessages(LPVOID) {
     return 0;
 }
 
+// A burst of posts to a receiver that is busy between its reads: every
+// message arrives, in order, as fifteen workers registering at once need.
+std::atomic<DWORD> burstReceiverId{0};
+std::atomic<int> burstReceived{0};
+std::atomic<bool> burstInOrder{true};
+
+DWORD WINAPI SlowReceiver(LPVOID) {
+    MSG message{};
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER, 0, 0);  // creates the queue
+    GetMessageA(&message, nullptr, 0, 0);
+    burstReceiverId.store(GetCurrentThreadId());
+    for (int expected = 0; expected < 40; ++expected) {
+        if (GetMessageA(&message, nullptr, 0, 0) <= 0) {
+            return 1;
+        }
+        burstInOrder.store(burstInOrder.load() && message.wParam == WPARAM(expected));
+        burstReceived.fetch_add(1);
+        Sleep(2);
+    }
+    return 0;
+}
+
+TEST(ThreadMessages, BurstToBusyReceiverArrivesWhole) {
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, SlowReceiver, nullptr, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    while (burstReceiverId.load() == 0) {
+        Sleep(1);
+    }
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_TRUE(PostThreadMessageA(id, WM_USER, WPARAM(i), 0)) << i << ": " << GetLastError();
+    }
+    for (int waited = 0; burstReceived.load() < 40 && waited < 5000; waited += 10) {
+        Sleep(10);
+    }
+    EXPECT_EQ(burstReceived.load(), 40);
+    EXPECT_TRUE(burstInOrder.load());
+    CloseHandle(thread);
+}
+
 TEST(ThreadMessages, PostWithoutQueueFails) {
     SetLastError(0);
     EXPECT_FALSE(PostThreadMessageA(0, WM_USER, 0, 0));

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "herdlab_winapi.h"
 
@@ -196,8 +197,12 @@ UINT RegisterWindowMessageA(LPCSTR lpString) {
     return 0xC000u | (hash & 0x3FFFu);
 }
 
-// Never blocks. FALSE with ERROR_INVALID_THREAD_ID when no queue is bound for
-// idThread, ERROR_NOT_ENOUGH_QUOTA when its queue is full.
+// At most 50 ms of retries while the receiver's queue is full.
+constexpr int kFullQueueRetries = 50;
+
+// Never waits for the receiver, only up to 50 ms for room in a full queue.
+// FALSE with ERROR_INVALID_THREAD_ID when no queue is bound for idThread,
+// ERROR_NOT_ENOUGH_QUOTA when its queue stays full.
 BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (idThread == 0) {
         SetLastError(ERROR_INVALID_THREAD_ID);
@@ -215,10 +220,26 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
     PutLittleEndian(datagram + 16, static_cast<std::uint64_t>(lParam), 8);
     const QueueAddress target = QueueAddressOf(idThread);
     ssize_t sent;
-    do {
+    // Linux queues only a few datagrams per socket (net.unix.max_dgram_qlen,
+    // 10 by default) where Windows keeps 10,000 messages, so fifteen workers
+    // registering at once could overflow a busy receiver. A full queue gets a
+    // short, bounded grace period to drain before the post fails.
+    int fullQueueRetries = kFullQueueRetries;
+    for (;;) {
         sent = sendto(fd, datagram, kMessageSize, MSG_DONTWAIT | MSG_NOSIGNAL,
                       reinterpret_cast<const sockaddr*>(&target.address), target.length);
-    } while (sent < 0 && errno == EINTR);
+        if (sent >= 0 || errno == EINTR) {
+            if (sent >= 0) {
+                break;
+            }
+            continue;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || fullQueueRetries-- == 0) {
+            break;
+        }
+        const timespec pause{0, 1'000'000};  // 1 ms
+        nanosleep(&pause, nullptr);
+    }
     if (sent >= 0) {  // a datagram goes whole or not at all
         return TRUE;
     }
