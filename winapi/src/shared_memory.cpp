@@ -83,6 +83,88 @@ struct View {
 std::mutex viewsLock;
 std::vector<View> views;
 
+// Another process may shrink a block under our views (ftruncate, or shm_open
+// with O_TRUNC; the feeders' children are foreign programs), which Windows
+// never allows. An access to a page past the new end then raises SIGBUS and
+// would end the process with its children and names left behind. The views
+// are therefore guarded: such a fault puts a private zero page in place of the
+// vanished one, and the process goes on with a block that is no longer shared.
+// The table is read from the signal handler: fixed size, atomic fields.
+struct GuardedView {
+    std::atomic<std::uintptr_t> start{0};
+    std::atomic<std::size_t> length{0};
+};
+constexpr int kGuardedViews = 64;
+GuardedView guardedViews[kGuardedViews];
+std::uintptr_t pageSize = 4096;  // set before the handler is installed
+struct sigaction previousSigbus;
+std::once_flag busGuardInstalled;
+
+// Maps a private zero page over the page of `address` when it lies in a
+// guarded view. Async-signal-safe.
+bool ReplaceVanishedPage(std::uintptr_t address) {
+    for (const GuardedView& view : guardedViews) {
+        const std::uintptr_t start = view.start.load(std::memory_order_acquire);
+        const std::size_t length = view.length.load(std::memory_order_acquire);
+        if (start != 0 && address >= start && address - start < length) {
+            void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
+            return mmap(page, pageSize, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
+        }
+    }
+    return false;
+}
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    const int savedErrno = errno;
+    if (info != nullptr && ReplaceVanishedPage(reinterpret_cast<std::uintptr_t>(info->si_addr))) {
+        errno = savedErrno;
+        return;  // the faulting access is retried on the new page
+    }
+    // Not a view of ours: the disposition before ours decides.
+    if ((previousSigbus.sa_flags & SA_SIGINFO) != 0) {
+        previousSigbus.sa_sigaction(signal, info, context);
+    } else if (previousSigbus.sa_handler != SIG_DFL && previousSigbus.sa_handler != SIG_IGN) {
+        previousSigbus.sa_handler(signal);
+    } else {
+        sigaction(SIGBUS, &previousSigbus, nullptr);  // the retried access ends the process
+    }
+    errno = savedErrno;
+}
+
+void InstallBusGuard() {
+    pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO;
+    sigaction(SIGBUS, &action, &previousSigbus);
+}
+
+void GuardView(void* address, std::size_t length) {
+    std::call_once(busGuardInstalled, InstallBusGuard);
+    for (GuardedView& view : guardedViews) {
+        std::uintptr_t free = 0;
+        if (view.start.compare_exchange_strong(free, reinterpret_cast<std::uintptr_t>(address),
+                                               std::memory_order_acq_rel)) {
+            view.length.store(length, std::memory_order_release);
+            return;
+        }
+    }
+    // More views than the table holds: the extra ones stay unguarded.
+}
+
+void UnguardView(const void* address) {
+    for (GuardedView& view : guardedViews) {
+        if (view.start.load(std::memory_order_acquire) ==
+            reinterpret_cast<std::uintptr_t>(address)) {
+            view.length.store(0, std::memory_order_release);
+            view.start.store(0, std::memory_order_release);
+            return;
+        }
+    }
+}
+
 bool IsPlainNameByte(unsigned char byte) {
     return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
            (byte >= '0' && byte <= '9') || byte == '.' || byte == '_' || byte == '-';
@@ -354,6 +436,7 @@ MappingObject* MappingOf(HANDLE handle) {
 void RememberView(void* address, std::size_t length) {
     std::lock_guard<std::mutex> guard(viewsLock);
     views.push_back(View{address, length});
+    GuardView(address, length);
 }
 
 // The length of the view at `address`, forgotten from now on; 0 when there is
@@ -362,6 +445,7 @@ std::size_t ForgetView(const void* address) {
     std::lock_guard<std::mutex> guard(viewsLock);
     for (std::size_t i = 0; i < views.size(); ++i) {
         if (views[i].address == address) {
+            UnguardView(address);
             const std::size_t length = views[i].length;
             views[i] = views.back();
             views.pop_back();
