@@ -10,8 +10,11 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace harness {
@@ -325,6 +328,52 @@ std::vector<std::string> SharedMemoryNames() {
         closedir(folder);
     }
     return names;
+}
+
+namespace {
+
+// Live members of process group `group`, zombies aside.
+std::vector<pid_t> LiveGroupMembers(pid_t group) {
+    std::vector<pid_t> members;
+    DIR* folder = opendir("/proc");
+    if (folder == nullptr) {
+        return members;
+    }
+    while (const dirent* entry = readdir(folder)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0') {
+            continue;
+        }
+        std::ifstream statFile(std::string("/proc/") + entry->d_name + "/stat");
+        const std::string stat((std::istreambuf_iterator<char>(statFile)),
+                               std::istreambuf_iterator<char>());
+        const std::size_t nameEnd = stat.rfind(')');
+        char state = 0;
+        long processGroup = 0;  // fields after the name: state, parent, process group
+        if (nameEnd != std::string::npos &&
+            std::sscanf(stat.c_str() + nameEnd + 1, " %c %*d %ld", &state, &processGroup) == 2 &&
+            processGroup == group && state != 'Z' && state != 'X') {
+            members.push_back(static_cast<pid_t>(pid));
+        }
+    }
+    closedir(folder);
+    return members;
+}
+
+}  // namespace
+
+std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::milliseconds grace) {
+    if (UnderRunner() || session.pid <= 0) {
+        return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    std::vector<pid_t> members = LiveGroupMembers(session.pid);
+    while (!members.empty() && std::chrono::steady_clock::now() < deadline) {
+        usleep(20000);
+        members = LiveGroupMembers(session.pid);
+    }
+    return members;
 }
 
 }  // namespace harness

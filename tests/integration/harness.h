@@ -74,4 +74,12 @@ bool LocaleAvailable(const std::string& locale);
 // Names under /dev/shm that herdlab's shared blocks of this user have.
 std::vector<std::string> SharedMemoryNames();
 
+// Processes of the session's process group still alive once the program
+// itself has ended (call after StillRunningAfter saw its end, before Finish
+// ends the group): children it started and left behind. Zombies do not count;
+// processes ending at that moment get up to `grace` to go. Empty under a
+// runner, whose own helper processes share the group.
+std::vector<pid_t> LeftoverProcesses(const Session& session,
+                                     std::chrono::milliseconds grace = std::chrono::seconds(2));
+
 }  // namespace harness
