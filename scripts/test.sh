@@ -2,6 +2,8 @@
 # Builds everything and runs every test:
 #   dev (GCC), clang, asan (ASan+UBSan) and tsan: all unit, conformance and
 #   integration tests;
+#   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
+#   each from their seeds (scripts/fuzz.sh fuzzes longer by hand);
 #   mingw: the Windows build of everything; its unit and conformance tests
 #   run against real Win32 under Wine, and so do the integration tests, driven
 #   from a small native build (build/wine) switched to the Windows programs.
@@ -15,6 +17,9 @@ for preset in dev clang asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "=== fuzz (text parsers, libFuzzer)"
+scripts/fuzz.sh --runs 50000
 
 echo "=== mingw (Windows build; tests under Wine)"
 cmake --preset mingw >/dev/null

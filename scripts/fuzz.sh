@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Fuzzes the text parsers of the common units with libFuzzer (Clang):
+#   scripts/fuzz.sh [seconds]   each target for that long (default 60), by
+#                               hand; the corpus grows in build/fuzz/corpus
+#   scripts/fuzz.sh --runs N    each target for N runs from its seeds alone,
+#                               quietly: the CI stage of scripts/test.sh
+# Builds the targets in build/fuzz. A failing input is saved as
+# build/fuzz/artifacts/<target>-crash-...; replay it with
+# build/fuzz/bin/<target> <file>. Seeds: fuzz/corpus/<target>.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ ${1:-} == --runs ]]; then
+  limit=(-runs="${2:?--runs needs a number}")
+  ci=1
+else
+  limit=(-max_total_time="${1:-60}")
+  ci=0
+fi
+
+cmake --preset clang -B build/fuzz -DHERDLAB_FUZZ=ON -DHERDLAB_TESTS=OFF -DHERDLAB_BENCH=OFF >/dev/null
+cmake --build build/fuzz --target fuzzers -j2
+mkdir -p build/fuzz/artifacts build/fuzz/logs
+
+for seeds in fuzz/corpus/*/; do
+  target=$(basename "$seeds")
+  # libFuzzer adds new inputs to its first corpus folder: never the seeds.
+  # In CI a fresh one, so every run starts from the seeds alone.
+  work=build/fuzz/corpus/$target
+  ((ci)) && rm -rf "$work"
+  mkdir -p "$work"
+  log=build/fuzz/logs/$target.log
+  # Value profiles steer the fuzzer towards the limits the parsers compare
+  # with; a read that takes more than 10 s is a hang.
+  if build/fuzz/bin/"$target" "${limit[@]}" -use_value_profile=1 -timeout=10 \
+       -artifact_prefix=build/fuzz/artifacts/"$target"- "$work" "$seeds" >"$log" 2>&1; then
+    echo "$target: $(grep -m1 '^Done' "$log")"
+  else
+    echo "$target: FAILED (log: $log)"
+    tail -n 40 "$log"
+    exit 1
+  fi
+done
