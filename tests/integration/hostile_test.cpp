@@ -521,6 +521,7 @@ struct ArgumentCase {
     std::vector<std::string> arguments;
     int status;
     int lines;
+    std::string shows;  // printed verbatim, on standard output or error
 };
 
 TEST(HostileArguments, ChildrenEndWithStatus0OrTheirReport) {
@@ -528,33 +529,40 @@ TEST(HostileArguments, ChildrenEndWithStatus0OrTheirReport) {
     const std::string notUtf8 = "\xff\xfe\xc3";
     const std::vector<ArgumentCase> cases = {
         // tusker1: name, age, weight.
-        {"tusker1", {}, 1, 0},
-        {"tusker1", {"", "", ""}, 1, 0},
-        {"tusker1", {longName, "60", "0"}, 0, 3},
-        {"tusker1", {notUtf8, "60", "-1e308"}, 0, 3},
-        {"tusker1", {"n", "-1", "0"}, 0, 3},
-        {"tusker1", {"n", "2147483647", "1e-300"}, 0, 3},
-        {"tusker1", {"n", "2147483648", "0"}, 1, 0},
-        {"tusker1", {"n", "60", "1e999"}, 1, 0},
-        {"tusker1", {"n", notUtf8, "0"}, 1, 0},
-        {"tusker1", {"n", "60", longName}, 1, 0},
+        {"tusker1", {}, 1, 0, ""},
+        {"tusker1", {"", "", ""}, 1, 0, ""},
+        {"tusker1", {longName, "60", "0"}, 0, 3, "Слон NNNNNNNNNNNNNNNN поиск начал"},
+        {"tusker1", {"%s%d%f%g%n%25d%", "60", "0"}, 0, 3, "Слон %s%d%f%g%n%25d% поиск начал"},
+        {"tusker1", {notUtf8, "60", "-1e308"}, 0, 3, ""},
+        {"tusker1", {"n", "-1", "0"}, 0, 3, ""},
+        {"tusker1", {"n", "2147483647", "1e-300"}, 0, 3, ""},
+        {"tusker1", {"n", "2147483648", "0"}, 1, 0, ""},
+        {"tusker1", {"n", "60", "1e999"}, 1, 0, ""},
+        {"tusker1", {"n", notUtf8, "0"}, 1, 0, ""},
+        {"tusker1", {"n", "60", longName}, 1, 0, ""},
         // stageworker: number, stage 1, stage 2, monitor's thread id.
-        {"stageworker", {}, 1, 0},
-        {"stageworker", {"1", "1", "1"}, 1, 0},
-        {"stageworker", {"1", "-5", "-2147483648", "0"}, 0, 5},
-        {"stageworker", {"2147483647", "0", "1", "-1"}, 0, 5},
-        {"stageworker", {"-2147483648", "1", "0", "2147483647", longName}, 0, 5},
-        {"stageworker", {"1", "1", "1", "2147483648"}, 1, 0},
-        {"stageworker", {notUtf8, "1", "1", "0"}, 1, 0},
-        {"stageworker", {"1", longName, "1", "0"}, 1, 0},
+        {"stageworker", {}, 1, 0, ""},
+        {"stageworker", {"1", "1", "1"}, 1, 0, ""},
+        {"stageworker", {"1", "-5", "-2147483648", "0"}, 0, 5, ""},
+        {"stageworker", {"2147483647", "0", "1", "-1"}, 0, 5, ""},
+        {"stageworker", {"-2147483648", "1", "0", "2147483647", longName}, 0, 5, ""},
+        {"stageworker", {"1", "1", "1", "2147483648"}, 1, 0, ""},
+        {"stageworker", {notUtf8, "1", "1", "0"}, 1, 0, ""},
+        {"stageworker", {"1", longName, "1", "0"}, 1, 0, ""},
+        {"stageworker",
+         {"%s%d%n%999999999d%", "1", "1", "0"},
+         1,
+         0,
+         "\r\n'%s%d%n%999999999d%' is not a valid integer value.\r\n"},
         // The sample children end with status 1 when they find no block.
-        {"tusker6", {}, 1, 0},
-        {"tusker6", {"Tandy", "x", "1"}, 1, 0},
-        {"tusker6", {longName, "-1", "-1"}, 1, 1},
-        {"tusker6", {notUtf8, "2147483647", "1e300"}, 1, 1},
-        {"tusker2", {"процесс"}, 1, 0},
-        {"tusker2", {"процесс", "1", "3", notUtf8}, 1, 0},
-        {"tusker2", {notUtf8, "1", "3", "1.70"}, 1, 1},
+        {"tusker6", {}, 1, 0, ""},
+        {"tusker6", {"Tandy", "x", "1"}, 1, 0, ""},
+        {"tusker6", {longName, "-1", "-1"}, 1, 1, "Слон NNNNNNNNNNNNNNNN не нашел"},
+        {"tusker6", {"%s%d%n%9999d", "1", "1"}, 1, 1, "Слон %s%d%n%9999d не нашел"},
+        {"tusker6", {notUtf8, "2147483647", "1e300"}, 1, 1, ""},
+        {"tusker2", {"процесс"}, 1, 0, ""},
+        {"tusker2", {"процесс", "1", "3", notUtf8}, 1, 0, ""},
+        {"tusker2", {notUtf8, "1", "3", "1.70"}, 1, 1, ""},
     };
     for (const ArgumentCase& c : cases) {
         SCOPED_TRACE(c.program + " " + ::testing::PrintToString(c.arguments).substr(0, 80));
@@ -564,6 +572,7 @@ TEST(HostileArguments, ChildrenEndWithStatus0OrTheirReport) {
         EXPECT_EQ(session.exitCode, c.status);
         EXPECT_EQ(static_cast<int>(harness::Lines(session.outputText).size()), c.lines)
             << session.outputText.substr(0, 500);
+        EXPECT_NE((session.outputText + session.errorText).find(c.shows), std::string::npos);
         if (c.status == 0 || c.lines > 0) {
             EXPECT_EQ(session.errorText, "");
         } else {
