@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -762,6 +763,23 @@ std::vector<std::string> HostileDatagrams(bool forWorker) {
     return datagrams;
 }
 
+// Sends a datagram from a process of user "nobody" (65534); true when sent.
+bool SendAsAnotherUser(std::uint32_t threadId, const std::string& bytes) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        socklen_t length = 0;
+        const sockaddr_un address = QueueAddress(threadId, length);
+        const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        const bool sent = setgid(65534) == 0 && setuid(65534) == 0 &&
+                          sendto(fd, bytes.data(), bytes.size(), 0,
+                                 reinterpret_cast<const sockaddr*>(&address), length) >= 0;
+        _exit(sent ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // A worker started by hand with the test's queue as its monitor: garbage
 // changes nothing, the worker still answers a real end request from its
 // second stage and obeys the end order, ending with status 0.
@@ -803,6 +821,12 @@ TEST(HostileMessages, WorkerQueueIgnoresGarbageAndStillObeysTheProtocol) {
     EXPECT_EQ(openDescriptors(), descriptorsBefore) << "descriptors received and kept";
     EXPECT_FALSE(queue.Receive(1ms).has_value()) << "answered garbage";
     EXPECT_EQ(harness::Lines(session.outputText).size(), 4u) << session.outputText;
+
+    // An end request from another user is dropped unseen (needs root to send).
+    if (geteuid() == 0) {
+        EXPECT_TRUE(SendAsAnotherUser(worker, Datagram(kWmMyUsr1, 0, 0)));
+        EXPECT_FALSE(queue.Receive(500ms).has_value()) << "obeyed another user";
+    }
 
     // A real end request, whatever its parameters, is answered from the
     // second stage with the worker's number.
