@@ -13,6 +13,16 @@
 
 namespace ipc_test {
 
+// Wine, where a few calls differ from Windows in ways the programs never meet.
+inline bool RunningUnderWine() {
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 // Posted by a test's child thread to announce its thread id in lParam.
 constexpr UINT kHello = WM_USER + 1;
 // Posted by the watchdog when a receive has waited too long.

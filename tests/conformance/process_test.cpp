@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ipc_test_support.h"
 #include "win32.h"
 
 #ifndef _WIN32
@@ -70,12 +71,7 @@ long long RunChild(const std::string& arguments, DWORD flags = 0) {
 }
 
 bool UnderWine() {
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
+    return ipc_test::RunningUnderWine();
 }
 
 std::string Hex(const std::string& bytes) {
