@@ -1,6 +1,8 @@
 // Runs the real programs with piped console streams, for the integration tests.
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -246,6 +248,14 @@ void Finish(Session& session, std::chrono::milliseconds limit) {
             break;
         }
         PumpOutput(session, std::chrono::milliseconds(50));
+    }
+    const bool endedOnItsOwn = !session.timedOut && session.exitCode >= 0 && session.exitCode < 128;
+    if (endedOnItsOwn && session.expectNoLeftovers) {
+        const std::vector<pid_t> left = LeftoverProcesses(session, kLeftoverGrace);
+        if (!left.empty()) {
+            ADD_FAILURE() << left.size() << " process(es) still running " << kLeftoverGrace.count()
+                          << " s after the program ended, e.g. pid " << left.front();
+        }
     }
     // Whatever the program's children still print goes to pipes nobody reads
     // after this; end them so no test leaves processes behind.

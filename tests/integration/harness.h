@@ -37,7 +37,13 @@ struct Session {
     bool timedOut = false;
     std::chrono::steady_clock::time_point started;
     double seconds = 0;  // wall time until the program ended
+    // Finish fails the test when a program that ended on its own leaves
+    // processes of its group running for longer than kLeftoverGrace.
+    bool expectNoLeftovers = true;
 };
+
+// Long enough for workers the monitor reprieved, or never reached, to end.
+inline constexpr std::chrono::seconds kLeftoverGrace{10};
 
 // Full path of a built program (adds ".exe" under a runner).
 std::string ProgramPath(std::string_view name);
@@ -55,7 +61,9 @@ bool WaitForOutput(Session& session, std::string_view text, std::chrono::millise
 bool StillRunningAfter(Session& session, std::chrono::milliseconds period);
 
 // Closes the input if still open, waits for the program's end (kills it and
-// sets timedOut past the limit), reads all output, ends the process group.
+// sets timedOut past the limit), checks that a program that ended on its own
+// left nothing running (see expectNoLeftovers), reads all output, ends the
+// process group.
 void Finish(Session& session, std::chrono::milliseconds limit);
 
 // Start, send all of `input`, close the input, finish.

@@ -864,7 +864,14 @@ TEST(HostileMessages, MonitorThreadIgnoresGarbageAndWorkersRunTheirCourse) {
     AddRecordingWorkers(folder);
     harness::Session session = harness::Start("taskwarden", folder.Options());
     harness::Send(session, "2\n1\n1\n60000\n2\n8\n");
-    ASSERT_TRUE(harness::WaitForOutput(session, "worker-args 2 ", 10s)) << session.outputText;
+    // The two workers start in either order; wait for both whole lines.
+    for (const char* worker : {"worker-args 1 ", "worker-args 2 "}) {
+        ASSERT_TRUE(harness::WaitForOutput(session, worker, 10s)) << session.outputText;
+        const std::size_t start = session.outputText.find(worker);
+        while (session.outputText.find('\n', start) == std::string::npos) {
+            ASSERT_TRUE(harness::StillRunningAfter(session, 50ms)) << session.outputText;
+        }
+    }
     const std::regex recorded("worker-args 1 1 60000 (-?\\d+)");
     std::uint32_t monitor = 0;
     for (const std::string& line : harness::Lines(session.outputText)) {
