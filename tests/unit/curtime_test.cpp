@@ -5,6 +5,7 @@
 #include <string>
 
 #include "curtime_unit.h"
+#include "locale_guard.h"
 #include "locale_unit.h"
 
 namespace {
@@ -20,11 +21,6 @@ SYSTEMTIME TimeOfDay(WORD hour, WORD minute, WORD second, WORD millisecond) {
     time.wMilliseconds = millisecond;
     return time;
 }
-
-struct LocaleGuard {
-    LocaleSettings saved = CurrentLocaleSettings();
-    ~LocaleGuard() { UseLocaleSettings(saved); }
-};
 
 TEST(TimeText, HourHasNoLeadingZeroAndTheRestIsZeroFilled) {
     LocaleGuard guard;

@@ -5,20 +5,10 @@
 #include <string>
 
 #include "format_unit.h"
+#include "locale_guard.h"
 #include "locale_unit.h"
 
 namespace {
-
-struct LocaleGuard {
-    LocaleSettings saved = CurrentLocaleSettings();
-    ~LocaleGuard() { UseLocaleSettings(saved); }
-};
-
-void UseDecimalSeparator(char separator) {
-    LocaleSettings settings = CurrentLocaleSettings();
-    settings.decimalSeparator = separator;
-    UseLocaleSettings(settings);
-}
 
 TEST(FormatText, RightAlignsIntegersAndNeverCutsThem) {
     EXPECT_EQ(FormatText("%2d|", {7}), " 7|");

@@ -5,22 +5,11 @@
 #include <string>
 
 #include "errors_unit.h"
+#include "locale_guard.h"
 #include "locale_unit.h"
 #include "number_text_unit.h"
 
 namespace {
-
-// Restores the locale settings a test changed.
-struct LocaleGuard {
-    LocaleSettings saved = CurrentLocaleSettings();
-    ~LocaleGuard() { UseLocaleSettings(saved); }
-};
-
-void UseDecimalSeparator(char separator) {
-    LocaleSettings settings = CurrentLocaleSettings();
-    settings.decimalSeparator = separator;
-    UseLocaleSettings(settings);
-}
 
 std::string IntegerError(std::string_view text) {
     try {
