@@ -12,8 +12,8 @@ inline constexpr int kPriorityCount = 6;
 
 // Class of each PriorityIndex, in index order (not in the order of values).
 inline constexpr DWORD kPriorityClasses[kPriorityCount] = {
-    IDLE_PRIORITY_CLASS,          BELOW_NORMAL_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS,
-    ABOVE_NORMAL_PRIORITY_CLASS,  HIGH_PRIORITY_CLASS,         REALTIME_PRIORITY_CLASS,
+    IDLE_PRIORITY_CLASS,         BELOW_NORMAL_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS,
+    ABOVE_NORMAL_PRIORITY_CLASS, HIGH_PRIORITY_CLASS,         REALTIME_PRIORITY_CLASS,
 };
 
 // Names in index order (Windows-1251).

@@ -12,10 +12,10 @@
 namespace winapi_internal {
 
 enum class HandleKind : std::uint32_t {
-    kProcess = 1,   // a child started by CreateProcessA (holds a pidfd)
-    kThread,        // a thread started by CreateThread, or a child's main thread
-    kMapping,       // a named shared-memory block
-    kStandardStream // GetStdHandle's result for fd 0, 1 or 2
+    kProcess = 1,    // a child started by CreateProcessA (holds a pidfd)
+    kThread,         // a thread started by CreateThread, or a child's main thread
+    kMapping,        // a named shared-memory block
+    kStandardStream  // GetStdHandle's result for fd 0, 1 or 2
 };
 
 inline constexpr std::uint32_t kHandleMagic = 0x48524442;  // "HRDB"
