@@ -7,9 +7,8 @@ void ApplyPriorityIndex(DWORD& priorityClass, std::int64_t index) {
     }
 }
 
-std::string_view PriorityName(DWORD priorityClass, PriorityNameRows rows) {
-    const int rowCount = static_cast<int>(rows);
-    for (int i = 0; i < rowCount; ++i) {
+std::string_view PriorityName(DWORD priorityClass) {
+    for (int i = 0; i < kPriorityCount; ++i) {
         if (kPriorityClasses[i] == priorityClass) {
             return kPriorityNames[i];
         }
@@ -17,6 +16,6 @@ std::string_view PriorityName(DWORD priorityClass, PriorityNameRows rows) {
     return {};
 }
 
-std::string_view OwnPriorityName(PriorityNameRows rows) {
-    return PriorityName(GetPriorityClass(GetCurrentProcess()), rows);
+std::string_view OwnPriorityName() {
+    return PriorityName(GetPriorityClass(GetCurrentProcess()));
 }

@@ -26,13 +26,9 @@ inline constexpr std::string_view kPriorityNames[kPriorityCount] = {
 // a negative one included, leaves it unchanged.
 void ApplyPriorityIndex(DWORD& priorityClass, std::int64_t index);
 
-// How many rows a child's name table has: the elephant's has no row for the
-// real-time class.
-enum class PriorityNameRows { kFive = 5, kSix = 6 };
-
-// The name of a class, or empty text when the class has no row (0, the
+// The name of a class, or empty text when it is none of the six (0, the
 // failure result of GetPriorityClass, included).
-std::string_view PriorityName(DWORD priorityClass, PriorityNameRows rows);
+std::string_view PriorityName(DWORD priorityClass);
 
 // The name of this process's own class (GetPriorityClass(GetCurrentProcess())).
-std::string_view OwnPriorityName(PriorityNameRows rows);
+std::string_view OwnPriorityName();

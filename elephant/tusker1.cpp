@@ -39,24 +39,13 @@ void ReadArguments() {
     elephant.weight = TextToFloat(CommandArgument(3));
 }
 
-// The elephant's name table has five rows, none for the real-time class.
-// The launcher's edit dialogue can still give that class, and the user who
-// chose it should see it named rather than an empty name.
-void LookUpPriorityName() {
-    const DWORD priorityClass = GetPriorityClass(GetCurrentProcess());
-    priorityName = PriorityName(priorityClass, PriorityNameRows::kFive);
-    if (priorityName.empty() && priorityClass == REALTIME_PRIORITY_CLASS) {
-        priorityName = PriorityName(priorityClass, PriorityNameRows::kSix);
-    }
-}
-
 void PrintEvent(std::string_view format) {
     PrintLine(format, {CurrentTimeText(), ElephantName(elephant)});
 }
 
 void Run() {
     ReadArguments();
-    LookUpPriorityName();
+    priorityName = OwnPriorityName();
     PrintLine(kSearchStarted, {CurrentTimeText(), ElephantName(elephant), priorityName});
 
     RandomSpinWait(SearchBound(elephant.age));

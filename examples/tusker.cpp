@@ -127,8 +127,7 @@ int RunChild() {
         return 1;
     }
     const std::int32_t ration = RationOf(childWeight);
-    PrintLine(kStartLine, {CurrentTimeText(), std::string_view(who), ration,
-                           OwnPriorityName(PriorityNameRows::kSix)});
+    PrintLine(kStartLine, {CurrentTimeText(), std::string_view(who), ration, OwnPriorityName()});
     Eat(ration);
     PrintLine(kFedLine, {CurrentTimeText(), std::string_view(who)});
     UnmapViewOfFile(ring);

@@ -65,7 +65,7 @@ void RunWorker() {
     RegisterMessages();
     messageThreadId = StartMessageThread(WorkerMessageThread);
     RegisterWithMonitor();
-    priorityName = OwnPriorityName(PriorityNameRows::kSix);
+    priorityName = OwnPriorityName();
     PrintLine("%s - Процесс %2d - запущен, приоритет - %s."_cp1251,
               {CurrentTimeText(), WorkerParams.number, priorityName});
     RunFirstStage();

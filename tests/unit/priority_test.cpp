@@ -20,16 +20,13 @@ TEST(ApplyPriorityIndex, MapsIndicesInPriorityOrderAndIgnoresOthers) {
     }
 }
 
-TEST(PriorityName, ElephantTableHasNoRealTimeRowAndUnknownClassesNoName) {
-    EXPECT_EQ(PriorityName(REALTIME_PRIORITY_CLASS, PriorityNameRows::kSix),
-              "реального времени"_cp1251);
-    EXPECT_EQ(PriorityName(REALTIME_PRIORITY_CLASS, PriorityNameRows::kFive), "");
-    EXPECT_EQ(PriorityName(IDLE_PRIORITY_CLASS, PriorityNameRows::kFive), "низкий"_cp1251);
-    EXPECT_EQ(PriorityName(HIGH_PRIORITY_CLASS, PriorityNameRows::kFive), "высокий"_cp1251);
-    EXPECT_EQ(PriorityName(ABOVE_NORMAL_PRIORITY_CLASS, PriorityNameRows::kSix),
-              "выше среднего"_cp1251);
-    EXPECT_EQ(PriorityName(0, PriorityNameRows::kSix), "");  // a failed query
-    EXPECT_EQ(PriorityName(0x20 | 0x40, PriorityNameRows::kSix), "");
+TEST(PriorityName, NamesEverySixClassAndNothingElse) {
+    EXPECT_EQ(PriorityName(REALTIME_PRIORITY_CLASS), "реального времени"_cp1251);
+    EXPECT_EQ(PriorityName(IDLE_PRIORITY_CLASS), "низкий"_cp1251);
+    EXPECT_EQ(PriorityName(HIGH_PRIORITY_CLASS), "высокий"_cp1251);
+    EXPECT_EQ(PriorityName(ABOVE_NORMAL_PRIORITY_CLASS), "выше среднего"_cp1251);
+    EXPECT_EQ(PriorityName(0), "");  // a failed query
+    EXPECT_EQ(PriorityName(0x20 | 0x40), "");
 }
 
 }  // namespace
