@@ -1,5 +1,6 @@
-// A launcher's record of one child, and the worker's parameter record that
-// the monitor's table and the worker share.
+// A launcher's record of one child, the one rule by which every launcher
+// tells a running child from an ended one, and the worker's parameter record
+// that the monitor's table and the worker share.
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,11 @@ struct ChildSlot {
     DWORD priorityClass = 0;
     std::atomic<std::int32_t> state{0};
 };
+
+// True while the child runs, and also when its exit code cannot be read: a
+// child whose state is unknown is ended by its launcher and reported as such,
+// never reported as having finished on its own while it may still run.
+bool ChildStillRunning(const PROCESS_INFORMATION& child);
 
 // A staged worker's parameters: the monitor's table row and the worker's own
 // record.

@@ -187,11 +187,7 @@ void ReapFeederHerd() {
         if (slot.state < kStarted) {
             continue;
         }
-        // A child we cannot ask about counts as running: ending it is safer
-        // than reporting an end that may not have happened.
-        DWORD exitCode = STILL_ACTIVE;
-        GetExitCodeProcess(slot.processInfo.hProcess, &exitCode);
-        if (exitCode == STILL_ACTIVE) {
+        if (ChildStillRunning(slot.processInfo)) {
             TerminateProcess(slot.processInfo.hProcess, 0);
             PrintLine(kFeederBuild.killedLine, {CurrentTimeText(), ElephantName(*slot.params)});
         } else {

@@ -9,6 +9,7 @@
 #include "format_unit.h"
 #include "herd_launcher.h"
 #include "myProcedure_unit.h"
+#include "process_unit.h"
 #include "win32.h"
 
 namespace {
@@ -25,9 +26,6 @@ constexpr DWORD kHerdTimeMilliseconds = 25000;
 // Shared by every start: only the size is set, so the child gets the
 // launcher's console and default window settings.
 STARTUPINFOA startupInfo{};
-
-// Reused for every child during the reaping.
-DWORD exitCode = 0;
 
 void StartChild(ChildSlot<HerdRecord>& slot) {
     const HerdRecord& row = *slot.params;
@@ -48,11 +46,11 @@ void StartChild(ChildSlot<HerdRecord>& slot) {
     }
 }
 
-// Reads the child's exit code once: a child still running is ended here,
-// and the time stamp of its line is taken after the ending request.
+// Asks the child's state once: a child still running, or one whose state
+// cannot be read, is ended here, and the time stamp of its line is taken
+// after the ending request.
 void ReapChild(const ChildSlot<HerdRecord>& slot) {
-    GetExitCodeProcess(slot.processInfo.hProcess, &exitCode);
-    if (exitCode == STILL_ACTIVE) {
+    if (ChildStillRunning(slot.processInfo)) {
         TerminateProcess(slot.processInfo.hProcess, 0);
         PrintLine(kDestroyed, {CurrentTimeText(), slot.params->number});
     } else {

@@ -42,7 +42,6 @@ std::int32_t WaitTime = 0;          // seconds as typed; milliseconds after the 
 std::int32_t StartedCount = 0;
 
 STARTUPINFOA StartupInfo{};  // shared by all creations: size, every other field zero
-DWORD exitCode = 0;
 
 bool WorkerObserved() {
     return ObservedNumber >= 1 && ObservedNumber <= ProcessCount;
@@ -155,13 +154,10 @@ void ReapWorkers() {
         if (slot.state.load() < kStarted) {
             continue;
         }
-        // A status that cannot be read counts as running: the end request is
+        // A worker whose state cannot be read gets the end request too: it is
         // harmless to a worker that has gone, and no running worker is ever
         // reported as ended.
-        if (!GetExitCodeProcess(slot.processInfo.hProcess, &exitCode)) {
-            exitCode = STILL_ACTIVE;
-        }
-        if (exitCode == STILL_ACTIVE) {
+        if (ChildStillRunning(slot.processInfo)) {
             PostThreadMessageA(ThreadIds[number].load(), WM_MYUSR1, 0, 0);
             Sleep(0);
         } else {
