@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cp1251_table.h"
 #include "win32.h"
 
 #ifndef _WIN32
@@ -74,14 +76,29 @@ TEST(CodePageTest, EveryByteOfTheEightBitCodePagesRoundTrips) {
     for (UINT codePage : {1251u, 866u, kKoi8r, kIso88595}) {
         std::string all;
         for (int byte = 1; byte < 256; ++byte) {
-            if (!(codePage == 1251 && byte == 0x98)) {  // the one byte Windows-1251 leaves unused
-                all += static_cast<char>(byte);
-            }
+            all += static_cast<char>(byte);
         }
         const std::wstring wide = ToWide(codePage, all);
         EXPECT_EQ(wide.size(), all.size()) << codePage;
         EXPECT_EQ(ToBytes(codePage, wide), all) << codePage;
     }
+}
+
+// The programs convert their texts at compile time with the project's own
+// table; the platform must read every byte of them as the same character.
+TEST(CodePageTest, PlatformAgreesWithTheProjectsWindows1251Table) {
+    std::string all(256, '\0');
+    for (int byte = 0; byte < 256; ++byte) {
+        all[byte] = static_cast<char>(byte);
+    }
+    const std::wstring wide = ToWide(1251, all);
+    ASSERT_EQ(wide.size(), all.size());
+    for (int byte = 0; byte < 256; ++byte) {
+        EXPECT_EQ(static_cast<std::uint32_t>(wide[byte]),
+                  cp1251::CodePointOf(static_cast<unsigned char>(byte)))
+            << byte;
+    }
+    EXPECT_EQ(ToBytes(1251, wide), all);
 }
 
 TEST(CodePageTest, SizesFollowTheWin32Conventions) {
