@@ -10,15 +10,10 @@ namespace {
 
 // Windows reports the end of input on some handles as a failed read: a pipe
 // whose writer has closed (ERROR_BROKEN_PIPE) and the end of a file
-// (ERROR_HANDLE_EOF). On Linux the end is always a read of zero bytes, and
-// these numbers would be unrelated errno values.
+// (ERROR_HANDLE_EOF). The Linux layer always reports it as a read of zero
+// bytes and never fails a read with these numbers.
 bool IsEndOfInputError(DWORD error) {
-#ifdef _WIN32
     return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF;
-#else
-    (void)error;
-    return false;
-#endif
 }
 
 constexpr char kEndOfInputChar = 26;  // Ctrl+Z

@@ -29,7 +29,6 @@
 
 namespace {
 
-constexpr DWORD kErrorInsufficientBuffer = 122;
 constexpr UINT kKoi8r = 20866;
 constexpr UINT kIso88595 = 28595;
 
@@ -112,14 +111,14 @@ TEST(CodePageTest, SizesFollowTheWin32Conventions) {
     // A buffer too small: 0 and ERROR_INSUFFICIENT_BUFFER.
     SetLastError(0);
     EXPECT_EQ(MultiByteToWideChar(1251, 0, "abc", -1, wide, 3), 0);
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 
     const WCHAR text[] = {0x0416, 0x0436, 0};  // Жж
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), 5);
     char bytes[5] = {};
     SetLastError(0);
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, 4, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(WideCharToMultiByte(866, 0, text, -1, bytes, 5, nullptr, nullptr), 3);
     EXPECT_STREQ(bytes, "\x86\xA6");
 }
@@ -216,7 +215,7 @@ TEST(LocaleTest, SeparatorsAreOneCharacterAndSizesFollowWin32) {
     char tooSmall[1];
     SetLastError(0);
     EXPECT_EQ(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, tooSmall, 1), 0);
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 }
 
 #ifndef _WIN32

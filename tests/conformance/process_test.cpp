@@ -29,7 +29,6 @@ constexpr DWORD kClasses[] = {IDLE_PRIORITY_CLASS,   BELOW_NORMAL_PRIORITY_CLASS
                               NORMAL_PRIORITY_CLASS, ABOVE_NORMAL_PRIORITY_CLASS,
                               HIGH_PRIORITY_CLASS,   REALTIME_PRIORITY_CLASS};
 constexpr int kNormalIndex = 2;
-constexpr DWORD kErrorInsufficientBuffer = 122;
 
 bool StartChild(const std::string& arguments, DWORD flags, PROCESS_INFORMATION& info) {
     std::string commandLine = "conformance_child " + arguments;
@@ -263,7 +262,7 @@ TEST(ProcessTest, OwnCommandLineAndFileName) {
     char shortName[5] = {'x', 'x', 'x', 'x', 'x'};
     SetLastError(0);
     EXPECT_EQ(GetModuleFileNameA(nullptr, shortName, sizeof shortName), sizeof shortName);
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(std::string(shortName, 4), std::string(name, 4));
     if (!UnderWine()) {
         EXPECT_EQ(shortName[4], '\0');

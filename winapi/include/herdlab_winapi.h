@@ -81,17 +81,25 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 // ---- Errors --------------------------------------------------------------------
 // Error numbers are errno values where Linux has the condition (ENOENT = 2 is
 // also Windows' ERROR_FILE_NOT_FOUND), and the Windows numbers below for the
-// conditions the programs or tests look at by number.
+// conditions the programs or tests look at by number. Code written for
+// Windows can test these names on both platforms.
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
+#define ERROR_HANDLE_EOF 38u  // never reported by the layer: see ReadFile
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_BROKEN_PIPE 109u  // never reported by the layer: see ReadFile
+#define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_ALREADY_EXISTS 183u
+#define ERROR_INVALID_FLAGS 1004u
 #define ERROR_INVALID_THREAD_ID 1444u
 #define ERROR_NOT_ENOUGH_QUOTA 1816u
 
+// The calling thread's last error, as Windows: set by a failing call, left
+// alone by most succeeding ones, so read it right after the failure.
 DWORD GetLastError();
+// Sets the calling thread's last error, as Windows.
 void SetLastError(DWORD error);
 
 // ---- Processes -----------------------------------------------------------------

@@ -10,12 +10,11 @@
 #include <string_view>
 
 #include "cp1251_table.h"
-#include "layer_private.h"
+#include "text_conversion.h"
 
 namespace winapi_internal {
 namespace {
 
-constexpr DWORD kErrorInsufficientBuffer = 122;
 constexpr UINT kCpKoi8r = 20866;
 constexpr UINT kCpIso88595 = 28595;
 
@@ -274,7 +273,7 @@ int CopyOut(const std::basic_string<Char>& result, Char* buffer, int capacity) {
         return size;
     }
     if (size > capacity) {
-        SetLastError(kErrorInsufficientBuffer);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
     std::memcpy(buffer, result.data(), result.size() * sizeof(Char));

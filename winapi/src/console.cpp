@@ -14,7 +14,9 @@
 #include <string>
 #include <string_view>
 
-#include "layer_private.h"
+#include "handles.h"
+#include "text_conversion.h"
+#include "user_locale.h"
 
 namespace winapi_internal {
 namespace {
@@ -117,6 +119,16 @@ std::string SafeTitle(std::string_view title) {
     return safe;
 }
 
+// A failed read's error number: its errno, except the two that share their
+// numbers with Windows' end-of-input errors (ENOSYS, ETOOMANYREFS; neither
+// comes from read in practice). Those become EIO, so a caller that takes
+// ERROR_HANDLE_EOF or ERROR_BROKEN_PIPE for the end of input never mistakes
+// a real failure for it.
+DWORD ReadErrorNumber(int error) {
+    const auto number = static_cast<DWORD>(error);
+    return number == ERROR_HANDLE_EOF || number == ERROR_BROKEN_PIPE ? EIO : number;
+}
+
 }  // namespace
 
 UINT LocaleCodePage() {
@@ -211,7 +223,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         got = read(fd, lpBuffer, nNumberOfBytesToRead);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
-        SetLastError(static_cast<DWORD>(errno));
+        SetLastError(ReadErrorNumber(errno));
         return FALSE;
     }
     if (lpNumberOfBytesRead != nullptr) {

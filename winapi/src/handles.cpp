@@ -1,6 +1,5 @@
 // CloseHandle: releases the object behind a handle according to its kind.
 #include "handles.h"
-#include "layer_private.h"
 
 using winapi_internal::HandleHeader;
 using winapi_internal::HandleKind;

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "herdlab_winapi.h"
 
@@ -39,13 +37,9 @@ BOOL CloseProcessObject(HandleHeader* object);  // process.cpp
 BOOL CloseThreadObject(HandleHeader* object);   // threads.cpp
 BOOL CloseMappingObject(HandleHeader* object);  // shared_memory.cpp
 
-// Removes the names of the shared-memory blocks this process created; called
-// when the process ends without running exit handlers (shared_memory.cpp).
-void RemoveCreatedMappingNames();
-
-// The Windows-1251 <-> UTF-8 conversions that CreateProcessA, GetCommandLineA
-// and the shared-memory names need (codepages.cpp).
-std::string Cp1251ToUtf8(std::string_view text);
-std::string Utf8ToCp1251(std::string_view text);  // unmappable characters become '?'
+// Frees `object` if it is the main-thread object of a child that
+// CreateProcessA made; false when it is some other thread object
+// (process.cpp).
+bool CloseChildThreadObject(HandleHeader* object);
 
 }  // namespace winapi_internal

@@ -8,13 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "layer_private.h"
+#include "text_conversion.h"
+#include "user_locale.h"
 
 namespace winapi_internal {
 namespace {
-
-constexpr DWORD kErrorInsufficientBuffer = 122;
-constexpr DWORD kErrorInvalidFlags = 1004;
 
 // The text between the hour and the next field of a time format, e.g. ":" of
 // "%H:%M:%S"; the composite fields %T, %R, %r stand for ":"-separated times.
@@ -55,7 +53,7 @@ int CopyLocaleText(const std::string& value, LPSTR buffer, int capacity) {
         return 0;
     }
     if (size > capacity) {
-        SetLastError(kErrorInsufficientBuffer);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
     std::memcpy(buffer, value.c_str(), value.size() + 1);
@@ -86,7 +84,7 @@ int GetLocaleInfoA(LCID, LCTYPE LCType, LPSTR lpLCData, int cchData) {
     } else if (LCType == LOCALE_STIME) {
         value = TextOrDefault(TimeSeparatorOf(nl_langinfo(T_FMT)), ":");
     } else {
-        SetLastError(kErrorInvalidFlags);
+        SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
     return CopyLocaleText(ConvertText(value, LocaleCodePage(), 1251), lpLCData, cchData);
