@@ -160,6 +160,13 @@ HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
 DWORD GetPriorityClass(HANDLE hProcess);
 [[noreturn]] void ExitProcess(UINT uExitCode);
+// Releases the object behind a handle of the layer: a process handle (the
+// child runs on), a thread handle (the thread runs on), a shared-memory
+// handle (the name ends with its last holder) or a standard-stream handle
+// (the descriptor stays open). Closing GetCurrentProcess()'s pseudo handle
+// does nothing and succeeds, as Windows. FALSE with ERROR_INVALID_HANDLE for
+// null or anything not made by the layer. A handle must not be closed twice:
+// Windows fails the second close, the layer cannot tell it from a live one.
 BOOL CloseHandle(HANDLE hObject);
 LPSTR GetCommandLineA();
 DWORD GetModuleFileNameA(HANDLE hModule, LPSTR lpFilename, DWORD nSize);
@@ -170,10 +177,22 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId);
 DWORD GetCurrentThreadId();
+// Sleep(0) gives up the rest of the time slice; Sleep(n) waits at least n ms
+// on the monotonic clock without using the processor, and a signal handler
+// does not shorten it; INFINITE never returns. As Windows.
 void Sleep(DWORD dwMilliseconds);
+// Milliseconds since the system started (the monotonic clock) in 32 bits,
+// wrapping after 49.7 days, as Windows.
 DWORD GetTickCount();
+// The local time of day and date, from the C library's time zone (TZ read at
+// the first call), to the millisecond. A leap second reads as second 59.
+// As Windows otherwise; never fails.
 void GetLocalTime(SYSTEMTIME* lpSystemTime);
+// The same for UTC.
 void GetSystemTime(SYSTEMTIME* lpSystemTime);
+// Nanoseconds of the monotonic clock; always TRUE, as on every Windows since
+// XP. The frequency is 10^9 (Windows: 10^7 on most systems): divide by
+// QueryPerformanceFrequency, never assume it.
 BOOL QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 
@@ -245,33 +264,73 @@ BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 #define FILE_TYPE_CHAR 0x0002u
 #define FILE_TYPE_PIPE 0x0003u
 
+// A handle for descriptor 0, 1 or 2, as Windows. The handle names the
+// descriptor, open or not: a closed stream shows at the first call that uses
+// it. INVALID_HANDLE_VALUE with ERROR_INVALID_HANDLE for any other number.
 HANDLE GetStdHandle(DWORD nStdHandle);
+// FILE_TYPE_CHAR for a terminal or other character device, FILE_TYPE_PIPE
+// for a pipe or socket, FILE_TYPE_DISK for a file; FILE_TYPE_UNKNOWN with
+// ERROR_INVALID_HANDLE for a closed descriptor or a handle that is not a
+// standard stream. As Windows.
 DWORD GetFileType(HANDLE hFile);
-// Writes all bytes in one write call where the system allows it (a pipe
-// takes up to 4096 bytes at once).
+// Writes all bytes of a standard stream, in one write call where the system
+// allows it (a pipe takes up to 4096 bytes at once), and retries after
+// signals and a full non-blocking pipe. TRUE when all were written; FALSE
+// with the errno (EPIPE = 32 for a reader gone, without SIGPIPE ending the
+// process; Windows says ERROR_NO_DATA, 232) and the count written so far.
+// ERROR_INVALID_HANDLE for a handle that is not a standard stream,
+// ERROR_INVALID_PARAMETER for overlapped output or a null buffer.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, void* lpOverlapped);
+// Reads up to the given count from a standard stream, retrying after
+// signals. TRUE with the count read; 0 read means the end of input, for a
+// file, a pipe whose writer closed and a terminal alike (Windows fails some
+// of these with ERROR_HANDLE_EOF or ERROR_BROKEN_PIPE; the layer never
+// reports those two numbers). FALSE with the errno otherwise, errors as
+// WriteFile.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
-// A terminal on Linux takes bytes, not UTF-16: GetConsoleMode fails for every
-// handle, so callers write encoded bytes with WriteFile.
+// Always FALSE with ERROR_INVALID_HANDLE, unlike Windows on a console: a
+// Linux terminal takes bytes, not UTF-16, so callers that write UTF-16 only
+// to a console write encoded bytes with WriteFile instead.
 BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+// Writes UTF-16 units to a standard stream encoded in GetConsoleOutputCP(),
+// in one WriteFile call; TRUE with the count of units. Works on any standard
+// stream, console or not (Windows needs a console). Errors as WriteFile, and
+// ERROR_INVALID_PARAMETER for a null buffer.
 BOOL WriteConsoleW(HANDLE hConsoleOutput, const void* lpBuffer, DWORD nNumberOfCharsToWrite,
                    LPDWORD lpNumberOfCharsWritten, LPVOID lpReserved);
 // The code page that text written to standard output must be in: the
 // locale's codeset (65001 for UTF-8, 20866 KOI8-R, 866, 28595 ISO-8859-5,
-// 1251), 65001 when the locale names none of these.
+// 1251), 65001 when the locale names none of these. Never fails. Windows
+// gives the console's code page, and 0 without a console.
 UINT GetConsoleOutputCP();
 // Sets the terminal's title with an escape sequence when standard output is a
-// terminal; otherwise does nothing and succeeds.
+// terminal, each control character of the title written as '?'. Otherwise does
+// nothing. Always TRUE (Windows fails without a console).
 BOOL SetConsoleTitleA(LPCSTR lpConsoleTitle);
 
-// Code pages: 1251, 866, 20866, 28595 and CP_UTF8. WCHAR holds UTF-16 code
-// units; every character these code pages know lies in the BMP.
+// Code pages: 1251 (also CP_ACP, the process's ANSI code page), 866, 20866,
+// 28595 and CP_UTF8. WCHAR holds UTF-16 code units; every character these
+// code pages know lies in the BMP. Windows-1251 byte 0x98 is U+0098, as
+// Windows maps it, so every byte round-trips.
 #define CP_ACP 0u
 #define CP_UTF8 65001u
+// Bytes of `CodePage` to UTF-16 units, as Windows. cbMultiByte -1 converts
+// through the zero terminator, included. cchWideChar 0 returns the count
+// needed and writes nothing. Returns the count written; 0 with
+// ERROR_INSUFFICIENT_BUFFER when it does not fit (nothing written), with
+// ERROR_INVALID_PARAMETER for an unknown code page, a null or empty input or
+// a negative size. dwFlags are ignored; malformed UTF-8 becomes U+FFFD, as
+// Windows without MB_ERR_INVALID_CHARS.
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
+// UTF-16 units to bytes of `CodePage`, sizes and errors as
+// MultiByteToWideChar. A character the code page lacks becomes
+// lpDefaultChar[0] ('?' when null) and sets *lpUsedDefaultChar; both must be
+// null for CP_UTF8 (ERROR_INVALID_PARAMETER otherwise), where a lone
+// surrogate becomes U+FFFD. dwFlags are ignored and there is no best-fit
+// mapping (Windows maps some characters to look-alikes).
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
@@ -282,4 +341,12 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
 #define LOCALE_USER_DEFAULT 0x0400u
 #define LOCALE_SDECIMAL 0x0000000Eu
 #define LOCALE_STIME 0x0000001Eu
+// The user's decimal separator (LOCALE_SDECIMAL; "." when the locale names
+// none) or time separator (LOCALE_STIME, the text after the hour in the
+// locale's time format; ":" when none), in Windows-1251, zero-terminated.
+// Locale is ignored: always the user's. cchData 0 returns the size needed,
+// terminator included. Returns the count written with the terminator; 0 with
+// ERROR_INSUFFICIENT_BUFFER when it does not fit, ERROR_INVALID_PARAMETER for
+// a null buffer or a negative size, ERROR_INVALID_FLAGS for any other
+// LCType. As Windows for these two types.
 int GetLocaleInfoA(LCID Locale, LCTYPE LCType, LPSTR lpLCData, int cchData);
