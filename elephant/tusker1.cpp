@@ -21,15 +21,20 @@
 
 namespace {
 
+// ---- Texts and constants ------------------------------------------------------
+// Windows-1251; every line is an event line.
 constexpr std::string_view kSearchStarted = "%s - Слон %s поиск начал, приоритет - %s"_cp1251;
 constexpr std::string_view kFoundWater = "%s - Слон %s нашел воду"_cp1251;
 constexpr std::string_view kHasDrunk = "%s - Слон %s напился"_cp1251;
 
+// ---- Module state -------------------------------------------------------------
 // The elephant's parameters, filled once from the command line.
 ElephantRecord elephant;
 
 // Name of the class the elephant runs in; empty until looked up, set once.
 std::string_view priorityName;
+
+// ---- Steps --------------------------------------------------------------------
 
 // Argument 1 is the name, 2 the age, 3 the weight. The age is converted
 // before the weight, so a report names the first argument that failed.
@@ -43,14 +48,17 @@ void PrintEvent(std::string_view format) {
     PrintLine(format, {CurrentTimeText(), ElephantName(elephant)});
 }
 
+// The elephant's run, step by step.
 void Run() {
+    // 1. The command line; a bad argument ends the run before anything else.
     ReadArguments();
+    // 2. The start line with the class the elephant really runs in.
     priorityName = OwnPriorityName();
     PrintLine(kSearchStarted, {CurrentTimeText(), ElephantName(elephant), priorityName});
-
+    // 3. The search: shorter the older the elephant is.
     RandomSpinWait(SearchBound(elephant.age));
     PrintEvent(kFoundWater);
-
+    // 4. The drinking: longer the heavier it is.
     SpinWait(DrinkingUnits(elephant.weight));
     PrintEvent(kHasDrunk);
 }

@@ -61,10 +61,10 @@ std::optional<std::int32_t> AskInRange(std::string_view prompt, std::int32_t fir
 void AskProcessCount() {
     const std::optional<std::int32_t> count = AskInRange(kCountPrompt, 1, kHerdSize);
     if (count) {
-        processCount = *count;
+        ProcessCount = *count;
     } else {
         PrintLine(kCountFallback);
-        processCount = kHerdSize;
+        ProcessCount = kHerdSize;
     }
 }
 
@@ -72,9 +72,9 @@ void AskProcessCount() {
 // class is not shown.
 void PrepareAndListSlots() {
     PrintLine(kListingTitle);
-    for (std::int32_t i = 0; i < processCount; ++i) {
-        ChildSlot<HerdRecord>& slot = slots[i];
-        slot.params = &herdTable[i];
+    for (std::int32_t i = 0; i < ProcessCount; ++i) {
+        ChildSlot<HerdRecord>& slot = Slots[i];
+        slot.params = &HerdTable[i];
         ApplyPriorityIndex(slot.priorityClass, RandomBelow(kDrawnClasses));
         slot.state = kNotStarted;
         const HerdRecord& row = *slot.params;
@@ -101,11 +101,11 @@ void EditSlot(ChildSlot<HerdRecord>& slot) {
     }
 }
 
-// Position n of the listing (1..processCount) is edited; anything else,
+// Position n of the listing (1..ProcessCount) is edited; anything else,
 // 0 as the prompt offers included, goes on without an edit.
 void OfferEdit() {
-    if (const auto position = AskInRange(kEditPrompt, 1, processCount)) {
-        EditSlot(slots[*position - 1]);
+    if (const auto position = AskInRange(kEditPrompt, 1, ProcessCount)) {
+        EditSlot(Slots[*position - 1]);
     } else {
         PrintLine(kNoEdit);
     }

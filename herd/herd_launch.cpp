@@ -25,22 +25,22 @@ constexpr DWORD kHerdTimeMilliseconds = 25000;
 
 // Shared by every start: only the size is set, so the child gets the
 // launcher's console and default window settings.
-STARTUPINFOA startupInfo{};
+STARTUPINFOA StartupInfo{};
 
 void StartChild(ChildSlot<HerdRecord>& slot) {
     const HerdRecord& row = *slot.params;
     // The weight goes out with two decimals and the locale's separator,
     // which the elephant, running in the same locale, reads back.
     std::string commandLine =
-        FormatText(kChildCommandLine, {childProgramName, row.number, row.age, row.weight});
+        FormatText(kChildCommandLine, {ChildProgramName, row.number, row.age, row.weight});
     // No application name: the platform searches for the program by the
     // first word of the (writable) command line. The child inherits the
     // launcher's console, environment and current directory.
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                       slot.priorityClass | creationFlags, nullptr, nullptr, &startupInfo,
+                       slot.priorityClass | CreationFlags, nullptr, nullptr, &StartupInfo,
                        &slot.processInfo)) {
         slot.state = kStarted;
-        ++startedCount;
+        ++StartedCount;
     } else {
         PrintLine(kStartFailed, {static_cast<std::int32_t>(GetLastError())});
     }
@@ -61,18 +61,18 @@ void ReapChild(const ChildSlot<HerdRecord>& slot) {
 }  // namespace
 
 void LaunchHerd() {
-    startupInfo.cb = sizeof(STARTUPINFOA);
-    for (std::int32_t i = 0; i < processCount; ++i) {
-        StartChild(slots[i]);
+    StartupInfo.cb = sizeof(STARTUPINFOA);
+    for (std::int32_t i = 0; i < ProcessCount; ++i) {
+        StartChild(Slots[i]);
     }
 }
 
 void WaitAndReap() {
     Sleep(kHerdTimeMilliseconds);
     PrintLine(kTimeIsUp, {CurrentTimeText()});
-    for (std::int32_t i = 0; i < processCount; ++i) {
-        if (slots[i].state != kNotStarted) {
-            ReapChild(slots[i]);
+    for (std::int32_t i = 0; i < ProcessCount; ++i) {
+        if (Slots[i].state != kNotStarted) {
+            ReapChild(Slots[i]);
         }
     }
     // One more entry ends the run; blank lines are passed over. An entry

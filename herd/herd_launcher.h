@@ -11,16 +11,16 @@
 #include "win32.h"
 
 // The herd, a copy of the built-in table; the dialogue may edit one row.
-extern std::array<HerdRecord, kHerdSize> herdTable;
+extern std::array<HerdRecord, kHerdSize> HerdTable;
 
-// One slot per row; only the first processCount are prepared and used.
-extern std::array<ChildSlot<HerdRecord>, kHerdSize> slots;
+// One slot per row; only the first ProcessCount are prepared and used.
+extern std::array<ChildSlot<HerdRecord>, kHerdSize> Slots;
 
 // Launcher settings.
-extern const std::string_view childProgramName;  // started for every elephant
-extern const DWORD creationFlags;                // OR-ed into every child's flags
-extern std::int32_t startedCount;                // children started successfully
-extern std::int32_t processCount;                // elephants taking part, 1..15
+extern const std::string_view ChildProgramName;  // started for every elephant
+extern const DWORD CreationFlags;                // OR-ed into every child's flags
+extern std::int32_t StartedCount;                // children started successfully
+extern std::int32_t ProcessCount;                // elephants taking part, 1..15
 
 // Greeting, count, listing with a random class per elephant, one optional edit.
 void RunDialogue();

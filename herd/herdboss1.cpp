@@ -8,22 +8,31 @@
 #include "errors_unit.h"
 #include "locale_unit.h"
 
-std::array<HerdRecord, kHerdSize> herdTable = kBuiltInHerd;
-std::array<ChildSlot<HerdRecord>, kHerdSize> slots;
+// ---- Texts and constants ------------------------------------------------------
+const std::string_view ChildProgramName = "tusker1"_cp1251;
+const DWORD CreationFlags = CREATE_UNICODE_ENVIRONMENT;
 
-const std::string_view childProgramName = "tusker1"_cp1251;
-const DWORD creationFlags = CREATE_UNICODE_ENVIRONMENT;
-std::int32_t startedCount = 0;
-std::int32_t processCount = 0;
+// ---- Module state -------------------------------------------------------------
+// Shared by the dialogue (herd_dialogue.cpp) and the launch and reaping
+// (herd_launch.cpp), which hold the texts and steps of their own.
+std::array<HerdRecord, kHerdSize> HerdTable = kBuiltInHerd;
+std::array<ChildSlot<HerdRecord>, kHerdSize> Slots;
+std::int32_t StartedCount = 0;
+std::int32_t ProcessCount = 0;
 
+// ---- Steps --------------------------------------------------------------------
 namespace {
 
+// The herd launcher's run, step by step.
 void Run() {
+    // 1. The dialogue: greeting, count, listing with drawn classes, one edit.
     RunDialogue();
+    // 2. The launch; with no elephant started there is nothing to report.
     LaunchHerd();
-    if (startedCount == 0) {
-        return;  // nothing to wait for or to report
+    if (StartedCount == 0) {
+        return;
     }
+    // 3. The fixed wait, the reaping pass and the final entry.
     WaitAndReap();
 }
 

@@ -24,6 +24,32 @@
 
 namespace {
 
+// ---- Texts and constants ------------------------------------------------------
+// Windows-1251. Event lines begin with the time stamp; prompts,
+// the heading rule and the start-failure line have none.
+constexpr std::string_view kEmptyLine = "";
+constexpr char kTitle[] = "Process Monitor";
+constexpr std::string_view kMonitorHeading = "%s - МОНИТОР ПРОЦЕССОВ."_cp1251;
+constexpr std::string_view kHeadingRule = "-*******************************-";
+constexpr std::string_view kStartOfWork = "%s - НАЧАЛО РАБОТЫ."_cp1251;
+constexpr std::string_view kCountPrompt = "Введите количество процессов (не больше %d): "_cp1251;
+constexpr std::string_view kObservedPrompt =
+    "Введите номер наблюдаемого процесса (если наблюдение не нужно, то любое число не из таблицы): "_cp1251;
+constexpr std::string_view kEditHeading = "Ввод параметров для %d процесса:"_cp1251;
+constexpr std::string_view kStage1Prompt =
+    "Введите параметр первого этапа (по умолчанию %d): "_cp1251;
+constexpr std::string_view kStage2Prompt =
+    "Введите параметр второго этапа (по умолчанию %d): "_cp1251;
+constexpr std::string_view kPriorityPrompt = "Введите № приоритета: "_cp1251;
+constexpr std::string_view kWaitPrompt = "Введите время ожидания (в с.): "_cp1251;
+constexpr std::string_view kStartFailed = "ОШИБКА ЗАПУСКА %2d ПРОЦЕССА № %d."_cp1251;
+constexpr std::string_view kTimeIsUp = "%s - ВРЕМЯ ОЖИДАНИЯ (%g с.) ИСТЕКЛО."_cp1251;
+constexpr std::string_view kEndedNormally = "%s - Процесс %2d - нормально завершился."_cp1251;
+
+// Program, worker number, stage-1 and stage-2 parameters, the id of the
+// monitor's message thread.
+constexpr std::string_view kChildCommandLine = "%s %d %d %d %d";
+
 // The program started for every worker, found by the platform's program search.
 constexpr std::string_view kChildProgramName = "stageworker";
 constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT;
@@ -35,6 +61,7 @@ constexpr std::int32_t kLongestWaitSeconds = 2147483;
 constexpr std::int32_t kLowestStageParam = 1;
 constexpr std::int32_t kNormalPriorityIndex = 2;  // for a priority number outside 0..5
 
+// ---- Module state -------------------------------------------------------------
 std::int32_t ProcessCount = 0;      // 1..kMaxWorkers once read
 std::int32_t ObservedNumber = 0;    // observed worker when in 1..ProcessCount
 std::int32_t ObservedPriority = 0;  // PriorityIndex of the observed worker
@@ -43,21 +70,23 @@ std::int32_t StartedCount = 0;
 
 STARTUPINFOA StartupInfo{};  // shared by all creations: size, every other field zero
 
+// ---- Steps --------------------------------------------------------------------
+
 bool WorkerObserved() {
     return ObservedNumber >= 1 && ObservedNumber <= ProcessCount;
 }
 
 void Greet() {
-    SetConsoleTitleA("Process Monitor");
+    SetConsoleTitleA(kTitle);
     Reseed();  // for the workers' priority draws
-    PrintLine("%s - МОНИТОР ПРОЦЕССОВ."_cp1251, {CurrentTimeText()});
-    PrintLine("-*******************************-");
-    PrintLine("%s - НАЧАЛО РАБОТЫ."_cp1251, {CurrentTimeText()});
-    PrintLine("");
+    PrintLine(kMonitorHeading, {CurrentTimeText()});
+    PrintLine(kHeadingRule);
+    PrintLine(kStartOfWork, {CurrentTimeText()});
+    PrintLine(kEmptyLine);
 }
 
 void ReadProcessCount() {
-    PrintPrompt("Введите количество процессов (не больше %d): "_cp1251, {kMaxWorkers});
+    PrintPrompt(kCountPrompt, {kMaxWorkers});
     ProcessCount = std::clamp(ReadInteger(), 1, kMaxWorkers);
 }
 
@@ -65,15 +94,15 @@ void ReadProcessCount() {
 // entry's present value, and the number read replaces it.
 void EditObservedWorker() {
     ProcessRecord& entry = ProcessTable[ObservedNumber - 1];
-    PrintLine("");
-    PrintLine("Ввод параметров для %d процесса:"_cp1251, {entry.number});
-    PrintPrompt("Введите параметр первого этапа (по умолчанию %d): "_cp1251, {entry.stage1Param});
+    PrintLine(kEmptyLine);
+    PrintLine(kEditHeading, {entry.number});
+    PrintPrompt(kStage1Prompt, {entry.stage1Param});
     entry.stage1Param = std::max(ReadInteger(), kLowestStageParam);
-    PrintPrompt("Введите параметр второго этапа (по умолчанию %d): "_cp1251, {entry.stage2Param});
+    PrintPrompt(kStage2Prompt, {entry.stage2Param});
     entry.stage2Param = std::max(ReadInteger(), kLowestStageParam);
     PriorityMenu();
-    PrintLine("");
-    PrintPrompt("Введите № приоритета: "_cp1251);
+    PrintLine(kEmptyLine);
+    PrintPrompt(kPriorityPrompt);
     ObservedPriority = ReadInteger();
     if (ObservedPriority < 0 || ObservedPriority >= kPriorityCount) {
         ObservedPriority = kNormalPriorityIndex;
@@ -81,19 +110,18 @@ void EditObservedWorker() {
 }
 
 void ReadWaitTime() {
-    PrintLine("");
-    PrintPrompt("Введите время ожидания (в с.): "_cp1251);
+    PrintLine(kEmptyLine);
+    PrintPrompt(kWaitPrompt);
     WaitTime = std::clamp(ReadInteger(), 0, kLongestWaitSeconds);
-    PrintLine("");
+    PrintLine(kEmptyLine);
 }
 
 void RunDialogue() {
     Greet();
     ReadProcessCount();
     PrintProcessTable(ProcessCount);
-    PrintLine("");
-    PrintPrompt(
-        "Введите номер наблюдаемого процесса (если наблюдение не нужно, то любое число не из таблицы): "_cp1251);
+    PrintLine(kEmptyLine);
+    PrintPrompt(kObservedPrompt);
     ObservedNumber = ReadInteger();
     if (WorkerObserved()) {
         EditObservedWorker();
@@ -114,7 +142,7 @@ void StartWorker(int number) {
     ApplyPriorityIndex(slot.priorityClass, index);
     slot.state = kNotStarted;
     std::string commandLine =
-        FormatText("%s %d %d %d %d",
+        FormatText(kChildCommandLine,
                    {kChildProgramName, slot.params->number, slot.params->stage1Param,
                     slot.params->stage2Param, static_cast<std::int32_t>(ThreadIds[0].load())});
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
@@ -126,10 +154,9 @@ void StartWorker(int number) {
     }
     // Taken before printing: a console write may change the last error.
     const DWORD error = GetLastError();
-    PrintLine("");
-    PrintLine("ОШИБКА ЗАПУСКА %2d ПРОЦЕССА № %d."_cp1251,
-              {slot.params->number, static_cast<std::int32_t>(error)});
-    PrintLine("");
+    PrintLine(kEmptyLine);
+    PrintLine(kStartFailed, {slot.params->number, static_cast<std::int32_t>(error)});
+    PrintLine(kEmptyLine);
 }
 
 void StartWorkers() {
@@ -140,10 +167,9 @@ void StartWorkers() {
 }
 
 void ReportTimeout() {
-    PrintLine("");
-    PrintLine("%s - ВРЕМЯ ОЖИДАНИЯ (%g с.) ИСТЕКЛО."_cp1251,
-              {CurrentTimeText(), static_cast<double>(WaitTime) / 1000.0});
-    PrintLine("");
+    PrintLine(kEmptyLine);
+    PrintLine(kTimeIsUp, {CurrentTimeText(), static_cast<double>(WaitTime) / 1000.0});
+    PrintLine(kEmptyLine);
 }
 
 // Reports the workers that have ended and asks the others to end; their
@@ -161,24 +187,30 @@ void ReapWorkers() {
             PostThreadMessageA(ThreadIds[number].load(), WM_MYUSR1, 0, 0);
             Sleep(0);
         } else {
-            PrintLine("%s - Процесс %2d - нормально завершился."_cp1251,
-                      {CurrentTimeText(), slot.params->number});
+            PrintLine(kEndedNormally, {CurrentTimeText(), slot.params->number});
         }
     }
 }
 
+// The monitor's run, step by step.
 void RunMonitor() {
+    // 1. The dialogue: count, table, observed worker, waiting time.
     RunDialogue();
+    // 2. The message thread, before any worker can post to it.
     StartMessaging();
+    // 3. The launch; with no worker started there is nothing to wait for.
     WaitTime *= 1000;  // milliseconds from here on; the clamp keeps it in range
     StartWorkers();
     if (StartedCount == 0) {
-        return;  // nothing to wait for: end quietly
+        return;
     }
+    // 4. The wait, then the time-out line.
     Sleep(static_cast<DWORD>(WaitTime));
     ReportTimeout();
+    // 5. The reaping pass: ended workers reported, the others asked to end.
     ReapWorkers();
-    SkipLine();  // the message thread handles the answers meanwhile
+    // 6. The final line; the message thread handles the answers meanwhile.
+    SkipLine();
 }
 
 }  // namespace

@@ -23,8 +23,21 @@
 
 namespace {
 
+// ---- Texts and constants ------------------------------------------------------
+// Windows-1251; every line is an event line.
+constexpr std::string_view kStarted = "%s - Процесс %2d - запущен, приоритет - %s."_cp1251;
+constexpr std::string_view kFirstStageStarts =
+    "%s - Процесс %2d - выполнение первого этапа (параметр %d)..."_cp1251;
+constexpr std::string_view kFirstStageDone = "%s - Процесс %2d - первый этап выполнен."_cp1251;
+constexpr std::string_view kSecondStageStarts =
+    "%s - Процесс %2d - выполнение второго этапа (параметр %d)..."_cp1251;
+constexpr std::string_view kSecondStageDone = "%s - Процесс %2d - второй этап выполнен."_cp1251;
+
+// ---- Module state -------------------------------------------------------------
 DWORD messageThreadId = 0;
 std::string_view priorityName;  // empty when the class has no name
+
+// ---- Steps --------------------------------------------------------------------
 
 // Arguments 1..4; a missing or non-integer one raises EConvertError before
 // anything is printed or posted.
@@ -44,30 +57,33 @@ void RegisterWithMonitor() {
 }
 
 void RunFirstStage() {
-    PrintLine("%s - Процесс %2d - выполнение первого этапа (параметр %d)..."_cp1251,
+    PrintLine(kFirstStageStarts,
               {CurrentTimeText(), WorkerParams.number, WorkerParams.stage1Param});
     RandomSleepWait(WorkerParams.stage1Param);
     stageFlag = 1;  // from now on an end request is answered from the second stage
-    PrintLine("%s - Процесс %2d - первый этап выполнен."_cp1251,
-              {CurrentTimeText(), WorkerParams.number});
+    PrintLine(kFirstStageDone, {CurrentTimeText(), WorkerParams.number});
 }
 
 void RunSecondStage() {
-    PrintLine("%s - Процесс %2d - выполнение второго этапа (параметр %d)..."_cp1251,
+    PrintLine(kSecondStageStarts,
               {CurrentTimeText(), WorkerParams.number, WorkerParams.stage2Param});
     SleepWait(WorkerParams.stage2Param);
-    PrintLine("%s - Процесс %2d - второй этап выполнен."_cp1251,
-              {CurrentTimeText(), WorkerParams.number});
+    PrintLine(kSecondStageDone, {CurrentTimeText(), WorkerParams.number});
 }
 
+// The worker's run, step by step.
 void RunWorker() {
+    // 1. The command line; a bad argument ends the run before anything else.
     ReadArguments();
+    // 2. The messages and the message thread, then the registration with the
+    //    monitor, which needs that thread's id.
     RegisterMessages();
     messageThreadId = StartMessageThread(WorkerMessageThread);
     RegisterWithMonitor();
+    // 3. The start line with the class the worker really runs in.
     priorityName = OwnPriorityName();
-    PrintLine("%s - Процесс %2d - запущен, приоритет - %s."_cp1251,
-              {CurrentTimeText(), WorkerParams.number, priorityName});
+    PrintLine(kStarted, {CurrentTimeText(), WorkerParams.number, priorityName});
+    // 4. The two stages.
     RunFirstStage();
     RunSecondStage();
 }
