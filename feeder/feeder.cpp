@@ -1,5 +1,12 @@
-// herdboss2 and herdboss6: one program, built twice. HERDLAB_FEEDER_DATA
-// picks the data set: 2 for the numbered processes, 6 for the named elephants.
+// herdboss2 and herdboss6: the shared-memory feeders, one program built
+// twice. Each starts eight children, each in a drawn priority class and with
+// a ring of eight one-byte slots in a named shared block, fills empty slots
+// until every child has its ration or 30 seconds have passed, then reports
+// which children ended and ends the others.
+//
+// HERDLAB_FEEDER_DATA picks the data set, which holds the build's herd and
+// all its texts: 2 for the numbered processes, 6 for the named elephants.
+// The module state and the steps are in feeder_unit.
 #include "curtime_unit.h"
 #include "errors_unit.h"
 #include "feeder_unit.h"
@@ -8,6 +15,7 @@
 #include "random_unit.h"
 #include "win32.h"
 
+// ---- Texts and constants ------------------------------------------------------
 #if HERDLAB_FEEDER_DATA == 2
 #include "feeder_data_2.h"
 const FeederBuildData kFeederBuild = kNumberedProcessesBuild;
@@ -18,18 +26,24 @@ const FeederBuildData kFeederBuild = kNamedElephantsBuild;
 #error "HERDLAB_FEEDER_DATA must be 2 or 6"
 #endif
 
+// ---- Steps --------------------------------------------------------------------
 namespace {
 
+// The feeder's run, step by step.
 void FeedTheHerd() {
+    // 1. The greeting.
     Reseed();
     PrintLine(kFeederBuild.greetingLine, {CurrentTimeText()});
+    // 2. The launch: a cleared block per child, then the child itself.
     startupInfo.cb = sizeof(STARTUPINFOA);
     if (LaunchFeederHerd() > 0) {
+        // 3. The feeding loop until all are fed or the deadline passes.
         FeedHerd();
+        // 4. The reaping pass: ended children reported, the others ended.
         ReapFeederHerd();
     }
-    // With no child started there is nothing to feed or report, but the
-    // blocks are still released, so no name outlives the program.
+    // 5. The blocks are released even with no child started, so no name
+    //    outlives the program.
     ReleaseFeedRings();
 }
 
