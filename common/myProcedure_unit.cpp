@@ -1,8 +1,8 @@
-// Console output. A line is formatted, converted from Windows-1251 once,
-// right before it is written, and goes out in one write call together with
-// its line end. Nothing is buffered across calls and every call has its own
-// buffers, so two threads may print at once without a lock, and lines of the
-// processes that share the console never mix.
+// Console output: the printers and the priority menu. A line is formatted,
+// converted from Windows-1251 once, right before it is written, and goes out
+// in one write call together with its line end. Nothing is buffered across
+// calls and every call has its own buffers, so two threads may print at once
+// without a lock, and lines of the processes that share the console never mix.
 #include "myProcedure_unit.h"
 
 #include <climits>

@@ -1,7 +1,8 @@
-// Console output: every line and prompt is formatted, converted from
-// Windows-1251 once, right before it is written, and goes out in ONE write
-// call with its line end, so lines of different processes and of different
-// threads never mix, whether standard output is a console, a pipe or a file.
+// Console output: the line and prompt printers and the monitor's priority
+// menu. Every line and prompt is formatted, converted from Windows-1251 once,
+// right before it is written, and goes out in ONE write call with its line
+// end, so lines of different processes and of different threads never mix,
+// whether standard output is a console, a pipe or a file.
 //
 // Windows: UTF-16 through WriteConsoleW on a console (right whatever the code
 // pages); redirected, the console's output code page, else UTF-8.
