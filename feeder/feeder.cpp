@@ -35,7 +35,7 @@ void FeedTheHerd() {
     Reseed();
     PrintLine(kFeederBuild.greetingLine, {CurrentTimeText()});
     // 2. The launch: a cleared block per child, then the child itself.
-    startupInfo.cb = sizeof(STARTUPINFOA);
+    StartupInfo.cb = sizeof(STARTUPINFOA);
     if (LaunchFeederHerd() > 0) {
         // 3. The feeding loop until all are fed or the deadline passes.
         FeedHerd();

@@ -8,14 +8,15 @@
 #include "priority_unit.h"
 #include "random_unit.h"
 
-ChildSlot<const ElephantRecord> childSlots[kFeederHerdSize];
-HANDLE feedRingHandles[kFeederHerdSize] = {};
-unsigned char* feedRingViews[kFeederHerdSize] = {};
-std::int32_t remainingRations[kFeederHerdSize] = {};
-std::int32_t ringPositions[kFeederHerdSize] = {};
-std::int32_t startedCount = 0;
-std::int32_t unfinishedCount = 0;
-STARTUPINFOA startupInfo = {};
+// ---- Module state -------------------------------------------------------------
+ChildSlot<const ElephantRecord> ChildSlots[kFeederHerdSize];
+HANDLE FeedRingHandles[kFeederHerdSize] = {};
+unsigned char* FeedRingViews[kFeederHerdSize] = {};
+std::int32_t RemainingRations[kFeederHerdSize] = {};
+std::int32_t RingPositions[kFeederHerdSize] = {};
+std::int32_t StartedCount = 0;
+std::int32_t UnfinishedCount = 0;
+STARTUPINFOA StartupInfo = {};
 
 namespace {
 
@@ -38,7 +39,7 @@ std::int32_t LastErrorNumber() {
 
 // Points the slot at its row, not started yet, in a randomly drawn class.
 void PrepareChildSlot(int index) {
-    ChildSlot<const ElephantRecord>& slot = childSlots[index];
+    ChildSlot<const ElephantRecord>& slot = ChildSlots[index];
     slot.params = &kFeederBuild.herd[index];
     slot.state = kNotStarted;
     slot.priorityClass = kPriorityClasses[RandomBelow(kDrawnPriorityClasses)];
@@ -47,10 +48,10 @@ void PrepareChildSlot(int index) {
 // Starts child `index` in its class; the class is the only creation flag.
 // Prints the build's start-failure line with the error number on failure.
 bool StartChild(int index) {
-    ChildSlot<const ElephantRecord>& slot = childSlots[index];
+    ChildSlot<const ElephantRecord>& slot = ChildSlots[index];
     std::string commandLine = ChildCommandLine(*slot.params);
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, slot.priorityClass,
-                       nullptr, nullptr, &startupInfo, &slot.processInfo)) {
+                       nullptr, nullptr, &StartupInfo, &slot.processInfo)) {
         return true;
     }
     PrintLine(kFeederBuild.startFailureLine, {LastErrorNumber()});
@@ -92,29 +93,29 @@ bool OpenFeedRing(int index) {
         PrintLine(kRingFailureLine, {ElephantName(row), error});
         return false;
     }
-    feedRingHandles[index] = block;
-    feedRingViews[index] = static_cast<unsigned char*>(view);
+    FeedRingHandles[index] = block;
+    FeedRingViews[index] = static_cast<unsigned char*>(view);
     // Cleared even when another instance of this build already has the block.
     for (int slot = 0; slot < kRingSlots; ++slot) {
-        StoreSlot(feedRingViews[index], slot, kEmptySlot);
+        StoreSlot(FeedRingViews[index], slot, kEmptySlot);
     }
     return true;
 }
 
 std::int32_t LaunchFeederHerd() {
-    startedCount = 0;
+    StartedCount = 0;
     for (int index = 0; index < kFeederHerdSize; ++index) {
         PrepareChildSlot(index);
         const bool ringReady = OpenFeedRing(index);
-        remainingRations[index] = RationOf(childSlots[index].params->weight);
-        ringPositions[index] = 0;
+        RemainingRations[index] = RationOf(ChildSlots[index].params->weight);
+        RingPositions[index] = 0;
         // Without its block a child would wait for food that can never come.
         if (ringReady && StartChild(index)) {
-            childSlots[index].state = kStarted;
-            ++startedCount;
+            ChildSlots[index].state = kStarted;
+            ++StartedCount;
         }
     }
-    return startedCount;
+    return StartedCount;
 }
 
 // ---- Feeding ----------------------------------------------------------------
@@ -135,20 +136,20 @@ bool FeedingTimeUp(double now, double deadline, DWORD nowTick, DWORD startTick) 
 }
 
 bool VisitChild(int index) {
-    unsigned char* ring = feedRingViews[index];
-    if (remainingRations[index] <= 0 || ring == nullptr) {
+    unsigned char* ring = FeedRingViews[index];
+    if (RemainingRations[index] <= 0 || ring == nullptr) {
         return false;
     }
     // No look-ahead: only the slot at the ring position counts.
-    const int position = ringPositions[index];
+    const int position = RingPositions[index];
     if (LoadSlot(ring, position) != kEmptySlot) {
         return false;
     }
     StoreSlot(ring, position, kFullSlot);
-    if (--remainingRations[index] == 0) {
-        --unfinishedCount;
+    if (--RemainingRations[index] == 0) {
+        --UnfinishedCount;
     }
-    ringPositions[index] = NextRingPosition(position);
+    RingPositions[index] = NextRingPosition(position);
     return true;
 }
 
@@ -170,11 +171,11 @@ double CurrentDayFraction() {
 }  // namespace
 
 void FeedHerd() {
-    unfinishedCount = startedCount;
+    UnfinishedCount = StartedCount;
     const double deadline = FeedingDeadline(CurrentDayFraction());
     const DWORD startTick = GetTickCount();
     // Both conditions are tested once per pass, never inside one.
-    while (unfinishedCount != 0 &&
+    while (UnfinishedCount != 0 &&
            !FeedingTimeUp(CurrentDayFraction(), deadline, GetTickCount(), startTick)) {
         FeedPass();
     }
@@ -183,7 +184,7 @@ void FeedHerd() {
 // ---- End --------------------------------------------------------------------
 
 void ReapFeederHerd() {
-    for (const ChildSlot<const ElephantRecord>& slot : childSlots) {
+    for (const ChildSlot<const ElephantRecord>& slot : ChildSlots) {
         if (slot.state < kStarted) {
             continue;
         }
@@ -198,13 +199,13 @@ void ReapFeederHerd() {
 
 void ReleaseFeedRings() {
     for (int index = 0; index < kFeederHerdSize; ++index) {
-        if (feedRingViews[index] != nullptr) {
-            UnmapViewOfFile(feedRingViews[index]);
-            feedRingViews[index] = nullptr;
+        if (FeedRingViews[index] != nullptr) {
+            UnmapViewOfFile(FeedRingViews[index]);
+            FeedRingViews[index] = nullptr;
         }
-        if (feedRingHandles[index] != nullptr) {
-            CloseHandle(feedRingHandles[index]);
-            feedRingHandles[index] = nullptr;
+        if (FeedRingHandles[index] != nullptr) {
+            CloseHandle(FeedRingHandles[index]);
+            FeedRingHandles[index] = nullptr;
         }
     }
 }

@@ -59,14 +59,14 @@ constexpr bool EveryRationExceedsRing(const FeederBuildData& build) {
 
 // ---- Module state: the slots and the feeding state, indexed like the table --
 
-extern ChildSlot<const ElephantRecord> childSlots[kFeederHerdSize];
-extern HANDLE feedRingHandles[kFeederHerdSize];        // null when no block exists
-extern unsigned char* feedRingViews[kFeederHerdSize];  // null when not mapped
-extern std::int32_t remainingRations[kFeederHerdSize];
-extern std::int32_t ringPositions[kFeederHerdSize];  // slot that takes the next portion
-extern std::int32_t startedCount;
-extern std::int32_t unfinishedCount;  // started children whose ration has not run out
-extern STARTUPINFOA startupInfo;      // shared by all eight starts
+extern ChildSlot<const ElephantRecord> ChildSlots[kFeederHerdSize];
+extern HANDLE FeedRingHandles[kFeederHerdSize];        // null when no block exists
+extern unsigned char* FeedRingViews[kFeederHerdSize];  // null when not mapped
+extern std::int32_t RemainingRations[kFeederHerdSize];
+extern std::int32_t RingPositions[kFeederHerdSize];  // slot that takes the next portion
+extern std::int32_t StartedCount;
+extern std::int32_t UnfinishedCount;  // started children whose ration has not run out
+extern STARTUPINFOA StartupInfo;      // shared by all eight starts
 
 // ---- Launch -----------------------------------------------------------------
 
@@ -82,7 +82,7 @@ std::string ChildCommandLine(const ElephantRecord& row);
 bool OpenFeedRing(int index);
 
 // Fills the slots and feeding state, creates the eight blocks and starts the
-// eight children in table order; returns startedCount.
+// eight children in table order; returns StartedCount.
 std::int32_t LaunchFeederHerd();
 
 // ---- Feeding ----------------------------------------------------------------

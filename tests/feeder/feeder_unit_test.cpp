@@ -170,13 +170,13 @@ unsigned char rings[kFeederHerdSize][kRingSlots];
 void SetUpFeeding(std::int32_t ration) {
     std::memset(rings, 0, sizeof rings);
     for (int i = 0; i < kFeederHerdSize; ++i) {
-        feedRingHandles[i] = nullptr;
-        feedRingViews[i] = rings[i];
-        remainingRations[i] = ration;
-        ringPositions[i] = 0;
+        FeedRingHandles[i] = nullptr;
+        FeedRingViews[i] = rings[i];
+        RemainingRations[i] = ration;
+        RingPositions[i] = 0;
     }
-    startedCount = kFeederHerdSize;
-    unfinishedCount = kFeederHerdSize;
+    StartedCount = kFeederHerdSize;
+    UnfinishedCount = kFeederHerdSize;
 }
 
 int FullSlots(int child) {
@@ -195,9 +195,9 @@ TEST(FeedingVisit, ChildThatNeverEatsGetsExactlyEightPortionsAndNoLookAhead) {
     }
     EXPECT_EQ(placed, 8);
     EXPECT_EQ(FullSlots(2), 8);
-    EXPECT_EQ(ringPositions[2], 0);
-    EXPECT_EQ(remainingRations[2], 45 - 8);
-    EXPECT_EQ(unfinishedCount, kFeederHerdSize);
+    EXPECT_EQ(RingPositions[2], 0);
+    EXPECT_EQ(RemainingRations[2], 45 - 8);
+    EXPECT_EQ(UnfinishedCount, kFeederHerdSize);
 
     // An empty slot elsewhere in the ring is not taken: only the slot at the
     // ring position counts.
@@ -207,35 +207,35 @@ TEST(FeedingVisit, ChildThatNeverEatsGetsExactlyEightPortionsAndNoLookAhead) {
     rings[2][0] = kEmptySlot;
     EXPECT_TRUE(VisitChild(2));
     EXPECT_EQ(rings[2][0], kFullSlot);
-    EXPECT_EQ(ringPositions[2], 1);
+    EXPECT_EQ(RingPositions[2], 1);
     EXPECT_EQ(FullSlots(4), 0);  // the neighbours' rings are untouched
 }
 
 TEST(FeedingVisit, RationRunningOutCountsOnceAndEndsThePortions) {
     SetUpFeeding(45);
-    remainingRations[5] = 2;
+    RemainingRations[5] = 2;
     EXPECT_TRUE(VisitChild(5));
     rings[5][0] = kEmptySlot;  // eaten
     EXPECT_TRUE(VisitChild(5));
-    EXPECT_EQ(remainingRations[5], 0);
-    EXPECT_EQ(unfinishedCount, kFeederHerdSize - 1);
+    EXPECT_EQ(RemainingRations[5], 0);
+    EXPECT_EQ(UnfinishedCount, kFeederHerdSize - 1);
     rings[5][1] = kEmptySlot;
     EXPECT_FALSE(VisitChild(5));
     EXPECT_FALSE(VisitChild(5));
     EXPECT_EQ(FullSlots(5), 0);
-    EXPECT_EQ(unfinishedCount, kFeederHerdSize - 1);
+    EXPECT_EQ(UnfinishedCount, kFeederHerdSize - 1);
 
     // A child whose block could not be made is visited without a write.
-    feedRingViews[6] = nullptr;
+    FeedRingViews[6] = nullptr;
     EXPECT_FALSE(VisitChild(6));
-    EXPECT_EQ(remainingRations[6], 45);
+    EXPECT_EQ(RemainingRations[6], 45);
 }
 
 // With every portion eaten at once, the loop ends after the pass in which the
 // last ration ran out, long before the deadline, and no child is overfed.
 TEST(FeedingLoop, EndsAfterThePassInWhichTheLastRationRanOut) {
     SetUpFeeding(3);
-    remainingRations[4] = 1;
+    RemainingRations[4] = 1;
     std::atomic<bool> feeding{true};
     std::atomic<int> eaten[kFeederHerdSize] = {};
     std::thread eater([&] {
@@ -259,7 +259,7 @@ TEST(FeedingLoop, EndsAfterThePassInWhichTheLastRationRanOut) {
     feeding = false;
     eater.join();
 
-    EXPECT_EQ(unfinishedCount, 0);
+    EXPECT_EQ(UnfinishedCount, 0);
     for (int child = 0; child < kFeederHerdSize; ++child) {
         EXPECT_EQ(eaten[child], child == 4 ? 1 : 3) << child;
     }
@@ -279,8 +279,8 @@ std::filesystem::path BlockFile(const std::string& escapedName) {
 // not started, yet each has its cleared block, its ration and ring position.
 TEST(FeederLaunch, FailedStartsLeaveClearedBlocksThatReleaseRemoves) {
     UseLocaleSettings({':', '.'});
-    startupInfo = {};
-    startupInfo.cb = sizeof(STARTUPINFOA);
+    StartupInfo = {};
+    StartupInfo.cb = sizeof(STARTUPINFOA);
 
     // A block left full by another instance of the build is cleared all the same.
     const std::string firstName = FeedRingName(kFeederBuild.herd[0]);
@@ -293,22 +293,22 @@ TEST(FeederLaunch, FailedStartsLeaveClearedBlocksThatReleaseRemoves) {
     std::memset(staleView, kFullSlot, kRingSlots);
 
     EXPECT_EQ(LaunchFeederHerd(), 0);
-    EXPECT_EQ(startedCount, 0);
+    EXPECT_EQ(StartedCount, 0);
     for (int i = 0; i < kFeederHerdSize; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(childSlots[i].params, &kFeederBuild.herd[i]);
-        EXPECT_EQ(childSlots[i].state, kNotStarted);
+        EXPECT_EQ(ChildSlots[i].params, &kFeederBuild.herd[i]);
+        EXPECT_EQ(ChildSlots[i].state, kNotStarted);
         bool drawable = false;
         for (int k = 0; k < 5; ++k) {
-            drawable = drawable || childSlots[i].priorityClass == kPriorityClasses[k];
+            drawable = drawable || ChildSlots[i].priorityClass == kPriorityClasses[k];
         }
-        EXPECT_TRUE(drawable) << childSlots[i].priorityClass;
-        EXPECT_EQ(remainingRations[i], kExpectedRations[i]);
-        EXPECT_EQ(ringPositions[i], 0);
-        ASSERT_NE(feedRingViews[i], nullptr);
-        ASSERT_NE(feedRingHandles[i], nullptr);
+        EXPECT_TRUE(drawable) << ChildSlots[i].priorityClass;
+        EXPECT_EQ(RemainingRations[i], kExpectedRations[i]);
+        EXPECT_EQ(RingPositions[i], 0);
+        ASSERT_NE(FeedRingViews[i], nullptr);
+        ASSERT_NE(FeedRingHandles[i], nullptr);
         for (int slot = 0; slot < kRingSlots; ++slot) {
-            EXPECT_EQ(feedRingViews[i][slot], kEmptySlot);
+            EXPECT_EQ(FeedRingViews[i][slot], kEmptySlot);
         }
     }
     for (int slot = 0; slot < kRingSlots; ++slot) {
@@ -319,8 +319,8 @@ TEST(FeederLaunch, FailedStartsLeaveClearedBlocksThatReleaseRemoves) {
 #endif
     ReleaseFeedRings();
     for (int i = 0; i < kFeederHerdSize; ++i) {
-        EXPECT_EQ(feedRingViews[i], nullptr);
-        EXPECT_EQ(feedRingHandles[i], nullptr);
+        EXPECT_EQ(FeedRingViews[i], nullptr);
+        EXPECT_EQ(FeedRingHandles[i], nullptr);
     }
     UnmapViewOfFile(staleView);
     CloseHandle(stale);
