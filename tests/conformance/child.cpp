@@ -17,7 +17,8 @@
 //   as-nobody CLASS     (Linux) becomes user nobody, starts "class" in CLASS
 //                       and ends with that child's code
 //
-// Other roles belong to the thread-message and shared-memory tests.
+// Other roles belong to the thread-message, shared-memory and priority-rights
+// tests.
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -232,6 +233,9 @@ int main(int argc, char** argv) {
         return StartClassAsNobody(static_cast<DWORD>(std::atoi(argument)));
     }
 #endif
+    if (const int result = RunRightsRole(argc, argv); result != -1) {
+        return result;
+    }
     const int result = RunIpcRole(argc, argv);
     return result == -1 ? 120 : result;
 }

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs one of the Windows programs under Wine, for trying the Windows build on
+# Linux:
+#   scripts/run-windows.sh PROGRAM [ARGUMENTS...]   e.g. scripts/run-windows.sh herdboss1
+# Builds the programs first (MinGW-w64 cross build, in build/windows) and uses a
+# Wine prefix of its own there. The first start sets the prefix up and takes
+# about 20 s; Wine's own messages are kept quiet (WINEDEBUG=-all).
+set -euo pipefail
+program=${1:?"usage: $0 PROGRAM [ARGUMENTS...], e.g. $0 herdboss1"}
+shift
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh windows
+if [[ ! -f build/windows/build.ninja ]]; then
+  cmake --preset mingw -B build/windows -DHERDLAB_TESTS=OFF -DHERDLAB_BENCH=OFF >/dev/null
+fi
+cmake --build build/windows -j2 >/dev/null
+exe=build/windows/bin/${program%.exe}.exe
+if [[ ! -f $exe ]]; then
+  echo "No program $program; the programs are: $(cd build/windows/bin && ls ./*.exe | xargs -n1 basename | tr '\n' ' ')" >&2
+  exit 2
+fi
+export WINEDEBUG=-all WINEPREFIX=$PWD/build/windows/wineprefix
+# Debian's wine64 package puts the loader here, not on PATH.
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+exec "$wine" "$exe" "$@"
