@@ -78,7 +78,8 @@ int ReportClassesAndRights() {
     line += (CapabilitySet("CapPrm") & nice) != 0 ? " 1" : " 0";
     line += " children";
     for (DWORD priorityClass : kClasses) {
-        line += " " + std::to_string(RunClassRights(priorityClass));
+        line += ' ';
+        line += std::to_string(RunClassRights(priorityClass));
     }
     line += "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);

@@ -52,7 +52,8 @@ class RightsTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         chmod(folder_.c_str(), 0755);
-        const fs::path built = fs::read_symlink("/proc/self/exe").parent_path() / "conformance_child";
+        const fs::path built =
+            fs::read_symlink("/proc/self/exe").parent_path() / "conformance_child";
         for (const char* name : {"launcher", "conformance_child"}) {
             fs::copy_file(built, folder_ / name);
             chmod((folder_ / name).c_str(), 0755);
@@ -68,7 +69,8 @@ class RightsTest : public ::testing::Test {
 
     // The launcher's report, run as nobody after `prefix` (e.g. a prlimit),
     // with setpriv's `options`.
-    std::string ReportAsNobody(const std::string& prefix = "", const std::string& options = "") const {
+    std::string ReportAsNobody(const std::string& prefix = "",
+                               const std::string& options = "") const {
         return OutputOf(prefix + kAsNobody + options + " " + launcher() + " classes-rights");
     }
 
