@@ -4,6 +4,3 @@
 #pragma once
 
 int RunIpcRole(int argc, char** argv);  // returns -1 when the role is unknown
-
-// The roles of the priority-rights tests (child_rights.cpp); -1 when unknown.
-int RunRightsRole(int argc, char** argv);

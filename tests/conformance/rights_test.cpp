@@ -7,7 +7,7 @@
 // The user is nobody, by setpriv; setting it up needs root, so the tests
 // skip elsewhere. nobody runs a copy of conformance_child named "launcher"
 // from a folder it can read, which prints "launcher E P children C0..C5"
-// (see child_rights.cpp); its children are a plain copy beside it.
+// (see child.cpp); its children are a plain copy beside it.
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
