@@ -38,15 +38,16 @@ if [[ ! -d $bin_dir ]]; then
 fi
 bin_dir=$(cd "$bin_dir" && pwd)
 
+if [[ $(id -u) == 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  echo "This needs root. Run as root: $0 $( ((remove)) && echo '--remove ')$bin_dir" >&2
+  exit 1
+fi
 as_root() {
-  if [[ $(id -u) == 0 ]]; then
-    "$@"
-  elif command -v sudo >/dev/null; then
-    sudo "$@"
-  else
-    echo "This needs root. Run as root: $*" >&2
-    exit 1
-  fi
+  "${as_root[@]}" "$@"
 }
 
 # setcap lives in /usr/sbin, which an ordinary user's PATH may lack.

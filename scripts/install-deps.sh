@@ -45,7 +45,7 @@ elif ((${#missing[@]} || need_locale)); then
   echo "Some packages are missing and installing them needs root. As root, run:" >&2
   ((${#missing[@]})) && echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
   if ((need_locale)); then
-    echo "  sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen && locale-gen" >&2
+    printf '%s\n' "  sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen && locale-gen" >&2
   fi
   exit 1
 fi

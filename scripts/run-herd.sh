@@ -22,7 +22,7 @@ if [[ $(id -u) != 0 ]] && ! has_grant; then
   if [[ -t 0 ]]; then
     read -r -p "Run it now (needs root or sudo)? [y/N] " answer
     if [[ $answer == [yYдД]* ]]; then
-      scripts/allow-priorities.sh build/herd/bin
+      scripts/allow-priorities.sh build/herd/bin || echo "Starting the herd without it."
     fi
   fi
 fi

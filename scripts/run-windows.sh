@@ -16,7 +16,9 @@ fi
 cmake --build build/windows -j2 >/dev/null
 exe=build/windows/bin/${program%.exe}.exe
 if [[ ! -f $exe ]]; then
-  echo "No program $program; the programs are: $(cd build/windows/bin && ls ./*.exe | xargs -n1 basename | tr '\n' ' ')" >&2
+  programs=(build/windows/bin/*.exe)
+  programs=("${programs[@]##*/}")
+  echo "No program $program; the programs are: ${programs[*]%.exe}" >&2
   exit 2
 fi
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/windows/wineprefix
