@@ -30,7 +30,7 @@ if [[ $# -gt 0 ]]; then
 elif [[ -x $here/herdboss1 ]]; then
   bin_dir=$here
 else
-  bin_dir=$here/../build/herd/bin
+  bin_dir=$(dirname "$here")/build/herd/bin
 fi
 if [[ ! -d $bin_dir ]]; then
   echo "No folder $bin_dir: give the folder of the programs, e.g. $0 build/release/bin" >&2
