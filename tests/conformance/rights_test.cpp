@@ -79,6 +79,9 @@ class RightsTest : public ::testing::Test {
 
 TEST_F(RightsTest, WithoutAnyRightTheHigherClassesFallBackToNormal) {
     EXPECT_EQ(ReportAsNobody(), "launcher 0 0 children 0 1 2 2 2 2\n");
+    // A launcher at nice 12 may not give nice 10 or lower; its children keep
+    // its 12 (below normal) rather than dropping to idle.
+    EXPECT_EQ(ReportAsNobody("nice -n 12 "), "launcher 0 0 children 0 1 1 1 1 1\n");
 }
 
 // The right is permitted to the launcher but effective only in each new
