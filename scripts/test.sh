@@ -3,6 +3,7 @@
 # (HERDLAB_WERROR) except the plain one, which builds as a user would:
 #   dev (GCC), release (GCC, optimised: the users' route), clang, asan
 #   (ASan+UBSan) and tsan: all unit, conformance and integration tests;
+#   the Linux package of the release build, unpacked and tried;
 #   plain: "cmake -S . -B build/plain" with no options, built;
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
 #   each from their seeds (scripts/fuzz.sh fuzzes longer by hand);
@@ -19,6 +20,13 @@ for preset in dev release clang asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
+cpack --preset release >/dev/null
+unpacked=$(mktemp -d)
+tar -xzf build/release/herdlab-*-linux-x86_64.tar.gz -C "$unpacked"
+(cd "$unpacked"/herdlab-* && ./stageworker 7 10 10 0 >/dev/null && ls allow-priorities.sh README.txt >/dev/null)
+rm -rf "$unpacked"
 
 echo "=== plain (default configure and build)"
 cmake -S . -B build/plain >/dev/null
