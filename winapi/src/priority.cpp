@@ -32,7 +32,7 @@
 
 #include <cerrno>
 
-#include "layer_private.h"
+#include "priority_classes.h"
 
 namespace winapi_internal {
 namespace {
