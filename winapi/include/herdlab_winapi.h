@@ -143,22 +143,59 @@ struct PROCESS_INFORMATION {
 };
 using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
 
-// Starts a child. lpApplicationName must be null; the first word of the
-// command line names the program, searched in the caller's own directory, the
-// current directory and PATH. The priority class in dwCreationFlags is applied
-// in the child before it runs the program. Only null environment and current
-// directory are supported (the child inherits both). Returns FALSE with the
-// errno of the failed exec (2 for a missing program) in GetLastError.
+// Starts a child process. The first word of lpCommandLine (Windows-1251,
+// split by the programs' own rules and passed as UTF-8 argv) names the
+// program, searched in the caller's own folder, the current folder, then
+// PATH, as Windows. The child inherits standard input, output and error and
+// the environment and current directory, nothing else, and stays in the
+// caller's session and process group. The priority class in dwCreationFlags
+// is applied in the child before exec (the lowest class wins when several are
+// given; a class beyond the user's rights falls to the highest one allowed);
+// other flags are ignored. Fills *lpProcessInformation (process and thread
+// ids are both the pid) and returns TRUE. FALSE with ERROR_FILE_NOT_FOUND
+// when the program is not found, the errno of a failed fork or exec,
+// ERROR_INVALID_PARAMETER for a non-null lpApplicationName, lpEnvironment or
+// lpCurrentDirectory (unsupported), a null lpProcessInformation or an empty
+// command line. Unlike Windows,
+// lpProcessAttributes, lpThreadAttributes, bInheritHandles and
+// lpStartupInfo are ignored: no other handle is ever inherited, and the
+// child's standard streams are always the caller's.
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSECURITY_ATTRIBUTES lpProcessAttributes,
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
                     DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+// STILL_ACTIVE while the child runs; once it has ended its exit code (the
+// low 8 bits of its status), the code given to TerminateProcess, 0xC000013A
+// after Ctrl+C, or 128 + the signal for another signal. STILL_ACTIVE for
+// GetCurrentProcess(). FALSE with ERROR_INVALID_HANDLE for anything but a
+// process handle, ERROR_INVALID_PARAMETER for a null lpExitCode. When the
+// child was reaped behind the layer's back (SIGCHLD ignored, a wait for any
+// child) its code is lost: FALSE with that wait's errno, and *lpExitCode set
+// to the terminate code or 0. The first call after the end reaps the child.
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+// Ends the child with SIGKILL; GetExitCodeProcess then reports uExitCode.
+// TRUE once the signal is sent (the child may still be ending, as on
+// Windows); a second call while it ends succeeds and keeps the first code.
+// FALSE with ERROR_ACCESS_DENIED for a child that has already ended (as
+// Windows), ERROR_INVALID_HANDLE for anything but a process handle. On
+// GetCurrentProcess() it is ExitProcess(uExitCode).
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+// The pseudo handle of the calling process (INVALID_HANDLE_VALUE, the same
+// bits as Windows' (HANDLE)-1); it needs no closing.
 HANDLE GetCurrentProcess();
+// The calling process's id (its pid), as Windows.
 DWORD GetCurrentProcessId();
+// The class nearest to the process's Linux scheduling, always one of the six
+// SCHED_RR/FIFO real time, SCHED_IDLE idle, else by nice value: >= 15 idle,
+// 5..14 below normal, -4..4 normal, -14..-5 above normal, <= -15 high. 0 with ERROR_INVALID_HANDLE
+// for anything but a process handle or GetCurrentProcess(), ERROR_ACCESS_DENIED for a child that
+// has ended and been reaped, the errno when the scheduling cannot be read.
 DWORD GetPriorityClass(HANDLE hProcess);
+// Ends the process at once with uExitCode: no static destructors run (other
+// threads may still be at work), stdout and stderr of the C library are
+// flushed, and the names of the shared-memory blocks only this process holds
+// are removed, as Windows closes an ending process's handles. Never returns.
 [[noreturn]] void ExitProcess(UINT uExitCode);
 // Releases the object behind a handle of the layer: a process handle (the
 // child runs on), a thread handle (the thread runs on), a shared-memory
@@ -168,7 +205,18 @@ DWORD GetPriorityClass(HANDLE hProcess);
 // null or anything not made by the layer. A handle must not be closed twice:
 // Windows fails the second close, the layer cannot tell it from a live one.
 BOOL CloseHandle(HANDLE hObject);
+// The process's command line in Windows-1251, rebuilt from argv so that the
+// programs' own splitting gives back the same words: words with blanks or
+// control characters are quoted; a double quote inside a word is dropped
+// (the rules cannot express it). Read once; the text stays valid until the
+// process ends. Never fails. Windows gives the command line as it was passed.
 LPSTR GetCommandLineA();
+// The full path of the program file (hModule must be null, the main module),
+// in Windows-1251, zero-terminated. Returns its length without the
+// terminator. A path that does not fit is cut to nSize - 1 characters and
+// nSize is returned with ERROR_INSUFFICIENT_BUFFER, as Windows; nSize 0
+// gives 0 and the same error. 0 with ERROR_INVALID_HANDLE for another
+// module, with the errno when the path cannot be read.
 DWORD GetModuleFileNameA(HANDLE hModule, LPSTR lpFilename, DWORD nSize);
 
 // ---- Threads and time ----------------------------------------------------------
