@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,9 +18,6 @@
 #include "report_unit.h"
 
 namespace {
-
-// A child spinning at this niceness cannot starve the checker (nice 0).
-constexpr int kChildNiceness = 10;
 
 // Output read per call at most, so that a child writing without pause
 // cannot keep the checker in one call.
@@ -52,7 +48,6 @@ std::string ProgramToRun(std::string_view programPath) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
-    setpriority(PRIO_PROCESS, 0, kChildNiceness);
     dup2(input, STDIN_FILENO);
     dup2(output, STDOUT_FILENO);
     dup2(output, STDERR_FILENO);

@@ -6,9 +6,10 @@
 // The child gets exactly the command line a feeder gives it (its first word
 // is the data set's program name, whatever file is run), an empty standard
 // input, and a pipe for its standard output and error that the checker
-// drains and discards. It runs below normal priority, so that a child that
-// spins cannot starve the checker's own polling on a small machine. It ends
-// with the checker, however the checker ends.
+// drains and discards. It runs in the normal class: a lower one would let
+// other work on a busy machine hide a child's spinning, since its share of a
+// processor is what the waiting check measures. It ends with the checker,
+// however the checker ends.
 #pragma once
 
 #include <cstdint>

@@ -99,9 +99,9 @@ bool StartChild(std::string_view programPath, const std::vector<std::string>& wo
     PROCESS_INFORMATION info = {};
     const std::string path = ProgramToRun(programPath);
     std::string commandLine = CommandLineOf(words);
-    const BOOL started = CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        BELOW_NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
-                                        nullptr, &startup, &info);
+    const BOOL started =
+        CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
     error = started ? 0 : GetLastError();
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {
