@@ -21,6 +21,7 @@
 
 struct ChildProcess {
     std::intptr_t process = -1;  // Linux: the pid; Windows: the process HANDLE
+    std::intptr_t thread = -1;   // Windows: the main thread's HANDLE; unused on Linux
     std::intptr_t output = -1;   // the read end of the output pipe (fd or HANDLE)
     bool running = false;
 };

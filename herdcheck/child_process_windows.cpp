@@ -51,6 +51,12 @@ std::string CommandLineOf(const std::vector<std::string>& words) {
     return line;
 }
 
+bool RunningUnderWine() {
+    static const bool underWine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return underWine;
+}
+
 bool IsCrashCode(DWORD code) {
     return (code & 0xC0000000u) == 0xC0000000u;
 }
@@ -115,8 +121,8 @@ bool StartChild(std::string_view programPath, const std::vector<std::string>& wo
         AssignProcessToJobObject(childrenJob, info.hProcess);
     }
     ResumeThread(info.hThread);
-    CloseHandle(info.hThread);
     child.process = reinterpret_cast<std::intptr_t>(info.hProcess);
+    child.thread = reinterpret_cast<std::intptr_t>(info.hThread);
     child.output = reinterpret_cast<std::intptr_t>(readEnd);
     child.running = true;
     return true;
@@ -165,10 +171,13 @@ double ChildCpuSeconds(const ChildProcess& child) {
     FILETIME exited;
     FILETIME kernel;
     FILETIME user;
-    if (!GetProcessTimes(HandleOf(child.process), &created, &exited, &kernel, &user)) {
-        return 0.0;
-    }
-    return Seconds(kernel) + Seconds(user);
+    // Wine keeps another process's total at an old value and adds to it in
+    // lumps; its main thread's time is live, so under Wine that is measured.
+    const BOOL measured =
+        RunningUnderWine()
+            ? GetThreadTimes(HandleOf(child.thread), &created, &exited, &kernel, &user)
+            : GetProcessTimes(HandleOf(child.process), &created, &exited, &kernel, &user);
+    return measured ? Seconds(kernel) + Seconds(user) : 0.0;
 }
 
 void EndChild(ChildProcess& child) {
@@ -189,5 +198,9 @@ void ReleaseChild(ChildProcess& child) {
     if (child.process != -1) {
         CloseHandle(HandleOf(child.process));
         child.process = -1;
+    }
+    if (child.thread != -1) {
+        CloseHandle(HandleOf(child.thread));
+        child.thread = -1;
     }
 }

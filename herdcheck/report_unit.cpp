@@ -83,19 +83,28 @@ std::string JsonString(std::string_view cp1251Text) {
     return out + "\"";
 }
 
+// Built by appending: GCC 12 warns falsely (-Wrestrict) about
+// "literal" + std::string temporaries in optimised builds.
 std::string JsonChild(const ChildReport& report) {
-    std::string line = "    {\"program\": " + JsonString(report.program) +
-                       ", \"commandLine\": " + JsonString(report.commandLine) +
-                       ", \"passed\": " + (AllPassed(report.results) ? "true" : "false") +
-                       ", \"checks\": {";
+    std::string line = "    {\"program\": ";
+    line += JsonString(report.program);
+    line += ", \"commandLine\": ";
+    line += JsonString(report.commandLine);
+    line += ", \"passed\": ";
+    line += AllPassed(report.results) ? "true" : "false";
+    line += ", \"checks\": {";
     for (int check = 0; check < kCheckCount; ++check) {
         const CheckResult& result = report.results[check];
-        line += check == 0 ? "" : ", ";
-        line += "\"" + std::string(CheckKey(static_cast<Check>(check))) + "\": {\"result\": \"" +
-                std::string(VerdictKey(result.verdict)) +
-                "\", \"detail\": " + JsonString(result.detail) + "}";
+        line += check == 0 ? "\"" : ", \"";
+        line += CheckKey(static_cast<Check>(check));
+        line += "\": {\"result\": \"";
+        line += VerdictKey(result.verdict);
+        line += "\", \"detail\": ";
+        line += JsonString(result.detail);
+        line += "}";
     }
-    return line + "}}";
+    line += "}}";
+    return line;
 }
 
 }  // namespace
@@ -162,16 +171,23 @@ std::string JsonReport(int dataSet, const std::vector<ChildReport>& reports) {
     for (const ChildReport& report : reports) {
         allPassed = allPassed && AllPassed(report.results);
     }
-    std::string json = "{\n  \"dataSet\": " + std::to_string(dataSet) +
-                       ",\n  \"passed\": " + (allPassed ? "true" : "false") + ",\n  \"checks\": [";
+    std::string json = "{\n  \"dataSet\": ";
+    json += std::to_string(dataSet);
+    json += ",\n  \"passed\": ";
+    json += allPassed ? "true" : "false";
+    json += ",\n  \"checks\": [";
     for (int check = 0; check < kCheckCount; ++check) {
-        json += check == 0 ? "" : ", ";
-        json += "{\"key\": \"" + std::string(CheckKey(static_cast<Check>(check))) +
-                "\", \"title\": " + JsonString(CheckTitle(static_cast<Check>(check))) + "}";
+        json += check == 0 ? "{\"key\": \"" : ", {\"key\": \"";
+        json += CheckKey(static_cast<Check>(check));
+        json += "\", \"title\": ";
+        json += JsonString(CheckTitle(static_cast<Check>(check)));
+        json += "}";
     }
     json += "],\n  \"children\": [\n";
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        json += JsonChild(reports[i]) + (i + 1 < reports.size() ? ",\n" : "\n");
+        json += JsonChild(reports[i]);
+        json += i + 1 < reports.size() ? ",\n" : "\n";
     }
-    return json + "  ]\n}\n";
+    json += "  ]\n}\n";
+    return json;
 }
