@@ -63,7 +63,7 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
     options.workingDirectory = fs::path(harness::ProgramPath("herdcheck")).parent_path().string();
     harness::FeederRunTurn turn;
     harness::Session session = harness::Run("herdcheck", "", options, 180s);
-    EXPECT_TRUE(LeftoverLaneBlocks().empty());
+    EXPECT_EQ(LeftoverLaneBlocks(), std::vector<std::string>{}) << session.outputText;
     return session;
 }
 
