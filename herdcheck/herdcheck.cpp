@@ -239,32 +239,36 @@ std::string CommandLineOf(const FeederBuildData& build, const ElephantRecord& ro
     return FeederChildCommandLine(build.childProgramName, row);
 }
 
-// Starts a run of `program` in the lane: false while the lane's name is busy.
-bool BeginRun(Lane& lane, const FeederBuildData& build, const std::string& program, DWORD now) {
-    CheckRun& run = lane.run;
-    run = CheckRun{};
-    const std::string blockName = FeedRingName(ElephantName(*lane.row));
+enum class LaneRing { kOpen, kBusy, kGivenUp };
+
+// Creates the lane's block for its next run. A busy name is tried again
+// later; after a minute of waiting the run is judged as not started.
+LaneRing OpenLaneRing(Lane& lane, DWORD now) {
+    lane.run = CheckRun{};
     DWORD error = 0;
-    if (!CreateRing(run, blockName, error)) {
-        if (!lane.busyReported) {
-            PrintLine(kBusyBlockLine, {CurrentTimeText(), ElephantName(*lane.row),
-                                       static_cast<std::int32_t>(error)});
-            lane.busyReported = true;
-            lane.busySinceTick = now;
-        }
-        if (now - lane.busySinceTick < kMostBusyWaitMs) {
-            return false;
-        }
-        run.outcome.startError = error;  // judged as not started
-        return true;
+    if (CreateRing(lane.run, FeedRingName(ElephantName(*lane.row)), error)) {
+        lane.busyReported = false;
+        return LaneRing::kOpen;
     }
-    lane.busyReported = false;
+    if (!lane.busyReported) {
+        PrintLine(kBusyBlockLine,
+                  {CurrentTimeText(), ElephantName(*lane.row), static_cast<std::int32_t>(error)});
+        lane.busyReported = true;
+        lane.busySinceTick = now;
+    }
+    lane.run.outcome.startError = error;
+    return now - lane.busySinceTick < kMostBusyWaitMs ? LaneRing::kBusy : LaneRing::kGivenUp;
+}
+
+// Starts the lane's child on its open ring; false when it does not start.
+bool StartRun(Lane& lane, const FeederBuildData& build, const std::string& program) {
+    CheckRun& run = lane.run;
     run.plan = PlanOf(lane.kind, *lane.row);
     run.startTick = GetTickCount();
     const std::vector<std::string> words = CommandLineWords(CommandLineOf(build, *lane.row));
     if (!StartChild(program, words, run.child, run.outcome.startError)) {
         ReleaseRing(run);
-        return true;
+        return false;
     }
     run.outcome.end = RunEnd::kExited;
     run.watch = NewRingWatch(run.plan, run.startTick);
@@ -365,31 +369,47 @@ void JudgeLaneChild(Checker& checker, Lane& lane) {
     lane.child = -1;
 }
 
-// Moves the lane on: takes the next child, starts runs, steps the running one.
+bool AnyLaneRunning(const Checker& checker) {
+    for (const Lane& lane : checker.lanes) {
+        if (lane.running) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Moves the lane on: opens its ring, takes the next child when it has none
+// (so a busy name never holds a child up while other lanes are free), starts
+// and steps its runs.
 void AdvanceLane(Checker& checker, Lane& lane, DWORD now) {
-    if (lane.child < 0) {
-        if (checker.nextChild == checker.programs.size()) {
+    if (lane.running) {
+        if (!StepRun(lane.run, now)) {
             return;
         }
-        lane.child = static_cast<int>(checker.nextChild++);
-        lane.kind = RunKind::kSteady;
-        lane.retryTick = now;
-    }
-    if (!lane.running) {
-        if (now - lane.retryTick > 0x7FFFFFFFu) {
-            return;  // retryTick is still ahead
+    } else {
+        const bool wantsChild = lane.child < 0;
+        if ((wantsChild && checker.nextChild == checker.programs.size()) ||
+            now - lane.retryTick > 0x7FFFFFFFu) {  // no child left, or retryTick still ahead
+            return;
         }
-        if (!BeginRun(lane, *checker.build, checker.programs[static_cast<std::size_t>(lane.child)],
-                      now)) {
+        const LaneRing ring = OpenLaneRing(lane, now);
+        // A free lane that has waited long takes a child to fail only when no
+        // other lane gets on, so the check ends instead of waiting for ever.
+        if (ring == LaneRing::kBusy ||
+            (ring == LaneRing::kGivenUp && wantsChild && AnyLaneRunning(checker))) {
             lane.retryTick = now + kBusyRetryMs;
             return;
         }
-        lane.running = lane.run.child.running;
+        if (wantsChild) {
+            lane.child = static_cast<int>(checker.nextChild++);
+            lane.kind = RunKind::kSteady;
+        }
+        lane.running =
+            ring == LaneRing::kOpen &&
+            StartRun(lane, *checker.build, checker.programs[static_cast<std::size_t>(lane.child)]);
         if (lane.running) {
             return;
         }
-    } else if (!StepRun(lane.run, now)) {
-        return;
     }
     // The run is over.
     lane.running = false;
