@@ -280,6 +280,12 @@ void EndWaiting(CheckRun& run, DWORD now) {
     run.outcome.waitingCpuSeconds += ChildCpuSeconds(run.child) - run.hungerStartCpu;
 }
 
+// Since when the child has taken nothing although it could have: food has
+// waited, or, with all food placed, since its last portion.
+DWORD QuietSinceTick(const RingWatch& watch) {
+    return FoodWaiting(watch) ? watch.foodSinceTick : watch.lastEatenTick;
+}
+
 // Why the checker must end the child now, or kNone.
 StopReason StopReasonOf(const CheckRun& run, DWORD now) {
     if (run.outputBytes > kMostOutputBytes) {
@@ -291,8 +297,7 @@ StopReason StopReasonOf(const CheckRun& run, DWORD now) {
         return StopReason::kQuiet;
     }
     const bool fedOut = watch.placed == run.plan.supply;
-    const DWORD quietSince = food ? watch.foodSinceTick : watch.lastEatenTick;
-    if (watch.eaten > 0 && (food || fedOut) && now - quietSince > kQuietMs) {
+    if (watch.eaten > 0 && (food || fedOut) && now - QuietSinceTick(watch) > kQuietMs) {
         return StopReason::kQuiet;
     }
     if (now - run.startTick > RunLimitMs(run.plan)) {
@@ -301,8 +306,11 @@ StopReason StopReasonOf(const CheckRun& run, DWORD now) {
     return StopReason::kNone;
 }
 
+// Records the run's outcome and ends the child if it still runs. A wait
+// still open counts only while the child can be measured: one that has
+// ended and been reaped has no processor time left to read.
 void FinishRun(CheckRun& run, DWORD now) {
-    if (run.watch.hungry) {
+    if (run.watch.hungry && run.child.running) {
         EndWaiting(run, now);
     }
     RunOutcome& outcome = run.outcome;
@@ -322,10 +330,11 @@ bool StepRun(CheckRun& run, DWORD now) {
     const bool ended = ChildEnded(run.child, how);  // before the ring: its last bites count
     run.outputBytes += DrainChildOutput(run.child);
     const WatchEvents events = WatchRing(run.ring, run.watch, run.plan, now);
-    if (events.hungerBegan) {
+    // A child that has just ended can no longer be measured.
+    if (events.hungerBegan && !ended) {
         run.hungerStartTick = now;
         run.hungerStartCpu = ChildCpuSeconds(run.child);
-    } else if (events.hungerEnded) {
+    } else if (events.hungerEnded && !ended) {
         EndWaiting(run, now);
     }
     if (ended) {
@@ -339,10 +348,7 @@ bool StepRun(CheckRun& run, DWORD now) {
     if (stop == StopReason::kNone) {
         return false;
     }
-    const DWORD quietSince =
-        FoodWaiting(run.watch) ? run.watch.foodSinceTick : run.watch.lastEatenTick;
-    run.outcome.quietSeconds = SecondsBetween(quietSince, now);
-    EndChild(run.child);
+    run.outcome.quietSeconds = SecondsBetween(QuietSinceTick(run.watch), now);
     run.outcome.end = RunEnd::kStopped;
     run.outcome.stopReason = stop;
     FinishRun(run, now);
