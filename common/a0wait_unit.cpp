@@ -3,6 +3,8 @@
 // message thread.
 #include "a0wait_unit.h"
 
+#include <cstdlib>
+
 #include "win32.h"
 
 std::atomic<std::uint32_t> waitStamp{0};
@@ -33,9 +35,77 @@ void SpinOneUnit() {
     }
 }
 
+constexpr std::int32_t kLongestUnitMilliseconds = 1000;
+constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10'000;  // 100 ns each
+// Steps of the empty loop between two looks at the CPU clock: tens of
+// microseconds, so reading the clock costs well under 1 % of the spin.
+constexpr int kStepsBetweenClockReads = 100'000;
+
+// The calling thread's processor time, kernel and user, in units of 100 ns.
+std::int64_t ThreadProcessorTime() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto units = [](const FILETIME& time) {
+        return static_cast<std::int64_t>((std::uint64_t(time.dwHighDateTime) << 32) |
+                                         time.dwLowDateTime);
+    };
+    return units(kernel) + units(user);
+}
+
+// Spins until the thread has used `milliseconds` of processor time since the
+// call. One target for the whole call: on a clock that moves in ticks the
+// error stays within one tick instead of adding up unit by unit.
+void SpinForProcessorTime(std::int64_t milliseconds) {
+    const std::int64_t start = ThreadProcessorTime();
+    const std::int64_t target = start + milliseconds * kFileTimeUnitsPerMillisecond;
+    std::int64_t now = start;
+    while (now < target) {
+        for (int k = 0; k < kStepsBetweenClockReads; ++k) {
+            KeepIteration(k);
+        }
+        now = ThreadProcessorTime();
+        if (now == 0 && start == 0) {
+            return;  // no CPU clock for this thread: never spin for ever
+        }
+    }
+}
+
 }  // namespace
 
+std::int32_t ParseSpinUnitMilliseconds(const char* text) {
+    if (text == nullptr || *text == '\0') {
+        return 0;
+    }
+    std::int32_t value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9') {
+            return 0;
+        }
+        value = value * 10 + (*digit - '0');
+        if (value > kLongestUnitMilliseconds) {
+            return 0;  // also stops long digit strings before they overflow
+        }
+    }
+    return value;
+}
+
+std::int32_t SpinUnitMilliseconds() {
+    // The one setting the programs read; a launcher's children inherit it
+    // with the rest of the environment.
+    static const std::int32_t unit = ParseSpinUnitMilliseconds(std::getenv("HERDLAB_UNIT_MS"));
+    return unit;
+}
+
 void SpinWait(std::int32_t units) {
+    if (units <= 0) {
+        return;
+    }
+    if (const std::int32_t unit = SpinUnitMilliseconds(); unit > 0) {
+        SpinForProcessorTime(std::int64_t{units} * unit);
+        return;
+    }
     for (std::int32_t n = 0; n < units; ++n) {
         SpinOneUnit();
     }
