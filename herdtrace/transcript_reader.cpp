@@ -269,8 +269,9 @@ Lane& LaneOf(Trace& trace, const std::string& name, const std::string& key, Mill
 }
 
 void ClosePhase(Lane& lane, Millis time) {
+    // Lines of different processes may arrive slightly out of order.
     if (!lane.phases.empty() && lane.phases.back().end == kNoTime) {
-        lane.phases.back().end = time;
+        lane.phases.back().end = std::max(time, lane.phases.back().start);
     }
 }
 
