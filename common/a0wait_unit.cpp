@@ -3,6 +3,7 @@
 // message thread.
 #include "a0wait_unit.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "win32.h"
@@ -18,11 +19,12 @@ constexpr int kInnerIterations = 1'000;
 // Makes the optimiser forget what it knows about the loop counter, so it can
 // neither remove the empty loop nor compute its end in one step. The counter
 // stays in a register: no memory traffic is added to the loop.
-inline void KeepIteration(int& counter) {
+template <typename Counter>
+inline void KeepIteration(Counter& counter) {
 #if defined(__GNUC__) || defined(__clang__)
     asm volatile("" : "+r"(counter));
 #else
-    volatile int sink = counter;
+    volatile Counter sink = counter;
     counter = sink;
 #endif
 }
@@ -37,9 +39,11 @@ void SpinOneUnit() {
 
 constexpr std::int32_t kLongestUnitMilliseconds = 1000;
 constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10'000;  // 100 ns each
-// Steps of the empty loop between two looks at the CPU clock: tens of
-// microseconds, so reading the clock costs well under 1 % of the spin.
-constexpr int kStepsBetweenClockReads = 100'000;
+// Steps of the empty loop before the first look at the CPU clock: tens of
+// microseconds. Later batches are sized from the measured speed, because
+// reading the clock is cheap on Linux and Windows but a round trip to the
+// server under Wine.
+constexpr double kFirstBatchSteps = 100'000;
 
 // The calling thread's processor time, kernel and user, in units of 100 ns.
 std::int64_t ThreadProcessorTime() {
@@ -54,21 +58,36 @@ std::int64_t ThreadProcessorTime() {
     return units(kernel) + units(user);
 }
 
+void SpinSteps(double steps) {
+    const auto count = static_cast<std::int64_t>(steps);
+    for (std::int64_t k = 0; k < count; ++k) {
+        KeepIteration(k);
+    }
+}
+
 // Spins until the thread has used `milliseconds` of processor time since the
 // call. One target for the whole call: on a clock that moves in ticks the
-// error stays within one tick instead of adding up unit by unit.
+// error stays within one tick instead of adding up unit by unit. Each batch
+// aims at half of what is left, so the clock is read a few dozen times per
+// call, not every few microseconds.
 void SpinForProcessorTime(std::int64_t milliseconds) {
-    const std::int64_t start = ThreadProcessorTime();
-    const std::int64_t target = start + milliseconds * kFileTimeUnitsPerMillisecond;
-    std::int64_t now = start;
+    std::int64_t now = ThreadProcessorTime();
+    const std::int64_t target = now + milliseconds * kFileTimeUnitsPerMillisecond;
+    double steps = kFirstBatchSteps;
     while (now < target) {
-        for (int k = 0; k < kStepsBetweenClockReads; ++k) {
-            KeepIteration(k);
-        }
-        now = ThreadProcessorTime();
-        if (now == 0 && start == 0) {
+        SpinSteps(steps);
+        const std::int64_t after = ThreadProcessorTime();
+        if (after == 0) {
             return;  // no CPU clock for this thread: never spin for ever
         }
+        const std::int64_t used = after - now;
+        now = after;
+        if (used <= 0) {
+            steps *= 2;  // a clock that moves in ticks has not moved yet
+            continue;
+        }
+        const double stepsPerUnit = steps / double(used);
+        steps = std::max(kFirstBatchSteps, stepsPerUnit * double(target - now) / 2);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cstddef>
 #include <map>
 
 #include "tracer.h"
@@ -98,14 +99,19 @@ Millis Now(Millis offset) {
 
 // Adds processes new to the job and reads every watched one's times.
 void Sample(HANDLE job, DWORD program, std::map<DWORD, Watched>& watched, Millis now) {
-    struct {
-        JOBOBJECT_BASIC_PROCESS_ID_LIST header;
-        ULONG_PTR more[kMostProcesses];
-    } list{};
-    list.header.NumberOfAssignedProcesses = kMostProcesses;
-    if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &list, sizeof list, nullptr)) {
-        for (DWORD i = 0; i < list.header.NumberOfProcessIdsInList && i < kMostProcesses; ++i) {
-            const auto id = static_cast<DWORD>(list.header.ProcessIdList[i]);
+    // The list is a header and then as many ids as fit; the ids are read
+    // through a pointer into the buffer, not past the header's one-element
+    // array, which the optimiser would take at its word.
+    alignas(JOBOBJECT_BASIC_PROCESS_ID_LIST) unsigned char
+        buffer[sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + kMostProcesses * sizeof(ULONG_PTR)] = {};
+    auto* header = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer);
+    const auto* ids = reinterpret_cast<const ULONG_PTR*>(
+        buffer + offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList));
+    header->NumberOfAssignedProcesses = kMostProcesses;
+    if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, buffer, sizeof buffer,
+                                  nullptr)) {
+        for (DWORD i = 0; i < header->NumberOfProcessIdsInList && i < kMostProcesses; ++i) {
+            const auto id = static_cast<DWORD>(ids[i]);
             if (id == program || watched.count(id) != 0) {
                 continue;
             }
