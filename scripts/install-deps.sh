@@ -12,7 +12,7 @@ mode=${1:-run}
 packages=(cmake ninja-build g++)
 if [[ $mode == test ]]; then
   packages+=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev locales
-             g++-mingw-w64-x86-64 wine64 tmux)
+             g++-mingw-w64-x86-64 wine64 tmux librsvg2-bin)
 fi
 
 missing=()
