@@ -3,13 +3,7 @@
 // each one's processor time. PROGRAM reads our standard input and writes its
 // standard output into a pipe that a reader thread passes to ours unchanged
 // (the bytes are already in the console's code page).
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "win32.h"
 // After windows.h, which it needs.
 #include <mmsystem.h>
 
