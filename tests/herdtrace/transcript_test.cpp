@@ -3,6 +3,8 @@
 // cut, mixed and garbled transcripts.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -245,6 +247,32 @@ TEST(Transcript, GarbageNeverCrashesTheReader) {
         ReadTranscript("25:00:00.000 - Слон 1 напился\n9:61:00.000 - Слон 1 напился\n");
     EXPECT_TRUE(bad.lanes.empty());
     EXPECT_EQ(bad.unread.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// A console transcript of the Windows build run under Wine (three
+// elephants, all in the normal class there, as Wine ignores the classes).
+TEST(Transcript, WindowsBuildRunUnderWine) {
+    std::ifstream file(HERDTRACE_TEST_DATA "/wine_herdboss1.txt", std::ios::binary);
+    ASSERT_TRUE(file);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    for (const std::string& form : {text, WindowsForm(text, true)}) {
+        const Trace trace = ReadTranscript(form);
+        EXPECT_EQ(trace.kind, RunKind::kHerd);
+        ASSERT_EQ(trace.lanes.size(), 3u);
+        for (const Lane& lane : trace.lanes) {
+            EXPECT_EQ(lane.priorityIndex, 2) << lane.name;
+            EXPECT_EQ(lane.ending, Ending::kFinished) << lane.name;
+            EXPECT_EQ(lane.phases.size(), 2u) << lane.name;
+        }
+        EXPECT_EQ(trace.start, At(12, 33, 32, 759));
+        EXPECT_EQ(trace.deadline, At(12, 33, 57, 708));
+        EXPECT_TRUE(trace.unread.empty()) << trace.unread[0].text;
+    }
 }
 
 }  // namespace
