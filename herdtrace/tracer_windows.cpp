@@ -7,7 +7,6 @@
 // After windows.h, which it needs.
 #include <mmsystem.h>
 
-#include <atomic>
 #include <cstddef>
 #include <map>
 
@@ -20,16 +19,11 @@ namespace {
 constexpr Millis kLeftoverGrace = 5000;
 constexpr DWORD kMostProcesses = 256;
 
-std::atomic<bool> interrupted{false};
-
 BOOL WINAPI OnConsoleControl(DWORD event) {
     // Ctrl+C and Ctrl+Break reach every process of the console, PROGRAM and
-    // its children included; herdtrace stays to draw what it has.
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        interrupted.store(true);
-        return TRUE;
-    }
-    return FALSE;
+    // its children included, and end them; herdtrace stays to draw what it
+    // has once PROGRAM has ended.
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
 double Milliseconds(const FILETIME& time) {  // units of 100 ns
