@@ -279,6 +279,24 @@ bool OpenOutputChannel(int& ours, int& theirs) {
     return true;
 }
 
+// A bare program name is looked for beside herdtrace first, as Windows looks
+// in the starting program's folder, then on PATH.
+std::string ProgramFile(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    char self[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        std::string beside(self, static_cast<std::size_t>(length));
+        beside = beside.substr(0, beside.rfind('/') + 1) + name;
+        if (access(beside.c_str(), X_OK) == 0) {
+            return beside;
+        }
+    }
+    return name;
+}
+
 // Starts PROGRAM with the output channel as its standard output; an exec
 // failure comes back as its errno through a close-on-exec pipe.
 pid_t StartProgram(const std::vector<std::string>& command, int output, int& error) {
@@ -292,6 +310,7 @@ pid_t StartProgram(const std::vector<std::string>& command, int output, int& err
         argv.push_back(const_cast<char*>(word.c_str()));
     }
     argv.push_back(nullptr);
+    const std::string file = ProgramFile(command[0]);
     const pid_t pid = fork();
     if (pid == 0) {
         signal(SIGINT, SIG_DFL);
@@ -299,7 +318,7 @@ pid_t StartProgram(const std::vector<std::string>& command, int output, int& err
         signal(SIGHUP, SIG_DFL);
         signal(SIGPIPE, SIG_DFL);
         dup2(output, STDOUT_FILENO);  // dup2 clears close-on-exec
-        execvp(argv[0], argv.data());
+        execvp(file.c_str(), argv.data());
         const int failure = errno;
         (void)!write(report[1], &failure, sizeof failure);
         _exit(127);

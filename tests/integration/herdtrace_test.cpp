@@ -73,7 +73,8 @@ TEST_F(Herdtrace, SamplesChildrenAndGrandchildrenAndReturnsTheExitCode) {
     EXPECT_GE(burner, 250) << session.outputText;
     EXPECT_LE(burner, 350) << session.outputText;
     EXPECT_GE(sleeper, 0) << session.outputText;
-    EXPECT_LT(sleeper, 30) << session.outputText;
+    // Almost none: its start-up only (tens of ms in a sanitizer build).
+    EXPECT_LT(sleeper, 75) << session.outputText;
     const std::string svg = Picture();
     EXPECT_NE(svg.find("Слон burner — нормальный"), std::string::npos);
     EXPECT_NE(svg.find("<path d=\"M"), std::string::npos);  // the burner's share drawn
@@ -141,8 +142,8 @@ TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
 // and the input ended with Ctrl+Z, the picture rendered by rsvg-convert.
 TEST_F(Herdtrace, RealHerdIsDrawnWithALanePerElephantAndTheDeadline) {
     setenv("HERDLAB_UNIT_MS", "5", 1);
-    const harness::Session session =
-        harness::Run("herdtrace", "2\n0\n\x1a", Traced({harness::ProgramPath("herdboss1")}), 90s);
+    const harness::Session session = harness::Run("herdtrace", "2\n0\n\x1a", Traced({"herdboss1"}),
+                                                  90s);  // found beside herdtrace
     unsetenv("HERDLAB_UNIT_MS");
     EXPECT_EQ(session.exitCode, 0) << session.errorText;
     EXPECT_NE(session.outputText.find("ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"), std::string::npos);
