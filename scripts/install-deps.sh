@@ -18,7 +18,7 @@ case $mode in
   windows) packages+=(g++-mingw-w64-x86-64 wine64) ;;
   test)
     packages+=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev locales
-               g++-mingw-w64-x86-64 wine64 libcap2-bin tmux)
+               g++-mingw-w64-x86-64 wine64 libcap2-bin tmux librsvg2-bin)
     ;;
   *)
     echo "usage: $0 run|windows|test" >&2

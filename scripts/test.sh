@@ -44,6 +44,6 @@ ctest --preset mingw
 
 echo "=== integration tests against the Windows programs under Wine"
 cmake --preset dev -B build/wine -DHERDLAB_WERROR=ON -DHERDLAB_BENCH=OFF -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" >/dev/null
-cmake --build build/wine --target herd_test monitor_test feeder_test
+cmake --build build/wine --target herd_test monitor_test feeder_test herdcheck_test work_unit_test
 WINEPREFIX=$PWD/build/wine/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 ctest --test-dir build/wine -L wine -j3 --output-on-failure

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -384,6 +385,20 @@ std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::millis
         members = LiveGroupMembers(session.pid);
     }
     return members;
+}
+
+FeederRunTurn::FeederRunTurn() {
+    const std::string path = "/tmp/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        flock(fd, LOCK_EX);
+    }
+}
+
+FeederRunTurn::~FeederRunTurn() {
+    if (fd >= 0) {
+        close(fd);
+    }
 }
 
 }  // namespace harness
