@@ -209,22 +209,58 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 // A named block is the POSIX shared-memory object
 // "/herdlab-map-<uid>-<name>", each name byte outside [A-Za-z0-9._-] written
 // as "%XX"; objects not owned by the user or not mode 0600 are refused
-// (ERROR_ACCESS_DENIED). Only named, memory-backed (INVALID_HANDLE_VALUE),
-// PAGE_READWRITE blocks are supported. The creating handle's CloseHandle
-// removes the name, as do the creating process's exit and its end by SIGINT
-// or SIGTERM. Programs read and write shared bytes with
-// std::atomic_ref<unsigned char>, which works the same on Windows.
+// (ERROR_ACCESS_DENIED), never used, resized or removed. Only named,
+// memory-backed (INVALID_HANDLE_VALUE), PAGE_READWRITE blocks are supported.
+//
+// Lifetime as Windows: a name lives while some process holds a handle to its
+// block or a view of it, and ends with the last one, however that process
+// ends (SIGKILL included). Every holder keeps a shared flock on the object;
+// the last to let go removes the name. A name nobody holds any more (its last
+// holder was killed) counts as gone and is removed by the next process that
+// looks it up. Programs that do not use this library must hold the same lock
+// (flock(fd, LOCK_SH)) while they use a block, or it may be taken for gone.
+// Programs read and write shared bytes with std::atomic_ref<unsigned char>,
+// which works the same on Windows.
 #define PAGE_READWRITE 0x04u
 #define FILE_MAP_WRITE 0x0002u
 #define FILE_MAP_READ 0x0004u
 #define FILE_MAP_ALL_ACCESS 0x000F001Fu
 
+// Opens the live block of that name, grown to the requested size when it is
+// smaller (never shrunk), or creates a new zeroed one; returns a handle with
+// read-write access. GetLastError is then ERROR_ALREADY_EXISTS when the block
+// was live, else 0. NULL with ERROR_INVALID_PARAMETER for a file handle other
+// than INVALID_HANDLE_VALUE, another protection, size 0 or no name;
+// ERROR_ACCESS_DENIED for a refused object; ENAMETOOLONG for a name longer
+// than the file system takes; else the errno. Security attributes are
+// ignored. Differs from Windows: unnamed blocks and file-backed blocks are not
+// supported, and a block's size grows to the largest request.
 HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
                           DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
                           LPCSTR lpName);
+// Opens the live block of that name; FILE_MAP_WRITE (or FILE_MAP_ALL_ACCESS)
+// in dwDesiredAccess asks for read-write access, else read-only. NULL with
+// ERROR_FILE_NOT_FOUND when there is none (or only one nobody holds),
+// ERROR_ACCESS_DENIED for a refused object, ERROR_INVALID_PARAMETER for no
+// name. bInheritHandle is ignored (handles are never inherited). As Windows
+// otherwise.
 HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+// Maps dwNumberOfBytesToMap bytes (0: up to the end of the block) from the
+// offset, which must be a multiple of 64 KiB as on Windows. FILE_MAP_WRITE
+// (and FILE_MAP_ALL_ACCESS) give a read-write view, FILE_MAP_READ a
+// read-only one. Returns the view's address; NULL with ERROR_INVALID_HANDLE
+// for a handle that is not a live mapping handle, ERROR_INVALID_PARAMETER for
+// no access or an unaligned offset, ERROR_ACCESS_DENIED for a write view of a
+// read-only handle or a view reaching past the block's end (Windows maps it
+// and faults on access). The view keeps the block after its handle is closed,
+// as on Windows. Should another program shrink the block, the lost pages of
+// the view read as zeros and are no longer shared, where Windows forbids the
+// shrinking.
 LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
                      DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+// Unmaps a view MapViewOfFile returned; the last view or handle of a block
+// lets go of it. FALSE with ERROR_INVALID_PARAMETER for an address that is
+// not the start of a mapped view (unmapped already included). As Windows.
 BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 
 // ---- Console, files and text ---------------------------------------------------

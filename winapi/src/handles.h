@@ -39,8 +39,9 @@ BOOL CloseProcessObject(HandleHeader* object);  // process.cpp
 BOOL CloseThreadObject(HandleHeader* object);   // threads.cpp
 BOOL CloseMappingObject(HandleHeader* object);  // shared_memory.cpp
 
-// Removes the names of the shared-memory blocks this process created; called
-// when the process ends without running exit handlers (shared_memory.cpp).
+// Lets go of every shared-memory block this process holds, removing the names
+// no other process holds; called when the process ends without running exit
+// handlers (shm_exit_release.cpp).
 void RemoveCreatedMappingNames();
 
 // The Windows-1251 <-> UTF-8 conversions that CreateProcessA, GetCommandLineA
