@@ -104,15 +104,16 @@ void DrainSocket(MessageQueue& queue) {
         const Received result = ReceiveOne(queue, message);
         if (result == Received::kMessage) {
             queue.messages.push_back(message);
+            // Closed at once: senders keep refilling the socket while it drains.
+            if (!queue.closedToSenders && queue.messages.size() >= kQueueLimit) {
+                CloseToSenders(queue);
+            }
         } else if (result == Received::kFailed) {
             queue.failure = errno;
             break;
         } else if (result == Received::kNone) {
             break;
         }
-    }
-    if (!queue.closedToSenders && queue.messages.size() >= kQueueLimit) {
-        CloseToSenders(queue);
     }
 }
 
