@@ -60,9 +60,9 @@ bool FromUser(msghdr* header, uid_t user) {
 
 enum class Received { kMessage, kDropped, kNone, kFailed };
 
-// Receives one datagram without waiting. Datagrams of the wrong size or from
-// another user are dropped unseen.
-Received ReceiveOne(const MessageQueue& queue, WireMessage& message) {
+// Receives one datagram, waiting for it when `wait`. Datagrams of the wrong
+// size or from another user are dropped unseen.
+Received ReceiveOne(const MessageQueue& queue, WireMessage& message, bool wait = false) {
     union {
         cmsghdr align;
         char bytes[CMSG_SPACE(sizeof(ucred))];
@@ -78,7 +78,7 @@ Received ReceiveOne(const MessageQueue& queue, WireMessage& message) {
     // is recognised. Descriptors a sender may attach do not fit into
     // `control` and are discarded by the kernel.
     const ssize_t length =
-        recvmsg(queue.socketFd, &header, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+        recvmsg(queue.socketFd, &header, (wait ? 0 : MSG_DONTWAIT) | MSG_TRUNC | MSG_CMSG_CLOEXEC);
     if (length < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Received::kNone
                                                                          : Received::kFailed;
@@ -248,6 +248,30 @@ MessageQueue* CreateQueue(DWORD owner) {
     return queue;
 }
 
+// Waits on the socket itself for the next message while the list is empty:
+// the reader stands aside meanwhile, so this thread is the only one reading
+// and the datagram it gets is the next message. False with errno set.
+bool ReceiveAsOwner(MessageQueue& queue, std::unique_lock<std::mutex>& guard,
+                    WireMessage& message) {
+    queue.ownerReading = true;
+    if (queue.readerArmed) {
+        SetReaderArmed(queue, false);
+    }
+    guard.unlock();
+    Received result;
+    do {
+        result = ReceiveOne(queue, message, true);
+    } while (result == Received::kDropped || (result == Received::kNone && errno == EINTR));
+    const int error = errno;
+    guard.lock();
+    queue.ownerReading = false;
+    // From here on the reader takes what arrives, including anything already
+    // waiting: arming a one-shot watch reports a socket that is ready.
+    SetReaderArmed(queue, true);
+    errno = error;
+    return result == Received::kMessage;
+}
+
 }  // namespace
 
 MessageQueue* OwnMessageQueue() {
@@ -272,29 +296,12 @@ MessageQueue* OwnMessageQueue() {
 
 bool TakeMessage(MessageQueue* queue, WireMessage& message) {
     std::unique_lock<std::mutex> guard(queue->lock);
-    while (queue->messages.empty()) {
+    if (queue->messages.empty()) {
         if (queue->failure != 0) {
-            queue->ownerReading = false;
             errno = queue->failure;
             return false;
         }
-        if (!queue->ownerReading) {
-            queue->ownerReading = true;
-            if (queue->readerArmed) {
-                SetReaderArmed(*queue, false);
-            }
-        }
-        guard.unlock();
-        pollfd socketReady{queue->socketFd, POLLIN, 0};
-        poll(&socketReady, 1, -1);
-        guard.lock();
-        DrainSocket(*queue);
-    }
-    if (queue->ownerReading) {
-        // Whatever arrives from now on wakes the reader, since it was drained
-        // in this same locked stretch.
-        queue->ownerReading = false;
-        SetReaderArmed(*queue, true);
+        return ReceiveAsOwner(*queue, guard, message);
     }
     message = queue->messages.front();
     queue->messages.pop_front();

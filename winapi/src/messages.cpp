@@ -33,12 +33,12 @@ std::uint64_t GetLittleEndian(const unsigned char* in, int bytes) {
 }  // namespace
 
 QueueAddress QueueAddressOf(DWORD threadId) {
+    static const uid_t user = getuid();  // asked once: a post should cost one system call
     QueueAddress queue{};
     queue.address.sun_family = AF_UNIX;
     // Abstract namespace: a leading zero byte, then the name without a terminator.
-    const int length =
-        std::snprintf(queue.address.sun_path + 1, sizeof(queue.address.sun_path) - 1,
-                      "herdlab-msg-%u-%u", static_cast<unsigned>(getuid()), threadId);
+    const int length = std::snprintf(queue.address.sun_path + 1, sizeof(queue.address.sun_path) - 1,
+                                     "herdlab-msg-%u-%u", static_cast<unsigned>(user), threadId);
     queue.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
     return queue;
 }
