@@ -158,9 +158,19 @@ DWORD GetModuleFileNameA(HANDLE hModule, LPSTR lpFilename, DWORD nSize);
 
 // ---- Threads and time ----------------------------------------------------------
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
+// Starts lpStartAddress(lpParameter) at once on a new thread and returns a
+// handle that only names it: closing the handle neither waits for nor ends
+// the thread. The new thread's id (the kernel's thread id) is in *lpThreadId
+// when the call returns. dwStackSize 0 is the default size; a size the system
+// refuses is raised to its minimum. NULL with ERROR_INVALID_PARAMETER for no
+// start routine or any creation flag (suspended start is not supported), else
+// the errno of the failed start. Differs from Windows: security attributes
+// are ignored and the thread's exit code is not kept.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId);
+// The calling thread's id: the kernel's thread id, the number other processes
+// post thread messages to. As Windows.
 DWORD GetCurrentThreadId();
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount();
@@ -173,9 +183,11 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 // A thread's queue is an AF_UNIX datagram socket bound in the abstract
 // namespace to "herdlab-msg-<uid>-<tid>"; a message is one 24-byte
 // little-endian datagram: uint32 message, uint32 zero, uint64 wParam, int64
-// lParam. A thread gets its queue at its first GetMessageA or
-// PostThreadMessageA and loses it when it ends. The kernel holds at most
-// net.unix.max_dgram_qlen (often 10) unread messages per queue.
+// lParam. Programs that do not use this library may speak it. A thread gets
+// its queue at its first GetMessageA or PostThreadMessageA and loses it, with
+// the messages it did not take, when it ends. As on Windows a queue holds
+// 10,000 messages whatever its thread is doing: a reader thread of the
+// receiving process moves datagrams into the queue as they arrive.
 #define WM_QUIT 0x0012u
 #define WM_USER 0x0400u
 
@@ -194,15 +206,28 @@ struct MSG {
 };
 using LPMSG = MSG*;
 
-// 0xC000 | (FNV-1a-32 of the ASCII-upper-cased name & 0x3FFF): the same id in
-// every process. 0 with ERROR_INVALID_PARAMETER for an empty name.
+// Returns 0xC000 | (FNV-1a-32 of the ASCII-upper-cased name & 0x3FFF): the
+// same id in every process, without any shared state. 0 with
+// ERROR_INVALID_PARAMETER for a null or empty name. Differs from Windows:
+// two names may share an id (programs check that theirs do not).
 UINT RegisterWindowMessageA(LPCSTR lpString);
-// Never blocks. FALSE with ERROR_INVALID_THREAD_ID when the thread has no
-// queue (thread 0 included), ERROR_NOT_ENOUGH_QUOTA when its queue is full.
+// Puts the message at the end of thread idThread's queue and returns TRUE at
+// once; messages from one thread arrive in the order posted. FALSE with
+// ERROR_INVALID_THREAD_ID when the thread has no queue (thread 0, an ended
+// thread, a thread that never asked for messages), ERROR_NOT_ENOUGH_QUOTA when
+// its queue holds 10,000 messages. Differs from Windows: posts already on
+// their way when a queue fills (at most net.unix.max_dgram_qlen + 1) are still
+// taken; and a post waits, up to 100 ms, for a receiving process whose reader
+// does not run (the process is stopped, or a foreign receiver does not read)
+// before failing with ERROR_NOT_ENOUGH_QUOTA.
 BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
-// Waits for the calling thread's next message. hWnd and the filter range are
-// ignored (there are no windows). 0 for WM_QUIT, -1 when the queue fails.
-// Datagrams from other users or of the wrong size are dropped unseen.
+// Waits for the calling thread's next message and fills *lpMsg (hwnd null,
+// time the tick count at receipt, pt 0,0). Returns 0 for WM_QUIT, TRUE for
+// any other message, -1 with ERROR_INVALID_PARAMETER for a null lpMsg or the
+// errno when the queue cannot be created or read. Datagrams from other users
+// or of the wrong size are dropped unseen. Differs from Windows: there are no
+// windows, so hWnd and the filter range are ignored and every message is
+// taken in arrival order.
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 
 // ---- Named shared memory -------------------------------------------------------
