@@ -156,9 +156,9 @@ TEST(SharedMemory, NameHeldOnlyByAKilledProcessIsGone) {
     CloseHandle(fresh);
 }
 
-// A name held by two processes outlives the first one's end, and a view
-// keeps it after its handle is closed; it goes with the last view.
-TEST(SharedMemory, NameLivesWhileAnyHandleOrViewHoldsIt) {
+// A name held by two processes outlives the first one's end. It goes with
+// the last handle: a view keeps the memory, not the name.
+TEST(SharedMemory, NameLivesWhileAnyHandleHoldsIt) {
     const std::string name = BlockName("Shared");
     PROCESS_INFORMATION child{};
     ASSERT_TRUE(StartMarkingHolder(name, child));
@@ -171,18 +171,15 @@ TEST(SharedMemory, NameLivesWhileAnyHandleOrViewHoldsIt) {
     const auto* slots =
         static_cast<const unsigned char*>(MapViewOfFile(again, FILE_MAP_READ, 0, 0, 8));
     ASSERT_NE(slots, nullptr);
-    EXPECT_EQ(slots[0], 1);
-    EXPECT_EQ(slots[7], 8);
     CloseHandle(ours);
     CloseHandle(again);
 
-    HANDLE viewHolds = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
-    EXPECT_NE(viewHolds, nullptr) << "the view no longer holds the block";
-    CloseHandle(viewHolds);
-    UnmapViewOfFile(slots);
     SetLastError(0);
     EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(slots[0], 1);
+    EXPECT_EQ(slots[7], 8);
+    UnmapViewOfFile(slots);
 }
 
 #ifndef _WIN32

@@ -238,9 +238,9 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 // memory-backed (INVALID_HANDLE_VALUE), PAGE_READWRITE blocks are supported.
 //
 // Lifetime as Windows: a name lives while some process holds a handle to its
-// block or a view of it, and ends with the last one, however that process
-// ends (SIGKILL included). Every holder keeps a shared flock on the object;
-// the last to let go removes the name. A name nobody holds any more (its last
+// block, and ends with the last one, however that process ends (SIGKILL
+// included); views keep the memory, not the name. Every holder keeps a shared
+// flock on the object; the last to let go removes the name. A name nobody holds any more (its last
 // holder was killed) counts as gone and is removed by the next process that
 // looks it up. Programs that do not use this library must hold the same lock
 // (flock(fd, LOCK_SH)) while they use a block, or it may be taken for gone.
@@ -277,14 +277,13 @@ HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpNam
 // for a handle that is not a live mapping handle, ERROR_INVALID_PARAMETER for
 // no access or an unaligned offset, ERROR_ACCESS_DENIED for a write view of a
 // read-only handle or a view reaching past the block's end (Windows maps it
-// and faults on access). The view keeps the block after its handle is closed,
+// and faults on access). The view stays valid after its handle is closed,
 // as on Windows. Should another program shrink the block, the lost pages of
 // the view read as zeros and are no longer shared, where Windows forbids the
 // shrinking.
 LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
                      DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
-// Unmaps a view MapViewOfFile returned; the last view or handle of a block
-// lets go of it. FALSE with ERROR_INVALID_PARAMETER for an address that is
+// Unmaps a view MapViewOfFile returned. FALSE with ERROR_INVALID_PARAMETER for an address that is
 // not the start of a mapped view (unmapped already included). As Windows.
 BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 

@@ -21,24 +21,22 @@
 namespace winapi_internal {
 namespace {
 
-// A held block. The handle and every view mapped through it keep it: as on
-// Windows a view holds the block after its handle is closed, so the hold is
-// released with the last of them.
+// A held block. As on Windows the name goes with the last handle; views keep
+// the memory, not the name. (The hold is released explicitly on close: a
+// mapping keeps the open file, and with it the lock, after the descriptor is
+// closed.)
 struct MappingObject {
     HandleHeader header{kHandleMagic, HandleKind::kMapping};
     int fd = -1;
     bool writable = false;
-    int holdSlot = -1;   // the hold's slot in the table released at the process's end
-    int references = 1;  // the handle and the views; guarded by viewsLock
+    int holdSlot = -1;  // the hold's slot in the table released at the process's end
     BlockPath name;
 };
 
-// The views mapped by MapViewOfFile, for UnmapViewOfFile to know their sizes
-// and blocks.
+// The views mapped by MapViewOfFile, for UnmapViewOfFile to know their sizes.
 struct View {
     void* address;
     std::size_t length;
-    MappingObject* mapping;
 };
 std::mutex viewsLock;
 std::vector<View> views;
@@ -58,27 +56,13 @@ HANDLE NewMapping(int fd, bool writable, const BlockPath& name) {
     return &object->header;
 }
 
-// Drops one reference; the last one releases the hold and frees the object.
-void DropReference(MappingObject* mapping) {
-    {
-        std::lock_guard<std::mutex> guard(viewsLock);
-        if (--mapping->references > 0) {
-            return;
-        }
-    }
-    ReleaseRecordedHold(mapping->holdSlot, mapping->name.path, mapping->fd);
-    close(mapping->fd);
-    delete mapping;
-}
-
 MappingObject* MappingOf(HANDLE handle) {
     return reinterpret_cast<MappingObject*>(HandleOfKind(handle, HandleKind::kMapping));
 }
 
-void RememberView(void* address, std::size_t length, MappingObject* mapping) {
+void RememberView(void* address, std::size_t length) {
     std::lock_guard<std::mutex> guard(viewsLock);
-    views.push_back(View{address, length, mapping});
-    ++mapping->references;
+    views.push_back(View{address, length});
     GuardView(address, length);
 }
 
@@ -95,7 +79,7 @@ View ForgetView(const void* address) {
             return view;
         }
     }
-    return View{nullptr, 0, nullptr};
+    return View{nullptr, 0};
 }
 
 // Checks the arguments of CreateFileMappingA and OpenFileMappingA's name.
@@ -115,8 +99,10 @@ bool BlockPathOf(LPCSTR name, BlockPath& path) {
 
 BOOL CloseMappingObject(HandleHeader* object) {
     auto* mapping = reinterpret_cast<MappingObject*>(object);
-    mapping->header.magic = 0;  // the handle is gone; its views may keep the block
-    DropReference(mapping);
+    ReleaseRecordedHold(mapping->holdSlot, mapping->name.path, mapping->fd);
+    close(mapping->fd);  // views stay valid until they are unmapped, as on Windows
+    mapping->header.magic = 0;
+    delete mapping;
     return TRUE;
 }
 
@@ -203,7 +189,7 @@ LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwF
         SetLastError(ErrorOfOpen(errno));
         return nullptr;
     }
-    RememberView(view, length, mapping);
+    RememberView(view, length);
     return view;
 }
 
@@ -214,6 +200,5 @@ BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
         return FALSE;
     }
     munmap(view.address, view.length);
-    DropReference(view.mapping);
     return TRUE;
 }
