@@ -100,18 +100,6 @@ BlockFiles BlockFilesOf(const FeederBuild& build) {
     return files;
 }
 
-// True while some process holds the block file at `path` (see the layer's
-// lifetime rule: every holder keeps a shared flock on it).
-bool IsHeld(const fs::path& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
-    close(fd);
-    return held;
-}
-
 // The build's names still alive that were not there, as the same objects,
 // `before` the test's runs. A file nobody holds is no name any more (the next
 // lookup removes it); children killed a moment ago get a short grace to let
@@ -122,7 +110,7 @@ std::vector<std::string> LiveNewBlocks(const FeederBuild& build, const BlockFile
     for (const auto& [name, object] : BlockFilesOf(build)) {
         const auto earlier = before.find(name);
         if ((earlier == before.end() || earlier->second != object) &&
-            IsHeld(fs::path("/dev/shm") / name)) {
+            harness::SharedMemoryNameHeld(name)) {
             live.push_back(name);
         }
     }

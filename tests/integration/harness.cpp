@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -338,6 +339,16 @@ std::vector<std::string> SharedMemoryNames() {
         closedir(folder);
     }
     return names;
+}
+
+bool SharedMemoryNameHeld(const std::string& name) {
+    const int fd = open(("/dev/shm/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return held;
 }
 
 namespace {
