@@ -374,4 +374,34 @@ TEST(Feeder, RunAfterAKilledRunReportsRightAndLeavesNoBlocks) {
     EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
 }
 
+// A feeder killed alone leaves its children running, as on Windows. The
+// sample children end by themselves once no portion has come for 35 s, each
+// with a line saying so, and their blocks' names go with them.
+TEST(Feeder, OrphanedSampleChildrenEndByThemselves) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "SIGKILL of the feeder alone belongs to the Linux build";
+    }
+    FeederRunTurn turn;
+    const BlockFiles before = BlockFilesOf(kElephants);
+    harness::Session session = harness::Start(kElephants.program);
+    ASSERT_TRUE(WaitForBlocks(session, kElephants, 5s));
+    EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
+    kill(session.pid, SIGKILL);
+    for (int waited = 0; waited < 100 && harness::StillRunningAfter(session, 50ms);) {
+        ++waited;
+    }
+    EXPECT_TRUE(harness::LeftoverProcesses(session, 45s).empty()) << "orphans still running";
+    harness::Finish(session, 5s);
+
+    int orphans = 0;
+    for (const std::string& line : harness::Lines(session.outputText)) {
+        for (const std::string& name : kElephants.names) {
+            orphans +=
+                harness::IsEventLine(line, "Слон " + name + " остался без корма и завершился");
+        }
+    }
+    EXPECT_GT(orphans, 0) << session.outputText;  // the large rations cannot be eaten in 1.5 s
+    EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
+}
+
 }  // namespace
