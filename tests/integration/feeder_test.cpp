@@ -346,6 +346,21 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
     }
 }
 
+// Lets the feeder feed for 1.5 s, then kills `target` (the feeder, or its
+// whole group) with SIGKILL and waits up to 5 s for the feeder's end. False
+// when the blocks never appeared.
+bool KillWhileFeeding(harness::Session& session, pid_t target) {
+    if (!WaitForBlocks(session, kElephants, 5s)) {
+        return false;
+    }
+    EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
+    kill(target, SIGKILL);
+    for (int waited = 0; waited < 100 && harness::StillRunningAfter(session, 50ms);) {
+        ++waited;
+    }
+    return true;
+}
+
 // A feeder killed outright with its children (a crash, kill -9 of the
 // group) leaves its blocks' files, held by no one. The next run takes them
 // for gone: it feeds fresh blocks, reports as usual, and leaves no file of
@@ -357,10 +372,7 @@ TEST(Feeder, RunAfterAKilledRunReportsRightAndLeavesNoBlocks) {
     FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session killed = harness::Start(kElephants.program);
-    ASSERT_TRUE(WaitForBlocks(killed, kElephants, 5s));
-    EXPECT_TRUE(harness::StillRunningAfter(killed, 1500ms));
-    kill(-killed.pid, SIGKILL);
-    killed.expectNoLeftovers = false;
+    ASSERT_TRUE(KillWhileFeeding(killed, -killed.pid));
     harness::Finish(killed, 10s);
 
     harness::Session next = harness::Start(kElephants.program);
@@ -384,12 +396,7 @@ TEST(Feeder, OrphanedSampleChildrenEndByThemselves) {
     FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session session = harness::Start(kElephants.program);
-    ASSERT_TRUE(WaitForBlocks(session, kElephants, 5s));
-    EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
-    kill(session.pid, SIGKILL);
-    for (int waited = 0; waited < 100 && harness::StillRunningAfter(session, 50ms);) {
-        ++waited;
-    }
+    ASSERT_TRUE(KillWhileFeeding(session, session.pid));
     EXPECT_TRUE(harness::LeftoverProcesses(session, 45s).empty()) << "orphans still running";
     harness::Finish(session, 5s);
 
