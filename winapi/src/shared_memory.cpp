@@ -125,13 +125,13 @@ HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES /*lpFileMappingAtt
     }
     bool existed = false;
     DWORD error = 0;
+    const sigset_t previous = DeferTerminatingSignals();
     const int fd = HoldBlock(name, size, existed, error);
+    HANDLE handle = fd >= 0 ? NewMapping(fd, true, name) : nullptr;
+    RestoreSignals(previous);
     if (fd < 0) {
         SetLastError(error);
-        return nullptr;
-    }
-    HANDLE handle = NewMapping(fd, true, name);
-    if (handle != nullptr) {
+    } else if (handle != nullptr) {
         SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     }
     return handle;
@@ -144,12 +144,14 @@ HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL /*bInheritHandle*/, LPCSTR l
     }
     const bool writable = (dwDesiredAccess & FILE_MAP_WRITE) != 0;
     DWORD error = 0;
+    const sigset_t previous = DeferTerminatingSignals();
     const int fd = HoldExistingBlock(name, writable, error);
+    HANDLE handle = fd >= 0 ? NewMapping(fd, writable, name) : nullptr;
+    RestoreSignals(previous);
     if (fd < 0) {
         SetLastError(error);
-        return nullptr;
     }
-    return NewMapping(fd, writable, name);
+    return handle;
 }
 
 LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,

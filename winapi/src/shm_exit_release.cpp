@@ -105,15 +105,19 @@ sigset_t HoldTerminatingSignals() {
     return previous;
 }
 
+}  // namespace
+
+sigset_t DeferTerminatingSignals() {
+    std::call_once(releaseInstalled, InstallRelease);
+    return HoldTerminatingSignals();
+}
+
 void RestoreSignals(const sigset_t& previous) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-}  // namespace
-
 int RecordHold(const char* path, int fd) {
-    std::call_once(releaseInstalled, InstallRelease);
-    const sigset_t previous = HoldTerminatingSignals();
+    const sigset_t previous = DeferTerminatingSignals();
     int claimed = -1;
     for (int i = 0; i < kHoldSlots && claimed < 0; ++i) {
         int expected = kSlotFree;

@@ -7,7 +7,15 @@
 // exits (exit, ExitProcess) and when SIGINT or SIGTERM ends it.
 #pragma once
 
+#include <signal.h>
+
 namespace winapi_internal {
+
+// Puts the release in place (first call), then holds SIGINT and SIGTERM back
+// until RestoreSignals, so that a hold is taken and recorded before either
+// signal can end the process. Returns the mask to restore.
+sigset_t DeferTerminatingSignals();
+void RestoreSignals(const sigset_t& previous);
 
 // Records a hold on the block file `path` open on `fd` for release at the
 // process's end. Returns its slot, -1 when the table is full (that hold is
