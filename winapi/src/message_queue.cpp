@@ -2,7 +2,6 @@
 // the list the owning thread takes its messages from.
 #include "message_queue.h"
 
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -11,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -45,51 +43,6 @@ thread_local MessageQueue* ownQueue = nullptr;
 pthread_key_t queueKey;
 pthread_once_t queueKeyOnce = PTHREAD_ONCE_INIT;
 
-// True when the datagram carries the credentials of a process of `user`.
-bool FromUser(msghdr* header, uid_t user) {
-    for (cmsghdr* part = CMSG_FIRSTHDR(header); part != nullptr; part = CMSG_NXTHDR(header, part)) {
-        if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_CREDENTIALS &&
-            part->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
-            ucred sender;
-            std::memcpy(&sender, CMSG_DATA(part), sizeof sender);
-            return sender.uid == user;
-        }
-    }
-    return false;  // no credentials: not a sender we can vouch for
-}
-
-enum class Received { kMessage, kDropped, kNone, kFailed };
-
-// Receives one datagram, waiting for it when `wait`. Datagrams of the wrong
-// size or from another user are dropped unseen.
-Received ReceiveOne(const MessageQueue& queue, WireMessage& message, bool wait = false) {
-    union {
-        cmsghdr align;
-        char bytes[CMSG_SPACE(sizeof(ucred))];
-    } control;
-    unsigned char datagram[kMessageSize];
-    iovec data{datagram, kMessageSize};
-    msghdr header{};
-    header.msg_iov = &data;
-    header.msg_iovlen = 1;
-    header.msg_control = control.bytes;
-    header.msg_controllen = sizeof control.bytes;
-    // MSG_TRUNC: the result is the datagram's real length, so an oversized one
-    // is recognised. Descriptors a sender may attach do not fit into
-    // `control` and are discarded by the kernel.
-    const ssize_t length =
-        recvmsg(queue.socketFd, &header, (wait ? 0 : MSG_DONTWAIT) | MSG_TRUNC | MSG_CMSG_CLOEXEC);
-    if (length < 0) {
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Received::kNone
-                                                                         : Received::kFailed;
-    }
-    if (length != static_cast<ssize_t>(kMessageSize) || !FromUser(&header, queue.user)) {
-        return Received::kDropped;
-    }
-    message = DecodeMessage(datagram);
-    return Received::kMessage;
-}
-
 // Senders are refused at once while the socket is connected to itself.
 void CloseToSenders(MessageQueue& queue) {
     const QueueAddress own = QueueAddressOf(queue.owner);
@@ -101,7 +54,7 @@ void CloseToSenders(MessageQueue& queue) {
 void DrainSocket(MessageQueue& queue) {
     for (;;) {
         WireMessage message;
-        const Received result = ReceiveOne(queue, message);
+        const Received result = ReceiveMessage(queue.socketFd, queue.user, false, message);
         if (result == Received::kMessage) {
             queue.messages.push_back(message);
             // Closed at once: senders keep refilling the socket while it drains.
@@ -260,7 +213,7 @@ bool ReceiveAsOwner(MessageQueue& queue, std::unique_lock<std::mutex>& guard,
     guard.unlock();
     Received result;
     do {
-        result = ReceiveOne(queue, message, true);
+        result = ReceiveMessage(queue.socketFd, queue.user, true, message);
     } while (result == Received::kDropped || (result == Received::kNone && errno == EINTR));
     const int error = errno;
     guard.lock();

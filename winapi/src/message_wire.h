@@ -36,4 +36,13 @@ struct WireMessage {
 void EncodeMessage(const WireMessage& message, unsigned char (&datagram)[kMessageSize]);
 WireMessage DecodeMessage(const unsigned char (&datagram)[kMessageSize]);
 
+enum class Received { kMessage, kDropped, kNone, kFailed };
+
+// Receives one datagram from a queue socket, waiting for it when `wait`:
+// kMessage with the message; kDropped for a datagram of the wrong size or
+// without the credentials of a process of `user`, which is discarded unseen;
+// kNone when nothing is there (or a signal interrupted the wait); kFailed
+// with errno set.
+Received ReceiveMessage(int socketFd, uid_t user, bool wait, WireMessage& message);
+
 }  // namespace winapi_internal

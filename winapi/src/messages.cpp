@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "message_queue.h"
 #include "message_wire.h"
@@ -28,6 +29,19 @@ std::uint64_t GetLittleEndian(const unsigned char* in, int bytes) {
         value = (value << 8) | in[i];
     }
     return value;
+}
+
+// True when the datagram carries the credentials of a process of `user`.
+bool FromUser(msghdr* header, uid_t user) {
+    for (cmsghdr* part = CMSG_FIRSTHDR(header); part != nullptr; part = CMSG_NXTHDR(header, part)) {
+        if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_CREDENTIALS &&
+            part->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            ucred sender;
+            std::memcpy(&sender, CMSG_DATA(part), sizeof sender);
+            return sender.uid == user;
+        }
+    }
+    return false;  // no credentials: not a sender we can vouch for
 }
 
 }  // namespace
@@ -54,6 +68,34 @@ WireMessage DecodeMessage(const unsigned char (&datagram)[kMessageSize]) {
     return WireMessage{static_cast<UINT>(GetLittleEndian(datagram, 4)),
                        static_cast<WPARAM>(GetLittleEndian(datagram + 8, 8)),
                        static_cast<LPARAM>(GetLittleEndian(datagram + 16, 8))};
+}
+
+Received ReceiveMessage(int socketFd, uid_t user, bool wait, WireMessage& message) {
+    union {
+        cmsghdr align;
+        char bytes[CMSG_SPACE(sizeof(ucred))];
+    } control;
+    unsigned char datagram[kMessageSize];
+    iovec data{datagram, kMessageSize};
+    msghdr header{};
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control.bytes;
+    header.msg_controllen = sizeof control.bytes;
+    // MSG_TRUNC: the result is the datagram's real length, so an oversized one
+    // is recognised. Descriptors a sender may attach do not fit into
+    // `control` and are discarded by the kernel.
+    const ssize_t length =
+        recvmsg(socketFd, &header, (wait ? 0 : MSG_DONTWAIT) | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+    if (length < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Received::kNone
+                                                                         : Received::kFailed;
+    }
+    if (length != static_cast<ssize_t>(kMessageSize) || !FromUser(&header, user)) {
+        return Received::kDropped;
+    }
+    message = DecodeMessage(datagram);
+    return Received::kMessage;
 }
 
 namespace {
