@@ -217,9 +217,11 @@ UINT RegisterWindowMessageA(LPCSTR lpString);
 // thread, a thread that never asked for messages), ERROR_NOT_ENOUGH_QUOTA when
 // its queue holds 10,000 messages. Differs from Windows: posts already on
 // their way when a queue fills (at most net.unix.max_dgram_qlen + 1) are still
-// taken; and a post waits, up to 100 ms, for a receiving process whose reader
-// does not run (the process is stopped, or a foreign receiver does not read)
-// before failing with ERROR_NOT_ENOUGH_QUOTA.
+// taken. A post finding the receiver's socket full waits for room: up to
+// 20 ms when more than net.unix.max_dgram_qlen messages come within 20 ms of
+// the receiving thread's last GetMessageA, up to 100 ms for a receiving
+// process that does not run (stopped, or a foreign receiver that does not
+// read), then fails with ERROR_NOT_ENOUGH_QUOTA.
 BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
 // Waits for the calling thread's next message and fills *lpMsg (hwnd null,
 // time the tick count at receipt, pt 0,0). Returns 0 for WM_QUIT, TRUE for

@@ -16,23 +16,37 @@
 
 namespace winapi_internal {
 
+// What the reader does while its owner is not reading the socket itself.
+enum class ReaderState {
+    kWatching,  // the socket is armed: the reader drains it as datagrams come
+    kLooking,   // the owner read it lately: the reader looks every kLookEveryMs
+    kAsleep     // the owner reads it: the reader waits for a nudge
+};
+
 struct MessageQueue {
     int socketFd = -1;
-    int stopFd = -1;  // an eventfd that tells the reader to end
-    int pollFd = -1;  // the reader's epoll: the socket (one-shot) and stopFd
-    uid_t user = 0;   // the user in the queue's name: the only accepted sender
+    int nudgeFd = -1;  // an eventfd that wakes the reader to look at its state
+    int pollFd = -1;   // the reader's epoll: the socket (one-shot) and nudgeFd
+    uid_t user = 0;    // the user in the queue's name: the only accepted sender
     DWORD owner = 0;
     pthread_t reader{};
     std::mutex lock;
     // Guarded by `lock`:
     std::deque<WireMessage> messages;
     bool ownerReading = false;  // the owner reads the socket; the reader stands aside
-    bool readerArmed = false;   // the socket is armed in pollFd
+    unsigned ownerCalls = 0;    // GetMessageA calls so far: the owner's sign of life
+    ReaderState readerState = ReaderState::kWatching;
     bool closedToSenders = false;
+    bool stopping = false;
     int failure = 0;  // errno of a failed receive
 };
 
 namespace {
+
+// How often a reader whose owner read the socket lately looks whether the
+// owner has stopped taking messages. Until it watches the socket again, the
+// kernel's queue takes what comes, and a sender finding it full waits.
+constexpr int kLookEveryMs = 10;
 
 // The calling thread's queue. A process forked without exec inherits the
 // forking thread's pointer; the owner check keeps it from being used there.
@@ -92,35 +106,63 @@ void SetReaderArmed(MessageQueue& queue, bool armed) {
     event.events = armed ? EPOLLIN | EPOLLONESHOT : EPOLLONESHOT;
     event.data.fd = queue.socketFd;
     epoll_ctl(queue.pollFd, EPOLL_CTL_MOD, queue.socketFd, &event);
-    queue.readerArmed = armed;
+}
+
+void Nudge(const MessageQueue& queue) {
+    const std::uint64_t one = 1;
+    (void)!write(queue.nudgeFd, &one, sizeof one);
+}
+
+// Decides what the reader does next, after a wake-up. Lock held.
+void ReaderLooks(MessageQueue& queue, bool socketReady, bool timedOut, unsigned& seenCalls) {
+    const bool ownerAway = timedOut && queue.ownerCalls == seenCalls;
+    seenCalls = queue.ownerCalls;
+    if (queue.ownerReading) {
+        queue.readerState = ReaderState::kAsleep;  // the owner nudges it when it stops
+    } else if (socketReady || ownerAway) {
+        DrainSocket(queue);
+        queue.readerState = ReaderState::kWatching;
+        SetReaderArmed(queue, queue.failure == 0);
+    } else if (queue.readerState != ReaderState::kWatching) {
+        queue.readerState = ReaderState::kLooking;
+    }
 }
 
 void* RunReader(void* argument) {
     auto& queue = *static_cast<MessageQueue*>(argument);
+    unsigned seenCalls = 0;
     for (;;) {
+        int timeout = -1;
+        {
+            std::lock_guard<std::mutex> guard(queue.lock);
+            if (queue.readerState == ReaderState::kLooking) {
+                timeout = kLookEveryMs;
+            }
+        }
         epoll_event events[2];
-        const int ready = epoll_wait(queue.pollFd, events, 2, -1);
+        const int ready = epoll_wait(queue.pollFd, events, 2, timeout);
         if (ready < 0 && errno != EINTR) {
             return nullptr;
         }
+        bool socketReady = false;
         for (int i = 0; i < ready; ++i) {
-            if (events[i].data.fd == queue.stopFd) {
-                return nullptr;
+            if (events[i].data.fd == queue.nudgeFd) {
+                std::uint64_t count;
+                (void)!read(queue.nudgeFd, &count, sizeof count);
+            } else {
+                socketReady = true;  // the one-shot watch has fired and is disarmed
             }
         }
         std::lock_guard<std::mutex> guard(queue.lock);
-        queue.readerArmed = false;  // the one-shot watch has fired
-        if (!queue.ownerReading) {
-            DrainSocket(queue);
-            if (queue.failure == 0) {
-                SetReaderArmed(queue, true);
-            }
+        if (queue.stopping) {
+            return nullptr;
         }
+        ReaderLooks(queue, socketReady, ready == 0, seenCalls);
     }
 }
 
 void CloseQueueFds(MessageQueue& queue) {
-    for (int fd : {queue.socketFd, queue.stopFd, queue.pollFd}) {
+    for (int fd : {queue.socketFd, queue.nudgeFd, queue.pollFd}) {
         if (fd >= 0) {
             close(fd);
         }
@@ -131,10 +173,12 @@ void CloseQueueFds(MessageQueue& queue) {
 // messages not taken are lost, as on Windows.
 void EndQueue(void* value) {
     auto* queue = static_cast<MessageQueue*>(value);
-    const std::uint64_t one = 1;
-    if (write(queue->stopFd, &one, sizeof one) == sizeof one) {
-        pthread_join(queue->reader, nullptr);
+    {
+        std::lock_guard<std::mutex> guard(queue->lock);
+        queue->stopping = true;
     }
+    Nudge(*queue);
+    pthread_join(queue->reader, nullptr);
     CloseQueueFds(*queue);
     delete queue;
 }
@@ -147,9 +191,9 @@ void CreateQueueKey() {
 // with both in it. False with errno set.
 bool OpenQueueFds(MessageQueue& queue) {
     queue.socketFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    queue.stopFd = eventfd(0, EFD_CLOEXEC);
+    queue.nudgeFd = eventfd(0, EFD_CLOEXEC);
     queue.pollFd = epoll_create1(EPOLL_CLOEXEC);
-    if (queue.socketFd < 0 || queue.stopFd < 0 || queue.pollFd < 0) {
+    if (queue.socketFd < 0 || queue.nudgeFd < 0 || queue.pollFd < 0) {
         return false;
     }
     const int on = 1;
@@ -157,14 +201,13 @@ bool OpenQueueFds(MessageQueue& queue) {
     epoll_event socketEvent{};
     socketEvent.events = EPOLLIN | EPOLLONESHOT;
     socketEvent.data.fd = queue.socketFd;
-    epoll_event stopEvent{};
-    stopEvent.events = EPOLLIN;
-    stopEvent.data.fd = queue.stopFd;
-    queue.readerArmed = true;
+    epoll_event nudgeEvent{};
+    nudgeEvent.events = EPOLLIN;
+    nudgeEvent.data.fd = queue.nudgeFd;
     return setsockopt(queue.socketFd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0 &&
            bind(queue.socketFd, reinterpret_cast<const sockaddr*>(&own.address), own.length) == 0 &&
            epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.socketFd, &socketEvent) == 0 &&
-           epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.stopFd, &stopEvent) == 0;
+           epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.nudgeFd, &nudgeEvent) == 0;
 }
 
 // Starts the reader with every signal blocked: signals are for the program's
@@ -207,8 +250,10 @@ MessageQueue* CreateQueue(DWORD owner) {
 bool ReceiveAsOwner(MessageQueue& queue, std::unique_lock<std::mutex>& guard,
                     WireMessage& message) {
     queue.ownerReading = true;
-    if (queue.readerArmed) {
+    if (queue.readerState == ReaderState::kWatching) {
+        // The reader then waits for nothing but a nudge.
         SetReaderArmed(queue, false);
+        queue.readerState = ReaderState::kAsleep;
     }
     guard.unlock();
     Received result;
@@ -218,9 +263,10 @@ bool ReceiveAsOwner(MessageQueue& queue, std::unique_lock<std::mutex>& guard,
     const int error = errno;
     guard.lock();
     queue.ownerReading = false;
-    // From here on the reader takes what arrives, including anything already
-    // waiting: arming a one-shot watch reports a socket that is ready.
-    SetReaderArmed(queue, true);
+    if (queue.readerState == ReaderState::kAsleep) {
+        queue.readerState = ReaderState::kLooking;
+        Nudge(queue);
+    }
     errno = error;
     return result == Received::kMessage;
 }
@@ -249,6 +295,7 @@ MessageQueue* OwnMessageQueue() {
 
 bool TakeMessage(MessageQueue* queue, WireMessage& message) {
     std::unique_lock<std::mutex> guard(queue->lock);
+    ++queue->ownerCalls;
     if (queue->messages.empty()) {
         if (queue->failure != 0) {
             errno = queue->failure;

@@ -3,10 +3,11 @@
 // The kernel keeps only net.unix.max_dgram_qlen (often 10) datagrams on a
 // socket, where a Windows queue holds 10,000 messages whatever its thread is
 // doing. So each queue has a small reader thread that moves datagrams from
-// the socket into the queue's own list as soon as they arrive. While the
-// owning thread waits in GetMessageA it reads the socket itself, and the
-// reader stands aside: a message then costs no more thread switches than a
-// bare datagram.
+// the socket into the queue's own list. While the owning thread waits in
+// GetMessageA it reads the socket itself, and the reader stands aside: a
+// message then costs no more thread switches or system calls than a bare
+// datagram. The reader takes over once the owner has called GetMessageA no
+// more for 10 to 20 ms; until then the kernel's queue holds what comes.
 //
 // When the list holds kQueueLimit messages the queue closes its socket to
 // senders (it connects the socket to itself, which makes the kernel refuse
