@@ -102,8 +102,9 @@ DWORD WINAPI WaitWithoutMessages(LPVOID) {
     return 0;
 }
 
-// A burst of posts to a receiver that is busy between its reads: every
-// message arrives, in order, as fifteen workers registering at once need.
+// A burst of posts to a receiver that is busy between its reads, as a message
+// thread printing to a slow console is: every message arrives, in order, as
+// fifteen workers answering at once need.
 std::atomic<DWORD> burstReceiverId{0};
 std::atomic<int> burstReceived{0};
 std::atomic<bool> burstInOrder{true};
@@ -119,7 +120,7 @@ DWORD WINAPI SlowReceiver(LPVOID) {
         }
         burstInOrder.store(burstInOrder.load() && message.wParam == WPARAM(expected));
         burstReceived.fetch_add(1);
-        Sleep(2);
+        Sleep(20);  // a slow console: longer than the layer takes to notice
     }
     return 0;
 }

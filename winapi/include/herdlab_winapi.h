@@ -218,7 +218,7 @@ UINT RegisterWindowMessageA(LPCSTR lpString);
 // its queue holds 10,000 messages. Differs from Windows: posts already on
 // their way when a queue fills (at most net.unix.max_dgram_qlen + 1) are still
 // taken. A post finding the receiver's socket full waits for room: up to
-// 20 ms when more than net.unix.max_dgram_qlen messages come within 20 ms of
+// 10 ms when more than net.unix.max_dgram_qlen messages come within 10 ms of
 // the receiving thread's last GetMessageA, up to 100 ms for a receiving
 // process that does not run (stopped, or a foreign receiver that does not
 // read), then fails with ERROR_NOT_ENOUGH_QUOTA.

@@ -2,6 +2,7 @@
 // the list the owning thread takes its messages from.
 #include "message_queue.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -20,6 +21,7 @@ namespace winapi_internal {
 enum class ReaderState {
     kWatching,  // the socket is armed: the reader drains it as datagrams come
     kLooking,   // the owner read it lately: the reader looks every kLookEveryMs
+                // whether messages wait while the owner does other things
     kAsleep     // the owner reads it: the reader waits for a nudge
 };
 
@@ -34,7 +36,6 @@ struct MessageQueue {
     // Guarded by `lock`:
     std::deque<WireMessage> messages;
     bool ownerReading = false;  // the owner reads the socket; the reader stands aside
-    unsigned ownerCalls = 0;    // GetMessageA calls so far: the owner's sign of life
     ReaderState readerState = ReaderState::kWatching;
     bool closedToSenders = false;
     bool stopping = false;
@@ -43,9 +44,10 @@ struct MessageQueue {
 
 namespace {
 
-// How often a reader whose owner read the socket lately looks whether the
-// owner has stopped taking messages. Until it watches the socket again, the
-// kernel's queue takes what comes, and a sender finding it full waits.
+// How often a reader whose owner read the socket lately looks whether
+// messages wait while the owner does other things. Until it watches the
+// socket again, the kernel's queue takes what comes, and a sender finding it
+// full waits.
 constexpr int kLookEveryMs = 10;
 
 // The calling thread's queue. A process forked without exec inherits the
@@ -113,14 +115,17 @@ void Nudge(const MessageQueue& queue) {
     (void)!write(queue.nudgeFd, &one, sizeof one);
 }
 
+bool SocketHasData(const MessageQueue& queue) {
+    pollfd socket{queue.socketFd, POLLIN, 0};
+    return poll(&socket, 1, 0) > 0;
+}
+
 // Decides what the reader does next, after a wake-up. Lock held.
-void ReaderLooks(MessageQueue& queue, bool socketReady, bool timedOut, unsigned& seenCalls) {
-    const bool ownerAway = timedOut && queue.ownerCalls == seenCalls;
-    seenCalls = queue.ownerCalls;
+void ReaderLooks(MessageQueue& queue, bool socketReady, bool timedOut) {
     if (queue.ownerReading) {
         queue.readerState = ReaderState::kAsleep;  // the owner nudges it when it stops
-    } else if (socketReady || ownerAway) {
-        DrainSocket(queue);
+    } else if (socketReady || (timedOut && SocketHasData(queue))) {
+        DrainSocket(queue);  // messages wait while the owner does other things
         queue.readerState = ReaderState::kWatching;
         SetReaderArmed(queue, queue.failure == 0);
     } else if (queue.readerState != ReaderState::kWatching) {
@@ -130,7 +135,6 @@ void ReaderLooks(MessageQueue& queue, bool socketReady, bool timedOut, unsigned&
 
 void* RunReader(void* argument) {
     auto& queue = *static_cast<MessageQueue*>(argument);
-    unsigned seenCalls = 0;
     for (;;) {
         int timeout = -1;
         {
@@ -157,7 +161,7 @@ void* RunReader(void* argument) {
         if (queue.stopping) {
             return nullptr;
         }
-        ReaderLooks(queue, socketReady, ready == 0, seenCalls);
+        ReaderLooks(queue, socketReady, ready == 0);
     }
 }
 
@@ -295,7 +299,6 @@ MessageQueue* OwnMessageQueue() {
 
 bool TakeMessage(MessageQueue* queue, WireMessage& message) {
     std::unique_lock<std::mutex> guard(queue->lock);
-    ++queue->ownerCalls;
     if (queue->messages.empty()) {
         if (queue->failure != 0) {
             errno = queue->failure;
