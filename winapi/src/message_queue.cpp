@@ -104,9 +104,7 @@ void ReopenWhenRoom(MessageQueue& queue) {
 
 // Arms or disarms the reader's one-shot watch of the socket. Lock held.
 void SetReaderArmed(MessageQueue& queue, bool armed) {
-    epoll_event event{};
-    event.events = armed ? EPOLLIN | EPOLLONESHOT : EPOLLONESHOT;
-    event.data.fd = queue.socketFd;
+    epoll_event event{armed ? EPOLLIN | EPOLLONESHOT : EPOLLONESHOT, {.fd = queue.socketFd}};
     epoll_ctl(queue.pollFd, EPOLL_CTL_MOD, queue.socketFd, &event);
 }
 
@@ -197,18 +195,12 @@ bool OpenQueueFds(MessageQueue& queue) {
     queue.socketFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     queue.nudgeFd = eventfd(0, EFD_CLOEXEC);
     queue.pollFd = epoll_create1(EPOLL_CLOEXEC);
-    if (queue.socketFd < 0 || queue.nudgeFd < 0 || queue.pollFd < 0) {
-        return false;
-    }
     const int on = 1;
     const QueueAddress own = QueueAddressOf(queue.owner);
-    epoll_event socketEvent{};
-    socketEvent.events = EPOLLIN | EPOLLONESHOT;
-    socketEvent.data.fd = queue.socketFd;
-    epoll_event nudgeEvent{};
-    nudgeEvent.events = EPOLLIN;
-    nudgeEvent.data.fd = queue.nudgeFd;
-    return setsockopt(queue.socketFd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0 &&
+    epoll_event socketEvent{EPOLLIN | EPOLLONESHOT, {.fd = queue.socketFd}};
+    epoll_event nudgeEvent{EPOLLIN, {.fd = queue.nudgeFd}};
+    return queue.socketFd >= 0 && queue.nudgeFd >= 0 && queue.pollFd >= 0 &&
+           setsockopt(queue.socketFd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0 &&
            bind(queue.socketFd, reinterpret_cast<const sockaddr*>(&own.address), own.length) == 0 &&
            epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.socketFd, &socketEvent) == 0 &&
            epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.nudgeFd, &nudgeEvent) == 0;
