@@ -4,7 +4,6 @@
 // through the observed worker: a first-stage parameter of 1 makes the first
 // stage last 0 ms, so the second stage's parameter against the waiting time
 // fixes how far the worker is from its end when the end order comes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -18,7 +17,6 @@
 #include <iterator>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -426,46 +424,6 @@ TEST(StageWorkerAlone, BadArgumentsAreReportedOnStandardErrorWithStatus1) {
             << run.errorText;
         EXPECT_NE(run.errorText.find("\r\n" + c.message + "\r\n\r\n"), std::string::npos)
             << run.errorText;
-    }
-}
-
-// Fills the pipe of the session's standard output from a second write end,
-// so that the monitor and its workers block on their next line, as behind a
-// terminal whose output is stopped (Ctrl+S). The filler lines are read later
-// like any output.
-bool StallOutput(const harness::Session& session) {
-    const std::string path = "/proc/" + std::to_string(session.pid) + "/fd/1";
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const std::string filler(255, '~');
-    while (write(fd, (filler + "\n").c_str(), filler.size() + 1) > 0) {
-    }
-    close(fd);
-    return true;
-}
-
-// While its output is not read for a few seconds around the timeout, the
-// fifteen workers answer the monitor's end requests at once into the queue of
-// its message thread, which is stuck printing. No answer is lost: every
-// worker the monitor ends is ended, and none runs on.
-TEST(MonitorTimeout, AnswersWhileOutputIsStalledAreAllTaken) {
-    if (harness::UnderRunner()) {
-        GTEST_SKIP() << "the output pipe is stalled through Linux's /proc";
-    }
-    harness::Session session = StartMonitor("15\n0\n2\n", Worker(15), 30s);
-    ASSERT_TRUE(StallOutput(session));
-    std::this_thread::sleep_for(5s);  // the 2 s timeout passes meanwhile
-    EXPECT_TRUE(harness::WaitForOutput(session, "ИСТЕКЛО", 10s)) << session.outputText;
-    EXPECT_TRUE(WorkersGone(session, 20s)) << LiveWorkers(session) << " worker(s) run on\n"
-                                           << session.outputText;
-    EndMonitor(session);
-    const Lines lines = harness::Lines(session.outputText);
-    for (int k = 1; k <= 15; ++k) {
-        const bool reported = EventIndex(lines, Worker(k) + "завершен принудительно.") >= 0 ||
-                              EventIndex(lines, Worker(k) + "нормально завершился.") >= 0;
-        EXPECT_TRUE(reported) << k;
     }
 }
 
