@@ -120,7 +120,7 @@ DWORD WINAPI SlowReceiver(LPVOID) {
         }
         burstInOrder.store(burstInOrder.load() && message.wParam == WPARAM(expected));
         burstReceived.fetch_add(1);
-        Sleep(20);  // a slow console: longer than the layer takes to notice
+        Sleep(60);  // a slow console
     }
     return 0;
 }
