@@ -2,7 +2,6 @@
 // the list the owning thread takes its messages from.
 #include "message_queue.h"
 
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -21,7 +20,7 @@ namespace winapi_internal {
 enum class ReaderState {
     kWatching,  // the socket is armed: the reader drains it as datagrams come
     kLooking,   // the owner read it lately: the reader looks every kLookEveryMs
-                // whether messages wait while the owner does other things
+                // and watches again once the owner does other things
     kAsleep     // the owner reads it: the reader waits for a nudge
 };
 
@@ -44,11 +43,13 @@ struct MessageQueue {
 
 namespace {
 
-// How often a reader whose owner read the socket lately looks whether
-// messages wait while the owner does other things. Until it watches the
-// socket again, the kernel's queue takes what comes, and a sender finding it
-// full waits.
+// How often a reader whose owner read the socket lately looks whether the
+// owner does other things now. Until it watches the socket again, the
+// kernel's queue takes what comes, and a sender finding it full waits. A
+// reader that finds its owner reading at every look for kLooksBeforeSleep
+// looks waits for the owner's nudge instead: an idle thread costs no wake-ups.
 constexpr int kLookEveryMs = 10;
+constexpr int kLooksBeforeSleep = 10;
 
 // The calling thread's queue. A process forked without exec inherits the
 // forking thread's pointer; the owner check keeps it from being used there.
@@ -113,26 +114,22 @@ void Nudge(const MessageQueue& queue) {
     (void)!write(queue.nudgeFd, &one, sizeof one);
 }
 
-bool SocketHasData(const MessageQueue& queue) {
-    pollfd socket{queue.socketFd, POLLIN, 0};
-    return poll(&socket, 1, 0) > 0;
-}
-
-// Decides what the reader does next, after a wake-up. Lock held.
-void ReaderLooks(MessageQueue& queue, bool socketReady, bool timedOut) {
-    if (queue.ownerReading) {
-        queue.readerState = ReaderState::kAsleep;  // the owner nudges it when it stops
-    } else if (socketReady || (timedOut && SocketHasData(queue))) {
+// Decides what the reader does next after a look at the socket or the
+// clock. `readingLooks` counts the looks that found the owner reading. Lock
+// held.
+void ReaderLooks(MessageQueue& queue, bool socketReady, int& readingLooks) {
+    if (!queue.ownerReading) {
         DrainSocket(queue);  // messages wait while the owner does other things
         queue.readerState = ReaderState::kWatching;
         SetReaderArmed(queue, queue.failure == 0);
-    } else if (queue.readerState != ReaderState::kWatching) {
-        queue.readerState = ReaderState::kLooking;
+    } else if (socketReady || ++readingLooks >= kLooksBeforeSleep) {
+        queue.readerState = ReaderState::kAsleep;  // the owner nudges it when it stops
     }
 }
 
 void* RunReader(void* argument) {
     auto& queue = *static_cast<MessageQueue*>(argument);
+    int readingLooks = 0;
     for (;;) {
         int timeout = -1;
         {
@@ -151,6 +148,7 @@ void* RunReader(void* argument) {
             if (events[i].data.fd == queue.nudgeFd) {
                 std::uint64_t count;
                 (void)!read(queue.nudgeFd, &count, sizeof count);
+                readingLooks = 0;  // woken to look again
             } else {
                 socketReady = true;  // the one-shot watch has fired and is disarmed
             }
@@ -159,7 +157,9 @@ void* RunReader(void* argument) {
         if (queue.stopping) {
             return nullptr;
         }
-        ReaderLooks(queue, socketReady, ready == 0);
+        if (socketReady || ready == 0) {
+            ReaderLooks(queue, socketReady, readingLooks);
+        }
     }
 }
 

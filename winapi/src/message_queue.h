@@ -6,9 +6,8 @@
 // the socket into the queue's own list. While the owning thread waits in
 // GetMessageA it reads the socket itself, and the reader stands aside: a
 // message then costs no more thread switches or system calls than a bare
-// datagram. Once the owner has left GetMessageA, the reader looks every 10 ms
-// whether messages wait, and takes over when they do; until then the
-// kernel's queue holds what comes.
+// datagram. Within 10 ms of the owner's leaving GetMessageA the reader
+// watches the socket again; until then the kernel's queue holds what comes.
 //
 // When the list holds kQueueLimit messages the queue closes its socket to
 // senders (it connects the socket to itself, which makes the kernel refuse
