@@ -242,12 +242,12 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 // Lifetime as Windows: a name lives while some process holds a handle to its
 // block, and ends with the last one, however that process ends (SIGKILL
 // included); views keep the memory, not the name. Every holder keeps a shared
-// flock on the object; the last to let go removes the name. A name nobody holds any more (its last
-// holder was killed) counts as gone and is removed by the next process that
-// looks it up. Programs that do not use this library must hold the same lock
-// (flock(fd, LOCK_SH)) while they use a block, or it may be taken for gone.
-// Programs read and write shared bytes with std::atomic_ref<unsigned char>,
-// which works the same on Windows.
+// flock on the object; the last to let go removes the name (CloseHandle of a
+// block other processes hold gives them up to 50 ms to end first). A name nobody holds any more
+// (its last holder was killed) counts as gone and is removed by the next process that looks it up.
+// Programs that do not use this library must hold the same lock (flock(fd, LOCK_SH)) while they use
+// a block, or it may be taken for gone. Programs read and write shared bytes with
+// std::atomic_ref<unsigned char>, which works the same on Windows.
 #define PAGE_READWRITE 0x04u
 #define FILE_MAP_WRITE 0x0002u
 #define FILE_MAP_READ 0x0004u

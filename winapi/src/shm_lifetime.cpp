@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 namespace winapi_internal {
 namespace {
@@ -17,6 +18,10 @@ namespace {
 // A name that keeps vanishing and reappearing under our hands is given up
 // after this many lookups.
 constexpr int kLookups = 8;
+
+// How long the last but one holder waits for the others' end: 10 x 5 ms.
+constexpr int kReleaseAttempts = 10;
+constexpr long kReleasePauseNs = 5'000'000;
 
 bool LockShared(int fd) {
     while (flock(fd, LOCK_SH) != 0) {
@@ -130,8 +135,18 @@ int HoldBlock(const BlockPath& name, std::uint64_t size, bool& existed, DWORD& e
 
 void ReleaseBlock(const char* path, int fd) {
     // A failed attempt drops our shared lock as well; we are letting go anyway.
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && NamesObject(path, fd)) {
-        unlink(path);
+    // The other holders may be processes ended a moment ago (a launcher ends
+    // its children, then closes its blocks): they get a short while to go, so
+    // that the file goes with the name and not only at the next lookup.
+    for (int attempt = 0; attempt < kReleaseAttempts; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            if (NamesObject(path, fd)) {
+                unlink(path);
+            }
+            break;
+        }
+        const timespec pause{0, kReleasePauseNs};
+        nanosleep(&pause, nullptr);
     }
     flock(fd, LOCK_UN);
 }

@@ -35,8 +35,8 @@ int HoldExistingBlock(const BlockPath& name, bool writable, DWORD& error);
 int HoldBlock(const BlockPath& name, std::uint64_t size, bool& existed, DWORD& error);
 
 // Lets go of the hold on `fd`; when no other holder is left, removes the name
-// first, unless it already leads to another object. The descriptor stays
-// open. Async-signal-safe.
+// first, unless it already leads to another object. Other holders get up to
+// 50 ms to end. The descriptor stays open. Async-signal-safe.
 void ReleaseBlock(const char* path, int fd);
 
 }  // namespace winapi_internal
