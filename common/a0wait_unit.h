@@ -10,7 +10,22 @@
 
 // One unit is 10,000 x 1,000 iterations of an empty loop that the optimiser
 // may not remove; n <= 0 returns at once.
+//
+// With HERDLAB_UNIT_MS=n (1..1000) in the environment, a unit is instead n ms
+// of the calling thread's own processor time: the loop spins until the
+// thread's CPU clock has advanced by units x n ms. It still never sleeps or
+// yields. On Windows that clock moves in ticks of about 16 ms, so a single
+// call costs its length within one tick.
 void SpinWait(std::int32_t units);
+
+// The value of HERDLAB_UNIT_MS taken for the run: 1..1000, or 0 when the
+// setting is unset, empty or invalid (the fixed count of iterations). Read
+// from the environment once, at the first call.
+std::int32_t SpinUnitMilliseconds();
+
+// Reads a HERDLAB_UNIT_MS text: decimal digits only, no sign or blanks, value
+// 1..1000; anything else (null and empty text included) gives 0.
+std::int32_t ParseSpinUnitMilliseconds(const char* text);
 
 // Tick count at the start of the latest SleepWait, and its planned length in
 // ms; both 0 before the first wait. Written in this order, before the sleep.

@@ -15,6 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "elephant_unit.h"
+#include "format_unit.h"
+
 inline constexpr int kRingSlots = 8;
 inline constexpr unsigned char kEmptySlot = 0;
 inline constexpr unsigned char kFullSlot = 1;
@@ -59,4 +62,11 @@ inline std::string FeedRingName(std::string_view name) {
     std::string blockName(1, static_cast<char>(static_cast<unsigned char>(name.size())));
     blockName.append(name);
     return blockName;
+}
+
+// The child's command line: program, name, age and weight ("%s %s %d %f", the
+// weight with two decimals and the locale's separator), unquoted, so a name
+// with a blank reaches the child as two words: "tusker6 Tandy 3 1.70".
+inline std::string FeederChildCommandLine(std::string_view program, const ElephantRecord& row) {
+    return FormatText("%s %s %d %f", {program, ElephantName(row), row.age, row.weight});
 }

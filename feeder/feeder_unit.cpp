@@ -72,8 +72,7 @@ std::string FeedRingName(const ElephantRecord& row) {
 }
 
 std::string ChildCommandLine(const ElephantRecord& row) {
-    return FormatText("%s %s %d %f",
-                      {kFeederBuild.childProgramName, ElephantName(row), row.age, row.weight});
+    return FeederChildCommandLine(kFeederBuild.childProgramName, row);
 }
 
 bool OpenFeedRing(int index) {

@@ -18,7 +18,7 @@ else
   ci=0
 fi
 
-cmake --preset clang -B build/fuzz -DHERDLAB_FUZZ=ON -DHERDLAB_TESTS=OFF -DHERDLAB_BENCH=OFF >/dev/null
+cmake --preset clang -B build/fuzz -DHERDLAB_FUZZ=ON -DHERDLAB_WERROR=ON -DHERDLAB_TESTS=OFF -DHERDLAB_BENCH=OFF >/dev/null
 cmake --build build/fuzz --target fuzzers -j2
 mkdir -p build/fuzz/artifacts build/fuzz/logs
 

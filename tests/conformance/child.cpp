@@ -16,8 +16,15 @@
 //                       3 866, 4 ISO-8859-5, 5 1251, 0 another
 //   as-nobody CLASS     (Linux) becomes user nobody, starts "class" in CLASS
 //                       and ends with that child's code
+//   class-rights        (Linux) as "class", plus 10 when it holds any
+//                       effective capability
+//   classes-rights      (Linux) starts "class-rights" once in each of the six
+//                       classes and prints "launcher E P children C0 .. C5":
+//                       E and P are 1 when CAP_SYS_NICE is in its own
+//                       effective and permitted sets, Cn the children's codes
 //
 // Other roles belong to the thread-message and shared-memory tests.
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -30,6 +37,8 @@
 #include <dirent.h>
 #include <grp.h>
 #include <unistd.h>
+
+#include <fstream>
 #endif
 
 namespace {
@@ -175,13 +184,10 @@ int ReportCodePage() {
     }
 }
 
-// Starts "class" in `priorityClass` as a user who may not raise priorities.
-int StartClassAsNobody(DWORD priorityClass) {
-    constexpr uid_t kNobody = 65534;
-    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-        return 97;
-    }
-    std::string commandLine = "conformance_child class";
+// Starts this program with `role` in `priorityClass` and returns its exit
+// code (96: no start).
+int RunInClass(const char* role, DWORD priorityClass) {
+    std::string commandLine = std::string("conformance_child ") + role;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -197,6 +203,47 @@ int StartClassAsNobody(DWORD priorityClass) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return static_cast<int>(code);
+}
+
+// Starts "class" in `priorityClass` as a user who may not raise priorities.
+int StartClassAsNobody(DWORD priorityClass) {
+    constexpr uid_t kNobody = 65534;
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+        return 97;
+    }
+    return RunInClass("class", priorityClass);
+}
+
+// A capability set of this process from /proc/self/status ("CapEff" ...);
+// all bits set when it cannot be read.
+unsigned long long CapabilitySet(const std::string& name) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(name + ":", 0) == 0) {
+            return std::stoull(line.substr(name.size() + 1), nullptr, 16);
+        }
+    }
+    return ~0ULL;
+}
+
+int ReportClassAndRights() {
+    return ReportClass() + (CapabilitySet("CapEff") != 0 ? 10 : 0);
+}
+
+int ReportChildrensClassesAndRights() {
+    constexpr unsigned long long kSysNice = 1ULL << 23;
+    std::string line = "launcher ";
+    line += (CapabilitySet("CapEff") & kSysNice) != 0 ? '1' : '0';
+    line += (CapabilitySet("CapPrm") & kSysNice) != 0 ? " 1" : " 0";
+    line += " children";
+    for (DWORD priorityClass : kClasses) {
+        line += ' ';
+        line += std::to_string(RunInClass("class-rights", priorityClass));
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    return 0;
 }
 #endif
 
@@ -230,6 +277,12 @@ int main(int argc, char** argv) {
     }
     if (role == "as-nobody") {
         return StartClassAsNobody(static_cast<DWORD>(std::atoi(argument)));
+    }
+    if (role == "class-rights") {
+        return ReportClassAndRights();
+    }
+    if (role == "classes-rights") {
+        return ReportChildrensClassesAndRights();
     }
 #endif
     const int result = RunIpcRole(argc, argv);

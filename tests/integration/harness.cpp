@@ -397,4 +397,18 @@ std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::millis
     return members;
 }
 
+FeederRunTurn::FeederRunTurn() {
+    const std::string path = "/tmp/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        flock(fd, LOCK_EX);
+    }
+}
+
+FeederRunTurn::~FeederRunTurn() {
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
 }  // namespace harness

@@ -95,4 +95,15 @@ bool SharedMemoryNameHeld(const std::string& name);
 std::vector<pid_t> LeftoverProcesses(const Session& session,
                                      std::chrono::milliseconds grace = std::chrono::seconds(2));
 
+// Runs that create the feeders' block names take turns with each other
+// through one lock file per user, held while this object lives: two runs
+// would otherwise share the blocks of one name.
+struct FeederRunTurn {
+    FeederRunTurn();
+    ~FeederRunTurn();
+    FeederRunTurn(const FeederRunTurn&) = delete;
+    FeederRunTurn& operator=(const FeederRunTurn&) = delete;
+    int fd = -1;
+};
+
 }  // namespace harness

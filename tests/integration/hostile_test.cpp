@@ -180,7 +180,11 @@ struct WatchedBlock {
 
 WatchedBlock WatchBlock(const std::string& elephant) {
     WatchedBlock watched;
-    const int fd = shm_open(("/" + BlockName(elephant)).c_str(), O_RDONLY, 0);
+    // Appended, not "/" + name: GCC 12 at -O3 warns falsely (-Wrestrict) on
+    // that operator+.
+    std::string path = "/";
+    path += BlockName(elephant);
+    const int fd = shm_open(path.c_str(), O_RDONLY, 0);
     if (fd < 0) {
         return watched;
     }

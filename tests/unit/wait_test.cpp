@@ -128,3 +128,19 @@ TEST(RandomSleepWait, ReseedsOnEveryCall) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpinUnitSetting, OnlyAWholeNumberOfMillisecondsFromOneToAThousand) {
+    EXPECT_EQ(ParseSpinUnitMilliseconds("1"), 1);
+    EXPECT_EQ(ParseSpinUnitMilliseconds("80"), 80);
+    EXPECT_EQ(ParseSpinUnitMilliseconds("0080"), 80);
+    EXPECT_EQ(ParseSpinUnitMilliseconds("1000"), 1000);
+    // Unset, empty and everything else: the fixed count of iterations.
+    for (const char* invalid : {static_cast<const char*>(nullptr), "", "0", "1001", "-5", "+5",
+                                " 80", "80 ", "8O", "2.5", "0x10", "99999999999999999999"}) {
+        EXPECT_EQ(ParseSpinUnitMilliseconds(invalid), 0) << (invalid ? invalid : "(unset)");
+    }
+}
+
+}  // namespace

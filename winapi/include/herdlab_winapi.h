@@ -172,6 +172,25 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize
 // The calling thread's id: the kernel's thread id, the number other processes
 // post thread messages to. As Windows.
 DWORD GetCurrentThreadId();
+// A pseudo handle that stands for the calling thread wherever it is used;
+// GetThreadTimes accepts it, and closing it does nothing.
+HANDLE GetCurrentThread();
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using LPFILETIME = FILETIME*;
+
+// The calling thread's processor time in units of 100 ns, for
+// GetCurrentThread()'s handle only (any other handle fails with
+// ERROR_INVALID_HANDLE). Linux's thread CPU clock does not split kernel from
+// user time: the whole of it is returned as user time and kernel time is 0,
+// so callers add the two as they must on Windows too. Unlike Windows, which
+// advances the figures by clock ticks, the value is exact to the nanosecond
+// clock. Creation and exit times are not kept and are returned as 0.
+BOOL GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME lpExitTime,
+                    LPFILETIME lpKernelTime, LPFILETIME lpUserTime);
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount();
 void GetLocalTime(SYSTEMTIME* lpSystemTime);

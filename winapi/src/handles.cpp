@@ -7,8 +7,9 @@ using winapi_internal::HandleKind;
 using winapi_internal::kHandleMagic;
 
 BOOL CloseHandle(HANDLE hObject) {
-    // GetCurrentProcess()'s pseudo handle: closing it is allowed and does nothing.
-    if (hObject == INVALID_HANDLE_VALUE) {
+    // The pseudo handles of GetCurrentProcess() and GetCurrentThread():
+    // closing them is allowed and does nothing.
+    if (hObject == INVALID_HANDLE_VALUE || hObject == GetCurrentThread()) {
         return TRUE;
     }
     auto* header = static_cast<HandleHeader*>(hObject);

@@ -222,8 +222,10 @@ void LimitDescriptors(const ChildPlan& plan) {
     ResetSignals();
     LimitDescriptors(plan);
     if (plan.priorityClass != 0) {
+        RaiseNiceRight();
         ApplyPriorityClass(plan.priorityClass);
     }
+    DropNiceRight();
     execv(plan.path, plan.argv);
     const int error = errno;
     ssize_t written;

@@ -30,7 +30,35 @@ void FillSystemTime(const tm& fields, long nanoseconds, SYSTEMTIME* out) {
     out->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
 }
 
+FILETIME FileTimeOf(std::uint64_t units) {
+    return FILETIME{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+}
+
+// Not a valid address of any object the layer hands out, and distinct from
+// GetCurrentProcess()'s INVALID_HANDLE_VALUE (-1), as on Windows (-2).
+const HANDLE kCurrentThreadHandle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2));
+
 }  // namespace
+
+HANDLE GetCurrentThread() {
+    return kCurrentThreadHandle;
+}
+
+BOOL GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME lpExitTime,
+                    LPFILETIME lpKernelTime, LPFILETIME lpUserTime) {
+    if (hThread != kCurrentThreadHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const timespec used = Now(CLOCK_THREAD_CPUTIME_ID);
+    const std::uint64_t units = static_cast<std::uint64_t>(used.tv_sec) * 10000000u +
+                                static_cast<std::uint64_t>(used.tv_nsec) / 100u;
+    *lpCreationTime = FileTimeOf(0);
+    *lpExitTime = FileTimeOf(0);
+    *lpKernelTime = FileTimeOf(0);
+    *lpUserTime = FileTimeOf(units);
+    return TRUE;
+}
 
 void Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == 0) {

@@ -1,0 +1,99 @@
+// Turning the per-process readings into per-lane shares of a processor.
+#include <algorithm>
+#include <cstdlib>
+
+#include "tracer.h"
+
+namespace herdtrace {
+
+namespace {
+
+constexpr Millis kDay = 24 * 60 * 60 * 1000;
+
+// Readings are times of day; the trace counts from the midnight before its
+// first line. A run that started before midnight and printed after it is
+// shifted back a day.
+Millis Aligned(Millis timeOfDay, const Trace& trace) {
+    if (trace.start != kNoTime && timeOfDay - trace.start > kDay / 2) {
+        return timeOfDay - kDay;
+    }
+    if (trace.start != kNoTime && trace.start - timeOfDay > kDay / 2) {
+        return timeOfDay + kDay;
+    }
+    return timeOfDay;
+}
+
+void Fill(Lane& lane, const TracedProcess& process, const Trace& trace) {
+    lane.cpu.clear();
+    for (std::size_t i = 1; i < process.readings.size(); ++i) {
+        const CpuReading& before = process.readings[i - 1];
+        const CpuReading& after = process.readings[i];
+        if (after.time <= before.time) {
+            continue;
+        }
+        const double share =
+            (after.cpuMilliseconds - before.cpuMilliseconds) / double(after.time - before.time);
+        lane.cpu.push_back(CpuSample{Aligned(before.time, trace), Aligned(after.time, trace),
+                                     std::max(share, 0.0)});
+    }
+    lane.cpuMilliseconds = process.readings.empty() ? 0 : process.readings.back().cpuMilliseconds;
+}
+
+bool IsNumber(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The order in which the launcher started its children: by number where the
+// lanes are numbered, else the order in which they first spoke.
+std::vector<Lane*> LaunchOrder(Trace& trace) {
+    std::vector<Lane*> lanes;
+    for (Lane& lane : trace.lanes) {
+        lanes.push_back(&lane);
+    }
+    const bool numbered = std::all_of(lanes.begin(), lanes.end(),
+                                      [](const Lane* lane) { return IsNumber(lane->key); });
+    if (numbered) {
+        std::stable_sort(lanes.begin(), lanes.end(), [](const Lane* a, const Lane* b) {
+            return std::atol(a->key.c_str()) < std::atol(b->key.c_str());
+        });
+    }
+    return lanes;
+}
+
+}  // namespace
+
+void AttachSamples(Trace& trace, const TracedRun& run) {
+    std::vector<bool> used(run.processes.size(), false);
+    std::vector<Lane*> unmatched;
+    for (Lane* lane : LaunchOrder(trace)) {
+        bool matched = false;
+        for (std::size_t i = 0; i < run.processes.size() && !matched; ++i) {
+            if (!used[i] && !run.processes[i].key.empty() && run.processes[i].key == lane->key) {
+                Fill(*lane, run.processes[i], trace);
+                used[i] = matched = true;
+            }
+        }
+        if (!matched) {
+            unmatched.push_back(lane);
+        }
+    }
+    // Without names (Windows): the n-th unnamed process started is the n-th
+    // child in launch order.
+    std::vector<std::size_t> unnamed;
+    for (std::size_t i = 0; i < run.processes.size(); ++i) {
+        if (!used[i] && run.processes[i].key.empty()) {
+            unnamed.push_back(i);
+        }
+    }
+    std::stable_sort(unnamed.begin(), unnamed.end(), [&](std::size_t a, std::size_t b) {
+        return run.processes[a].firstSeen < run.processes[b].firstSeen;
+    });
+    for (std::size_t i = 0; i < unmatched.size() && i < unnamed.size(); ++i) {
+        Fill(*unmatched[i], run.processes[unnamed[i]], trace);
+    }
+    if (run.end != kNoTime && trace.start != kNoTime) {
+        trace.end = std::max(trace.end, Aligned(run.end, trace));
+    }
+}
+
+}  // namespace herdtrace

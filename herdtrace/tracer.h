@@ -1,0 +1,58 @@
+// Running PROGRAM under observation. The platform part (tracer_linux.cpp,
+// tracer_windows.cpp) starts it, passes its output through while keeping a
+// copy, and samples the processor time of every process it starts; the
+// portable part puts those samples into the lanes of the trace.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "trace_model.h"
+
+namespace herdtrace {
+
+// How often the descendants' processor time is read.
+inline constexpr Millis kSampleInterval = 10;
+
+// One sample of one process: when, and its processor time used so far.
+struct CpuReading {
+    Millis time;
+    double cpuMilliseconds;
+};
+
+// A process PROGRAM started, directly or further down.
+struct TracedProcess {
+    unsigned long id = 0;
+    std::string key;  // its first argument (the name its launcher gave it); empty where unknown
+    Millis firstSeen = kNoTime;
+    std::vector<CpuReading> readings;
+};
+
+struct TracedRun {
+    bool started = false;
+    std::string startError;                // why PROGRAM could not be started
+    int exitCode = 0;                      // PROGRAM's; 128 + signal when a signal ended it (Linux)
+    std::string output;                    // everything PROGRAM and its children wrote, as written
+    Millis start = kNoTime;                // local time of day, ms, when PROGRAM was started
+    Millis end = kNoTime;                  // when PROGRAM had ended
+    std::vector<TracedProcess> processes;  // PROGRAM itself not included
+};
+
+// Platform part. Blocks until PROGRAM has ended and its children have ended
+// or left the output (at most a few seconds later).
+TracedRun RunTraced(const std::vector<std::string>& command);
+
+// The local time of day in ms (the clock of the programs' time stamps).
+Millis LocalTimeOfDay();
+
+// Writes UTF-8 text to standard output (error: standard error) so the user
+// can read it: as it is on Linux, through the console's wide-character
+// output on a Windows console.
+void WriteUserText(const std::string& utf8, bool error);
+
+// Portable part: gives each lane the samples of its process, matched by the
+// name its launcher passed (Linux) or else by start order, and moves the
+// trace's end to the end of the run.
+void AttachSamples(Trace& trace, const TracedRun& run);
+
+}  // namespace herdtrace

@@ -1,0 +1,240 @@
+// Windows: PROGRAM runs in a job object, so every process it starts, however
+// deep, belongs to the job; the job's process list and GetProcessTimes give
+// each one's processor time. PROGRAM reads our standard input and writes its
+// standard output into a pipe that a reader thread passes to ours unchanged
+// (the bytes are already in the console's code page).
+#include "win32.h"
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <cstddef>
+#include <map>
+
+#include "tracer.h"
+
+namespace herdtrace {
+
+namespace {
+
+constexpr Millis kLeftoverGrace = 5000;
+constexpr DWORD kMostProcesses = 256;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    // Ctrl+C and Ctrl+Break reach every process of the console, PROGRAM and
+    // its children included, and end them; herdtrace stays to draw what it
+    // has once PROGRAM has ended.
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+double Milliseconds(const FILETIME& time) {  // units of 100 ns
+    return double((ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e4;
+}
+
+struct Watched {
+    HANDLE process = nullptr;
+    TracedProcess record;
+};
+
+struct OutputCopy {
+    HANDLE pipe = nullptr;
+    std::string text;  // read by the main thread only after the reader ended
+};
+
+DWORD WINAPI PassOutput(LPVOID parameter) {
+    auto* copy = static_cast<OutputCopy*>(parameter);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(copy->pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        copy->text.append(buffer, got);
+        DWORD wrote = 0;
+        WriteFile(out, buffer, got, &wrote, nullptr);
+    }
+    return 0;
+}
+
+// A command line that splits back into the same words.
+std::string CommandLine(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) {
+            line += word;
+            continue;
+        }
+        line += '"';
+        std::size_t backslashes = 0;
+        for (const char c : word) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, '\\');
+        line += '"';
+    }
+    return line;
+}
+
+Millis Now(Millis offset) {
+    return Millis(GetTickCount64()) + offset;
+}
+
+// Adds processes new to the job and reads every watched one's times.
+void Sample(HANDLE job, DWORD program, std::map<DWORD, Watched>& watched, Millis now) {
+    // The list is a header and then as many ids as fit; the ids are read
+    // through a pointer into the buffer, not past the header's one-element
+    // array, which the optimiser would take at its word.
+    alignas(JOBOBJECT_BASIC_PROCESS_ID_LIST) unsigned char
+        buffer[sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + kMostProcesses * sizeof(ULONG_PTR)] = {};
+    auto* header = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer);
+    const auto* ids = reinterpret_cast<const ULONG_PTR*>(
+        buffer + offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList));
+    header->NumberOfAssignedProcesses = kMostProcesses;
+    if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, buffer, sizeof buffer,
+                                  nullptr)) {
+        for (DWORD i = 0; i < header->NumberOfProcessIdsInList && i < kMostProcesses; ++i) {
+            const auto id = static_cast<DWORD>(ids[i]);
+            if (id == program || watched.count(id) != 0) {
+                continue;
+            }
+            Watched entry;
+            entry.process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+            entry.record.id = id;
+            entry.record.firstSeen = now;
+            watched.emplace(id, entry);
+        }
+    }
+    for (auto& [id, entry] : watched) {
+        FILETIME created, exited, kernel, user;
+        if (entry.process != nullptr &&
+            GetProcessTimes(entry.process, &created, &exited, &kernel, &user)) {
+            entry.record.readings.push_back(
+                CpuReading{now, Milliseconds(kernel) + Milliseconds(user)});
+            if (WaitForSingleObject(entry.process, 0) == WAIT_OBJECT_0) {
+                CloseHandle(entry.process);  // its times are final
+                entry.process = nullptr;
+            }
+        }
+    }
+}
+
+bool AnyActive(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof accounting, nullptr) &&
+           accounting.ActiveProcesses > 0;
+}
+
+std::string ErrorText(DWORD error) {
+    return "ошибка " + std::to_string(error);
+}
+
+}  // namespace
+
+Millis LocalTimeOfDay() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return ((Millis{now.wHour} * 60 + now.wMinute) * 60 + now.wSecond) * 1000 + now.wMilliseconds;
+}
+
+void WriteUserText(const std::string& utf8, bool error) {
+    HANDLE out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD wrote = 0;
+    if (GetConsoleMode(out, &mode)) {
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
+        WriteConsoleW(out, wide.data(), DWORD(wide.size()), &wrote, nullptr);
+        return;
+    }
+    WriteFile(out, utf8.data(), DWORD(utf8.size()), &wrote, nullptr);
+}
+
+TracedRun RunTraced(const std::vector<std::string>& command) {
+    TracedRun run;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    timeBeginPeriod(1);  // a 10 ms sampling interval needs a finer timer than 15.6 ms
+
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    OutputCopy output;
+    HANDLE childOutput = nullptr;
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr || !CreatePipe(&output.pipe, &childOutput, &inheritable, 0)) {
+        run.startError = ErrorText(GetLastError());
+        return run;
+    }
+    SetHandleInformation(output.pipe, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = childOutput;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::string line = CommandLine(command);
+    const Millis offset = LocalTimeOfDay() - Millis(GetTickCount64());
+    run.start = Now(offset);
+    // Suspended until it is in the job, so not even its first child escapes.
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &process)) {
+        run.startError = ErrorText(GetLastError());
+        CloseHandle(childOutput);
+        CloseHandle(output.pipe);
+        return run;
+    }
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(childOutput);
+    run.started = true;
+    HANDLE reader = CreateThread(nullptr, 0, PassOutput, &output, 0, nullptr);
+
+    std::map<DWORD, Watched> watched;
+    Millis endedAt = 0;
+    bool programEnded = false;
+    for (;;) {
+        Sample(job, process.dwProcessId, watched, Now(offset));
+        if (!programEnded && WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
+            programEnded = true;
+            endedAt = Now(offset);
+            run.end = endedAt;
+        }
+        if (programEnded && (!AnyActive(job) || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0 ||
+                             Now(offset) - endedAt > kLeftoverGrace)) {
+            break;
+        }
+        Sleep(DWORD(kSampleInterval));
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    run.exitCode = int(exitCode);
+    // Children that outlived the grace may still hold the pipe open.
+    if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
+        CancelSynchronousIo(reader);
+        WaitForSingleObject(reader, 1000);
+    }
+    run.output = output.text;
+    for (auto& [id, entry] : watched) {
+        if (entry.process != nullptr) {
+            CloseHandle(entry.process);
+        }
+        run.processes.push_back(entry.record);
+    }
+    CloseHandle(reader);
+    CloseHandle(output.pipe);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(job);
+    timeEndPeriod(1);
+    return run;
+}
+
+}  // namespace herdtrace

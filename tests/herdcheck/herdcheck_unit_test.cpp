@@ -1,0 +1,202 @@
+// herdcheck's portable parts: watching a ring that the test plays the child
+// on, judging runs, and the JSON text.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cp1251_unit.h"
+#include "feeder_data_6.h"
+#include "report_unit.h"
+#include "ring_watch_unit.h"
+#include "verdict_unit.h"
+
+namespace {
+
+const ElephantRecord& kTandy = kNamedElephantsBuild.herd[0];  // weight 1.7: ration 15
+
+struct Feeding {
+    unsigned char ring[kRingSlots] = {};
+    FeedingPlan plan;
+    RingWatch watch;
+    DWORD now = 1000;
+
+    explicit Feeding(std::int32_t supply, std::span<const std::int32_t> pauses = {}) {
+        plan.supply = supply;
+        plan.pauses = pauses;
+        watch = NewRingWatch(plan, now);
+    }
+    WatchEvents Look(DWORD after = 1) {
+        now += after;
+        return WatchRing(ring, watch, plan, now);
+    }
+};
+
+std::string Slots(const unsigned char (&ring)[kRingSlots]) {
+    std::string text;
+    for (unsigned char value : ring) {
+        text += static_cast<char>('0' + value);
+    }
+    return text;
+}
+
+TEST(RingWatch, FeedsInRingOrderAndNeverBeyondTheSupply) {
+    Feeding feeding(10);
+    feeding.Look();
+    EXPECT_EQ(Slots(feeding.ring), "11111111");
+    for (int slot : {0, 1, 2}) {
+        feeding.ring[slot] = 0;
+    }
+    feeding.Look();
+    EXPECT_EQ(feeding.watch.eaten, 3);
+    EXPECT_EQ(feeding.watch.placed, 10);  // slots 0 and 1 refilled, slot 2 not: supply reached
+    EXPECT_EQ(Slots(feeding.ring), "11011111");
+    EXPECT_TRUE(feeding.watch.orderFault.empty());
+    EXPECT_TRUE(feeding.watch.wrongWrite.empty());
+}
+
+TEST(RingWatch, ATakeOutOfOrderIsRecordedOnce) {
+    Feeding feeding(20);
+    feeding.Look();
+    feeding.ring[1] = 0;  // slot 0 was first
+    feeding.Look();
+    EXPECT_EQ(feeding.watch.orderFault, "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    feeding.ring[3] = 0;
+    feeding.Look();
+    EXPECT_EQ(feeding.watch.orderFault, "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(feeding.watch.eaten, 2);
+}
+
+TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
+    Feeding feeding(20);
+    feeding.Look();
+    feeding.ring[0] = 2;  // took the portion, wrote 2
+    feeding.Look();
+    EXPECT_EQ(feeding.watch.wrongWrite, "слот 0: записано значение 2"_cp1251);
+    EXPECT_EQ(feeding.watch.eaten, 1);
+    EXPECT_EQ(feeding.ring[0], kFullSlot);  // undone, then fed again
+
+    Feeding empty(1);
+    empty.Look();
+    empty.ring[0] = 0;
+    empty.Look();
+    empty.ring[5] = 1;  // a portion nobody placed
+    empty.Look();
+    EXPECT_EQ(empty.watch.wrongWrite, "слот 5: записано значение 1 в пустой слот"_cp1251);
+    EXPECT_EQ(empty.ring[5], kEmptySlot);
+    EXPECT_EQ(empty.watch.eaten, 1);
+}
+
+TEST(RingWatch, TheSlowFeederPausesAndTheEmptyRingCountsAsWaiting) {
+    static constexpr std::int32_t kPauses[] = {100, 500};
+    Feeding feeding(5, kPauses);
+    feeding.Look();
+    EXPECT_EQ(feeding.watch.placed, 0);  // the first pause
+    feeding.Look(100);
+    EXPECT_EQ(Slots(feeding.ring), "10000000");
+    feeding.ring[0] = 0;
+    EXPECT_TRUE(feeding.Look().hungerBegan);
+    EXPECT_FALSE(feeding.Look(200).hungerEnded);
+    EXPECT_TRUE(feeding.Look(300).hungerEnded);  // the next portion came
+    EXPECT_EQ(Slots(feeding.ring), "01111000");  // and the rest with no pause
+}
+
+RunOutcome FedRun(std::int32_t eaten) {
+    RunOutcome run;
+    run.end = RunEnd::kExited;
+    run.eaten = eaten;
+    run.supply = RationOf(kTandy.weight) + kExtraPortions;
+    run.secondsAfterLastPortion = 0.05;
+    run.waitingSeconds = 3.0;
+    run.waitingCpuSeconds = 0.01;
+    return run;
+}
+
+// The checks that did not pass, as "F" (failed) or "-" (not judged) per check.
+std::string Judged(const RunOutcome& steady, const RunOutcome& slow) {
+    CheckResult results[kCheckCount];
+    JudgeChild(kTandy, steady, slow, results);
+    std::string marks;
+    for (const CheckResult& result : results) {
+        marks += result.verdict == Verdict::kPassed   ? '+'
+                 : result.verdict == Verdict::kFailed ? 'F'
+                                                      : '-';
+    }
+    return marks;
+}
+
+TEST(Verdict, EachFaultFailsItsOwnCheck) {
+    const RunOutcome good = FedRun(15);
+    EXPECT_EQ(Judged(good, good), "+++++++");
+
+    RunOutcome overate = FedRun(16);
+    EXPECT_EQ(Judged(overate, overate), "+++F+++");
+
+    RunOutcome misread = FedRun(5);  // 1,70 read as 1
+    EXPECT_EQ(Judged(misread, misread), "F++++++");
+
+    RunOutcome crashed;
+    crashed.end = RunEnd::kCrashed;
+    crashed.crashName = "SIGABRT";
+    EXPECT_EQ(Judged(crashed, crashed), "----F-+");
+
+    RunOutcome spinning = FedRun(15);
+    spinning.waitingCpuSeconds = 2.9;
+    EXPECT_EQ(Judged(good, spinning), "+++++F+");
+
+    RunOutcome late = FedRun(15);
+    late.secondsAfterLastPortion = 1.5;
+    EXPECT_EQ(Judged(good, late), "++++++F");  // only when the feeder is slow
+    EXPECT_EQ(Judged(late, late), "++++F++");
+
+    RunOutcome missing;
+    missing.startError = 2;
+    EXPECT_EQ(Judged(missing, missing), "F------");
+}
+
+TEST(Verdict, DetailsSayWhatWasSeen) {
+    CheckResult results[kCheckCount];
+    RunOutcome overate = FedRun(47);
+    RunOutcome spinning = FedRun(15);
+    spinning.waitingCpuSeconds = 2.94;
+    JudgeChild(kTandy, overate, spinning, results);
+    EXPECT_EQ(results[static_cast<int>(Check::kExactRation)].detail, "съел 47 порций из 15"_cp1251);
+    EXPECT_EQ(results[static_cast<int>(Check::kWaitsPolitely)].detail,
+              "занимал 98 % процессора в ожидании"_cp1251);
+
+    RunOutcome hung = FedRun(15);
+    hung.end = RunEnd::kStopped;
+    hung.stopReason = StopReason::kQuiet;
+    hung.quietSeconds = 3.0;
+    JudgeChild(kTandy, hung, hung, results);
+    EXPECT_EQ(results[static_cast<int>(Check::kEndsWhenFed)].detail,
+              "не завершился за 3.00 с после последней порции, остановлен проверкой"_cp1251);
+
+    RunOutcome gaveUp = FedRun(0);
+    gaveUp.exitCode = 1;
+    JudgeChild(kTandy, gaveUp, gaveUp, results);
+    EXPECT_EQ(results[static_cast<int>(Check::kFindsBlock)].detail,
+              "не взял ни одной порции: завершился с кодом 1"_cp1251);
+}
+
+TEST(Report, JsonIsUtf8WithEscapedTextAndOneChildPerLine) {
+    ChildReport report;
+    report.program = "C:\\курс\\\"tusker6\".exe"_cp1251;
+    report.commandLine = "tusker6 Tandy 3 1.70";
+    report.results[0] = {Verdict::kFailed, std::string("слот 3: записано значение 2"_cp1251)};
+    const std::string json = JsonReport(6, {report, report});
+    EXPECT_NE(json.find("\"program\": \"C:\\\\курс\\\\\\\"tusker6\\\".exe\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"finds_block\": {\"result\": \"failed\", \"detail\": \"слот 3: "
+                        "записано значение 2\"}"),
+              std::string::npos);
+    EXPECT_NE(json.find("\"passed\": false"), std::string::npos);
+    const std::size_t first = json.find("{\"program\"");
+    EXPECT_NE(json.find('\n', first), std::string::npos);
+    EXPECT_LT(json.find('\n', first), json.find("{\"program\"", first + 1));
+
+    const std::vector<std::string> table = TableLines({report});
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_NE(table[1].find("не сдано"_cp1251), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// A child for the herdtrace tests, in the elephant's line forms so that its
+// lines make lanes. Its first argument is its name, as a launcher passes it:
+//   NAME burn MS   burns MS ms of processor time
+//   NAME sleep MS  sleeps MS ms
+//   NAME tree MS   starts "sleeper sleep MS" and "middle middle MS"; middle
+//                  starts "burner burn MS", a grandchild. Exit code 3.
+//   NAME echo      copies standard input to standard output with bytes a
+//                  terminal treats specially around it; exit code 7
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+extern char** environ;
+
+namespace {
+
+double ThreadMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// One write per line, as the course's programs do.
+void Say(const std::string& name, const char* what) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm fields{};
+    localtime_r(&now.tv_sec, &fields);
+    char line[256];
+    const int length =
+        std::snprintf(line, sizeof line, "%d:%02d:%02d.%03ld - Слон %s %s\n", fields.tm_hour,
+                      fields.tm_min, fields.tm_sec, now.tv_nsec / 1000000, name.c_str(), what);
+    (void)!write(STDOUT_FILENO, line, static_cast<std::size_t>(length));
+}
+
+pid_t Spawn(const char* self, const char* name, const char* mode, const char* ms) {
+    char* argv[] = {const_cast<char*>(self), const_cast<char*>(name), const_cast<char*>(mode),
+                    const_cast<char*>(ms), nullptr};
+    pid_t pid = 0;
+    posix_spawn(&pid, self, nullptr, nullptr, argv, environ);
+    return pid;
+}
+
+int Echo() {
+    const char before[] = "\033]0;title\007start\r\n\xFF\xFE\n";
+    (void)!write(STDOUT_FILENO, before, sizeof before - 1);
+    char buffer[256];
+    ssize_t got;
+    while ((got = read(STDIN_FILENO, buffer, sizeof buffer)) > 0) {
+        (void)!write(STDOUT_FILENO, buffer, static_cast<std::size_t>(got));
+    }
+    (void)!write(STDOUT_FILENO, "end\r\n", 5);
+    return 7;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string name = argc > 1 ? argv[1] : "";
+    const std::string mode = argc > 2 ? argv[2] : "";
+    const char* ms = argc > 3 ? argv[3] : "0";
+    if (mode == "echo") {
+        return Echo();
+    }
+    if (mode == "burn") {
+        Say(name, "поиск начал, приоритет - нормальный");
+        const double end = ThreadMilliseconds() + std::atof(ms);
+        volatile unsigned long spins = 0;
+        while (ThreadMilliseconds() < end) {
+            spins = spins + 1;
+        }
+        Say(name, "напился");
+        return 0;
+    }
+    if (mode == "sleep") {
+        Say(name, "поиск начал, приоритет - низкий");
+        usleep(static_cast<useconds_t>(std::atoi(ms)) * 1000);
+        Say(name, "напился");
+        return 0;
+    }
+    if (mode == "tree" || mode == "middle") {
+        pid_t children[2] = {0, 0};
+        if (mode == "tree") {
+            children[0] = Spawn(argv[0], "sleeper", "sleep", ms);
+            children[1] = Spawn(argv[0], "middle", "middle", ms);
+        } else {
+            children[0] = Spawn(argv[0], "burner", "burn", ms);
+        }
+        for (const pid_t child : children) {
+            if (child > 0) {
+                waitpid(child, nullptr, 0);
+            }
+        }
+        return mode == "tree" ? 3 : 0;
+    }
+    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|echo [MS]\n", argv[0]);
+    return 2;
+}

@@ -1,0 +1,278 @@
+// Reading console transcripts: the lines of the three launchers and their
+// children, in the Linux and the Windows form and in the three encodings;
+// cut, mixed and garbled transcripts.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "cp1251_unit.h"
+#include "transcript_reader.h"
+
+namespace {
+
+using namespace herdtrace;
+
+// A herd of three as herdboss1 prints it on Linux: elephant 2 (idle) is
+// still searching at the deadline and is destroyed.
+const std::string kHerd =
+    "23:59:50.100 - Начало работы\n"
+    "Введите количество процессов (1 до 15)>\n"
+    "Доступные процессы:\n"
+    "23:59:50.101 - Процесс 1, возраст: 3, вес: 1.70.\n"
+    "23:59:50.101 - Процесс 2, возраст: 4, вес: 1.20.\n"
+    "23:59:50.101 - Процесс 3, возраст: 40, вес: 4.80.\n"
+    "Введите № процесса для редактирования параметров или 0 для продолжения работы>\n"
+    "Продолжаем работу...\n"
+    "23:59:50.200 - Слон 3 поиск начал, приоритет - высокий\n"
+    "23:59:50.300 - Слон 1 поиск начал, приоритет - нормальный\n"
+    "23:59:50.400 - Слон 2 поиск начал, приоритет - низкий\n"
+    "23:59:51.200 - Слон 3 нашел воду\n"
+    "23:59:52.000 - Слон 3 напился\n"
+    "23:59:58.000 - Слон 1 нашел воду\n"
+    "0:00:05.500 - Слон 1 напился\n"  // past midnight
+    "0:00:15.101 - ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО\n"
+    "0:00:15.102 - процесс 1 нормально завершился\n"
+    "0:00:15.103 - процесс 2 уничтожен.\n"
+    "0:00:15.103 - процесс 3 нормально завершился\n";
+
+// The same text as a Windows console holds it: CR LF, and the code page.
+std::string WindowsForm(const std::string& utf8, bool cp866) {
+    std::string out;
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        std::uint32_t codePoint = lead;
+        std::size_t length = 1;
+        if (lead >= 0xE0) {
+            codePoint =
+                ((lead & 0x0F) << 12) | ((utf8[at + 1] & 0x3F) << 6) | (utf8[at + 2] & 0x3F);
+            length = 3;
+        } else if (lead >= 0xC0) {
+            codePoint = ((lead & 0x1F) << 6) | (utf8[at + 1] & 0x3F);
+            length = 2;
+        }
+        at += length;
+        if (codePoint == '\n') {
+            out += "\r\n";
+        } else if (!cp866) {
+            out += static_cast<char>(cp1251::ByteOf(codePoint));
+        } else if (codePoint >= 0x0410 && codePoint <= 0x043F) {  // А..п
+            out += static_cast<char>(0x80 + codePoint - 0x0410);
+        } else if (codePoint >= 0x0440 && codePoint <= 0x044F) {  // р..я
+            out += static_cast<char>(0xE0 + codePoint - 0x0440);
+        } else if (codePoint == 0x2116) {
+            out += static_cast<char>(0xFC);
+        } else {
+            out += static_cast<char>(codePoint);
+        }
+    }
+    return out;
+}
+
+constexpr Millis kDay = 24 * 3600 * 1000;
+constexpr Millis At(int h, int m, int s, int ms) {
+    return ((h * 60 + m) * 60 + s) * 1000 + ms;
+}
+
+void ExpectHerd(const Trace& trace) {
+    EXPECT_EQ(trace.kind, RunKind::kHerd);
+    ASSERT_EQ(trace.lanes.size(), 3u);
+    const Lane& one = trace.lanes[0];  // lanes in table order
+    const Lane& two = trace.lanes[1];
+    const Lane& three = trace.lanes[2];
+    EXPECT_EQ(one.name, "Слон 1");
+    EXPECT_EQ(one.key, "1");
+    EXPECT_EQ(one.priorityIndex, 2);
+    EXPECT_EQ(two.priorityIndex, 0);
+    EXPECT_EQ(three.priorityIndex, 4);
+    ASSERT_EQ(one.phases.size(), 2u);
+    EXPECT_EQ(one.phases[0].kind, PhaseKind::kSearching);
+    EXPECT_EQ(one.phases[1].kind, PhaseKind::kDrinking);
+    EXPECT_EQ(one.phases[1].start, At(23, 59, 58, 0));
+    EXPECT_EQ(one.phases[1].end, kDay + At(0, 0, 5, 500));  // counted on across midnight
+    EXPECT_EQ(one.ending, Ending::kFinished);
+    EXPECT_EQ(two.ending, Ending::kEnded);
+    EXPECT_EQ(two.endedAt, kDay + At(0, 0, 15, 103));
+    ASSERT_EQ(two.phases.size(), 1u);
+    EXPECT_EQ(two.phases[0].end, two.endedAt);  // the search ends where it was cut off
+    EXPECT_EQ(three.endedAt, At(23, 59, 52, 0));
+    EXPECT_EQ(trace.start, At(23, 59, 50, 200));
+    EXPECT_EQ(trace.deadline, kDay + At(0, 0, 15, 101));
+    EXPECT_EQ(trace.deadlineLabel, "25 с");
+    EXPECT_TRUE(trace.unread.empty()) << trace.unread[0].number << ": " << trace.unread[0].text;
+}
+
+TEST(Transcript, HerdInEveryEncodingAndLineEnd) {
+    ExpectHerd(ReadTranscript(kHerd));
+    const std::string windows1251 = WindowsForm(kHerd, false);
+    const std::string cp866 = WindowsForm(kHerd, true);
+    EXPECT_EQ(GuessEncoding(windows1251), TextEncoding::kWindows1251);
+    EXPECT_EQ(GuessEncoding(cp866), TextEncoding::kCp866);
+    ExpectHerd(ReadTranscript(windows1251));
+    ExpectHerd(ReadTranscript(cp866));
+    // A locale whose time separator is a full stop.
+    std::string dotted = kHerd;
+    for (std::size_t at = 0; (at = dotted.find(':', at)) != std::string::npos;) {
+        if (at > 0 && std::isdigit(static_cast<unsigned char>(dotted[at - 1]))) {
+            dotted[at] = '.';
+        }
+        ++at;
+    }
+    ExpectHerd(ReadTranscript(dotted));
+}
+
+TEST(Transcript, MonitorWorkersStagesEndOrdersAndWaitingTime) {
+    const std::string monitor =
+        "10:00:00.000 - МОНИТОР ПРОЦЕССОВ.\r\n"
+        "-*******************************-\r\n"
+        "10:00:00.001 - НАЧАЛО РАБОТЫ.\r\n"
+        "\r\n"
+        "Введите количество процессов (не больше 15): 3\r\n"
+        "Процесс   Параметр первого этапа   Параметр второго этапа\r\n"
+        "      1                     3300                     2300\r\n"
+        "Введите время ожидания (в с.): 2,5\r\n"
+        "10:00:01.000 - Процесс  1 - запущен, приоритет - реального времени.\r\n"
+        "10:00:01.001 - Процесс  1 - выполнение первого этапа (параметр 3300)...\r\n"
+        "10:00:01.010 - Процесс  2 - запущен, приоритет - ниже среднего.\r\n"
+        "10:00:01.011 - Процесс  2 - выполнение первого этапа (параметр 100)...\r\n"
+        "10:00:01.111 - Процесс  2 - первый этап выполнен.\r\n"
+        "10:00:01.112 - Процесс  2 - выполнение второго этапа (параметр 200)...\r\n"
+        "10:00:01.312 - Процесс  2 - второй этап выполнен.\r\n"
+        "10:00:01.020 - Процесс 12 - запущен, приоритет - выше среднего.\r\n"
+        "10:00:01.021 - Процесс 12 - выполнение первого этапа (параметр 10)...\r\n"
+        "10:00:01.031 - Процесс 12 - первый этап выполнен.\r\n"
+        "10:00:01.032 - Процесс 12 - выполнение второго этапа (параметр 1900)...\r\n"
+        "\r\n"
+        "10:00:03.500 - ВРЕМЯ ОЖИДАНИЯ (2,5 с.) ИСТЕКЛО.\r\n"
+        "10:00:03.501 - Процесс  1 - завершен принудительно.\r\n"
+        "10:00:03.502 - Процесс  2 - нормально завершился.\r\n"
+        "10:00:03.503 - Процесс 12 - принял сообщение WM_MYTERM.\r\n"
+        "10:00:03.503 - Процесс 12 - фактор ожидания = 571.\r\n"
+        "10:00:03.504 - Процесс 12 - получил отсрочку.\r\n"
+        "10:00:04.100 - Процесс 12 - второй этап выполнен.\r\n";
+    const Trace trace = ReadTranscript(WindowsForm(monitor, true));
+    EXPECT_EQ(trace.kind, RunKind::kMonitor);
+    ASSERT_EQ(trace.lanes.size(), 3u);
+    EXPECT_EQ(trace.lanes[0].name, "Процесс 1");
+    EXPECT_EQ(trace.lanes[0].priorityIndex, 5);
+    EXPECT_EQ(trace.lanes[0].ending, Ending::kEnded);
+    EXPECT_EQ(trace.lanes[1].ending, Ending::kFinished);
+    ASSERT_EQ(trace.lanes[1].phases.size(), 2u);
+    EXPECT_EQ(trace.lanes[1].phases[1].kind, PhaseKind::kSecondStage);
+    EXPECT_EQ(trace.lanes[2].key, "12");                  // after 2: table order, not text order
+    EXPECT_EQ(trace.lanes[2].ending, Ending::kFinished);  // reprieved, then done
+    EXPECT_EQ(trace.lanes[2].endedAt, At(10, 0, 4, 100));
+    EXPECT_EQ(trace.deadline, At(10, 0, 3, 500));
+    EXPECT_EQ(trace.deadlineLabel, "2,5 с");
+    EXPECT_TRUE(trace.unread.empty()) << trace.unread[0].text;
+}
+
+TEST(Transcript, BothFeedersChildrenTicksAndDeadline) {
+    const std::string numbered =
+        "12:00:00.000 - Начало работы\n"
+        "12:00:00.100 - процесс 1 начал есть, рацион - 15, приоритет - высокий\n"
+        "12:00:00.200 - процесс 7 начал есть, рацион - 239, приоритет - низкий\n"
+        "12:00:01.000 - процесс 1 съел 10 порций\n"
+        "12:00:02.000 - процесс 1 наелся\n"
+        "12:00:20.000 - процесс 7 съел 10 порций\n"
+        "12:00:30.400 - процесс процесс 1 нормально завершился\n"
+        "12:00:30.401 - процесс процесс 7 завершился принудительно\n";
+    Trace trace = ReadTranscript(numbered);
+    EXPECT_EQ(trace.kind, RunKind::kFeeder);
+    ASSERT_EQ(trace.lanes.size(), 2u);
+    EXPECT_EQ(trace.lanes[0].name, "процесс 1");
+    EXPECT_EQ(trace.lanes[0].key, "процесс 1");  // what the feeder passes as its name
+    EXPECT_EQ(trace.lanes[0].feedTicks.size(), 1u);
+    EXPECT_EQ(trace.lanes[0].ending, Ending::kFinished);
+    EXPECT_EQ(trace.lanes[1].ending, Ending::kEnded);
+    EXPECT_EQ(trace.lanes[1].endedAt, At(12, 0, 30, 401));
+    EXPECT_EQ(trace.deadline, At(12, 0, 30, 0));
+    EXPECT_EQ(trace.deadlineLabel, "30 с");
+
+    const std::string named =
+        "12:00:00.000 - Начало работы\n"
+        "12:00:00.100 - Слон Tandy начал есть, рацион - 15, приоритет - ниже среднего\n"
+        "12:00:00.200 - Слон Hathy начал есть, рацион - 239, приоритет - нормальный\n"
+        "12:00:02.000 - Слон Tandy наелся\n"
+        "12:00:30.400 - Слон Tandy нормально завершился\n"
+        "12:00:30.401 - Слон Hathy погиб\n";
+    trace = ReadTranscript(WindowsForm(named, false));
+    ASSERT_EQ(trace.lanes.size(), 2u);
+    EXPECT_EQ(trace.lanes[0].name, "Слон Tandy");
+    EXPECT_EQ(trace.lanes[0].key, "Tandy");
+    EXPECT_EQ(trace.lanes[0].priorityIndex, 1);
+    EXPECT_EQ(trace.lanes[1].ending, Ending::kEnded);
+    EXPECT_TRUE(trace.unread.empty()) << trace.unread[0].text;
+}
+
+TEST(Transcript, CutMixedAndForeignLinesAreReportedByNumber) {
+    std::string text = kHerd;
+    text.insert(0, "make: Entering directory '/home/lab'\n");
+    text += "12:00:00.000 - Something else happened\n";
+    text += "0:00:16.000 - Слон 2 поис";  // cut in the middle of a line
+    const Trace trace = ReadTranscript(text);
+    ASSERT_EQ(trace.unread.size(), 3u);
+    EXPECT_EQ(trace.unread[0].number, 1);
+    EXPECT_EQ(trace.unread[1].text, "12:00:00.000 - Something else happened");
+    EXPECT_EQ(trace.unread[2].number, 22);
+    EXPECT_EQ(trace.lanes.size(), 3u);  // the herd is still read whole
+
+    // Cut inside a two-byte letter: still UTF-8, the letter lost.
+    const std::string cutLetter = kHerd + "0:00:16.000 - Сл\xD0";
+    EXPECT_EQ(GuessEncoding(cutLetter), TextEncoding::kUtf8);
+    EXPECT_EQ(ReadTranscript(cutLetter).lanes.size(), 3u);
+}
+
+TEST(Transcript, GarbageNeverCrashesTheReader) {
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 200; ++round) {
+        std::string garbage(random() % 3000, '\0');
+        for (char& c : garbage) {
+            c = static_cast<char>(random());
+        }
+        if (round % 2 == 0) {  // pieces of real lines among the noise
+            garbage.insert(random() % (garbage.size() + 1), kHerd.substr(random() % kHerd.size()));
+        }
+        const Trace trace = ReadTranscript(garbage);
+        for (const Lane& lane : trace.lanes) {
+            for (const Phase& phase : lane.phases) {
+                EXPECT_TRUE(phase.end == kNoTime || phase.end >= phase.start);
+            }
+        }
+    }
+    // Bad time stamps are not times.
+    const Trace bad =
+        ReadTranscript("25:00:00.000 - Слон 1 напился\n9:61:00.000 - Слон 1 напился\n");
+    EXPECT_TRUE(bad.lanes.empty());
+    EXPECT_EQ(bad.unread.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// A console transcript of the Windows build run under Wine (three
+// elephants, all in the normal class there, as Wine ignores the classes).
+TEST(Transcript, WindowsBuildRunUnderWine) {
+    std::ifstream file(HERDTRACE_TEST_DATA "/wine_herdboss1.txt", std::ios::binary);
+    ASSERT_TRUE(file);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    for (const std::string& form : {text, WindowsForm(text, true)}) {
+        const Trace trace = ReadTranscript(form);
+        EXPECT_EQ(trace.kind, RunKind::kHerd);
+        ASSERT_EQ(trace.lanes.size(), 3u);
+        for (const Lane& lane : trace.lanes) {
+            EXPECT_EQ(lane.priorityIndex, 2) << lane.name;
+            EXPECT_EQ(lane.ending, Ending::kFinished) << lane.name;
+            EXPECT_EQ(lane.phases.size(), 2u) << lane.name;
+        }
+        EXPECT_EQ(trace.start, At(12, 33, 32, 759));
+        EXPECT_EQ(trace.deadline, At(12, 33, 57, 708));
+        EXPECT_TRUE(trace.unread.empty()) << trace.unread[0].text;
+    }
+}
+
+}  // namespace

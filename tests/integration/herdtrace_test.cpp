@@ -1,0 +1,165 @@
+// herdtrace run as a user runs it: the sampler's figures for children and
+// grandchildren, PROGRAM's input, output and exit code passed through, Ctrl+C,
+// wrong command lines, and one real herd drawn and rendered.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class Herdtrace : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (harness::UnderRunner()) {
+            GTEST_SKIP() << "the test child is a Linux program";
+        }
+        folder = fs::temp_directory_path() /
+                 ("herdtrace-test-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(folder);
+        picture = (folder / "run.svg").string();
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    harness::Options Traced(std::vector<std::string> command) {
+        harness::Options options;
+        options.arguments = {"-o", picture, "--"};
+        options.arguments.insert(options.arguments.end(), command.begin(), command.end());
+        return options;
+    }
+
+    std::string Picture() const {
+        std::ifstream file(picture, std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    fs::path folder;
+    std::string picture;
+    const std::string child = harness::ProgramPath("herdtrace_test_child");
+};
+
+// The processor time the summary gives a child, in ms; -1 when absent.
+double SummaryMilliseconds(const std::string& output, const std::string& name) {
+    const std::regex line("  " + name + " +[^\\n]*процессор +(\\d+) мс");
+    std::smatch match;
+    return std::regex_search(output, match, line) ? std::stod(match[1]) : -1;
+}
+
+TEST_F(Herdtrace, SamplesChildrenAndGrandchildrenAndReturnsTheExitCode) {
+    // tree: a sleeping child, and a middle child whose child burns 300 ms.
+    const harness::Session session =
+        harness::Run("herdtrace", "", Traced({child, "top", "tree", "300"}), 30s);
+    EXPECT_EQ(session.exitCode, 3) << session.errorText;
+    const double burner = SummaryMilliseconds(session.outputText, "Слон burner");
+    const double sleeper = SummaryMilliseconds(session.outputText, "Слон sleeper");
+    // Both pay the same start-up (tens of ms in a sanitizer build); beyond
+    // it the burner shows its 300 ms and the sleeper almost nothing.
+    ASSERT_GE(sleeper, 0) << session.outputText;
+    EXPECT_LT(sleeper, 100) << session.outputText;
+    EXPECT_GE(burner - sleeper, 250) << session.outputText;
+    EXPECT_LE(burner - sleeper, 350) << session.outputText;
+    const std::string svg = Picture();
+    EXPECT_NE(svg.find("Слон burner — нормальный"), std::string::npos);
+    EXPECT_NE(svg.find("<path d=\"M"), std::string::npos);  // the burner's share drawn
+}
+
+TEST_F(Herdtrace, PassesTypingAndOutputThroughUnchanged) {
+    // Control bytes, a title escape, bytes that are not UTF-8, Ctrl+Z, and
+    // the end of input: what the child prints alone, it prints traced.
+    const std::string typed = "5\r\n\x1a after Ctrl+Z\n\xC0\xFF no line end";
+    harness::Options alone;
+    alone.arguments = {"x", "echo"};
+    const harness::Session direct = harness::Run("herdtrace_test_child", typed, alone, 10s);
+    const harness::Session traced =
+        harness::Run("herdtrace", typed, Traced({child, "x", "echo"}), 10s);
+    ASSERT_EQ(direct.exitCode, 7);
+    EXPECT_EQ(traced.exitCode, 7);
+    ASSERT_GE(traced.outputText.size(), direct.outputText.size());
+    EXPECT_EQ(traced.outputText.substr(0, direct.outputText.size()), direct.outputText);
+    EXPECT_NE(traced.outputText.find("Рисунок: " + picture), std::string::npos);
+}
+
+TEST_F(Herdtrace, CtrlCEndsTheWholeRunAndTheRecordIsStillDrawn) {
+    harness::Session session = harness::Start("herdtrace", Traced({child, "top", "tree", "20000"}));
+    ASSERT_TRUE(harness::WaitForOutput(session, "Слон burner поиск начал", 10s));
+    ASSERT_TRUE(harness::WaitForOutput(session, "Слон sleeper поиск начал", 10s));
+    std::this_thread::sleep_for(100ms);
+    kill(session.pid, SIGINT);      // herdtrace alone, as a signal from outside
+    harness::Finish(session, 10s);  // fails on processes left behind
+    EXPECT_FALSE(session.timedOut);
+    EXPECT_EQ(session.exitCode, 128 + SIGINT);  // PROGRAM's end, passed on
+    const std::string svg = Picture();
+    EXPECT_NE(svg.find("Слон sleeper — низкий"), std::string::npos);
+    EXPECT_NE(svg.find("</svg>"), std::string::npos);
+}
+
+TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
+    harness::Session session = harness::Run("herdtrace", "");
+    EXPECT_EQ(session.exitCode, 2);
+    EXPECT_NE(session.errorText.find("Использование"), std::string::npos);
+    harness::Options both = Traced({child});
+    both.arguments.insert(both.arguments.begin(), {"--from", "x.txt"});
+    EXPECT_EQ(harness::Run("herdtrace", "", both).exitCode, 2);
+
+    session = harness::Run("herdtrace", "", Traced({(folder / "no-such-program").string()}));
+    EXPECT_EQ(session.exitCode, 127);
+    EXPECT_NE(session.errorText.find("не удалось запустить"), std::string::npos);
+
+    harness::Options missing;
+    missing.arguments = {"--from", (folder / "missing.txt").string()};
+    session = harness::Run("herdtrace", "", missing);
+    EXPECT_EQ(session.exitCode, 125);
+    EXPECT_NE(session.errorText.find("не удалось прочитать"), std::string::npos);
+
+    // A picture that cannot be written is a failure, not a success.
+    std::ofstream(folder / "t.txt") << "12:00:00.000 - Слон 1 поиск начал, приоритет - высокий\n";
+    harness::Options unwritable;
+    unwritable.arguments = {"--from", (folder / "t.txt").string(), "-o",
+                            (folder / "no-folder" / "x.svg").string()};
+    session = harness::Run("herdtrace", "", unwritable);
+    EXPECT_EQ(session.exitCode, 125);
+    EXPECT_NE(session.errorText.find("не удалось записать"), std::string::npos);
+}
+
+// The one real herd: two short elephants under a 5 ms unit, answers typed
+// and the input ended with Ctrl+Z, the picture rendered by rsvg-convert.
+TEST_F(Herdtrace, RealHerdIsDrawnWithALanePerElephantAndTheDeadline) {
+    setenv("HERDLAB_UNIT_MS", "5", 1);
+    const harness::Session session = harness::Run("herdtrace", "2\n0\n\x1a", Traced({"herdboss1"}),
+                                                  90s);  // found beside herdtrace
+    unsetenv("HERDLAB_UNIT_MS");
+    EXPECT_EQ(session.exitCode, 0) << session.errorText;
+    EXPECT_NE(session.outputText.find("ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"), std::string::npos);
+    const std::string svg = Picture();
+    for (const char* elephant : {"Слон 1 — ", "Слон 2 — "}) {
+        EXPECT_NE(svg.find(std::string(">") + elephant), std::string::npos) << elephant;
+    }
+    EXPECT_NE(svg.find("<g id=\"deadline\">"), std::string::npos);
+    EXPECT_NE(svg.find("срок 25 с"), std::string::npos);
+    EXPECT_NE(session.outputText.find("класса и времени окончания"), std::string::npos);
+
+    const std::string png = (folder / "run.png").string();
+    const std::string render = "rsvg-convert '" + picture + "' -o '" + png + "'";
+    ASSERT_EQ(std::system(render.c_str()), 0) << "needs rsvg-convert (Debian: librsvg2-bin)";
+    EXPECT_GT(fs::file_size(png), 1000u);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// HERDLAB_UNIT_MS: one busy unit of an elephant becomes n ms of its own
+// processor time, for an elephant started by hand and for one started by the
+// herd launcher, which passes its environment on. Unset or invalid values
+// leave the fixed count of iterations, a few milliseconds per unit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Sets or removes HERDLAB_UNIT_MS for the programs started while it lives.
+class UnitSetting {
+  public:
+    explicit UnitSetting(const char* value) {
+        if (value == nullptr) {
+            unsetenv("HERDLAB_UNIT_MS");
+        } else {
+            setenv("HERDLAB_UNIT_MS", value, 1);
+        }
+    }
+    ~UnitSetting() { unsetenv("HERDLAB_UNIT_MS"); }
+    UnitSetting(const UnitSetting&) = delete;
+    UnitSetting& operator=(const UnitSetting&) = delete;
+};
+
+// Milliseconds since midnight of the time stamp opening the first line that
+// holds `text`.
+std::optional<int> StampOfLineWith(const std::string& transcript, const std::string& text) {
+    static const std::regex stamp(R"(^(\d{1,2}):(\d{2}):(\d{2})\.(\d{3}) - )");
+    for (const std::string& line : harness::Lines(transcript)) {
+        std::smatch match;
+        if (line.find(text) != std::string::npos && std::regex_search(line, match, stamp)) {
+            return ((std::stoi(match[1]) * 60 + std::stoi(match[2])) * 60 + std::stoi(match[3])) *
+                       1000 +
+                   std::stoi(match[4]);
+        }
+    }
+    return std::nullopt;
+}
+
+// Age 60: no search; weight 1: five drinking units.
+double ElephantSeconds(const char* unitSetting) {
+    UnitSetting setting(unitSetting);
+    harness::Options options;
+    options.arguments = {"7", "60", "1.00"};
+    harness::Session session = harness::Run("tusker1", "", options, 60s);
+    EXPECT_EQ(session.exitCode, 0) << session.errorText;
+    EXPECT_NE(session.outputText.find("Слон 7 напился"), std::string::npos);
+    return session.seconds;
+}
+
+TEST(WorkUnit, SetValueMakesEachUnitThatManyMillisecondsOfProcessorTime) {
+    // Five units of 600 ms: at least 3 s of wall time, since processor time
+    // never runs faster than the clock.
+    const double measured = ElephantSeconds("600");
+    EXPECT_GE(measured, 2.95);
+    EXPECT_LT(measured, 40.0);
+}
+
+TEST(WorkUnit, UnsetOrInvalidValuesKeepTheFixedCount) {
+    // Taken as 900 ms, each of these would last 4.5 s; five fixed units take
+    // well under a second in an optimised build and under two in a
+    // sanitizer build.
+    for (const char* setting : {static_cast<const char*>(nullptr), "", "0", "9000", "-900", "+900",
+                                "900ms", " 900", "9e2"}) {
+        EXPECT_LT(ElephantSeconds(setting), 3.5) << (setting ? setting : "(unset)");
+    }
+}
+
+TEST(WorkUnit, ElephantsOfTheHerdLauncherInheritTheSetting) {
+    UnitSetting setting("300");
+    harness::Session session = harness::Start("herdboss1");
+    // One elephant, made normal, 60 years old (no search) and of weight 1:
+    // five drinking units, 1.5 s of processor time.
+    harness::Send(session, "1\n1\n2\n60\n1\n");
+    const bool drank = harness::WaitForOutput(session, "Слон 1 напился", 30s);
+    harness::Finish(session, 1ms);  // no need to sit out the fixed wait
+    ASSERT_TRUE(drank) << session.outputText;
+    const auto found = StampOfLineWith(session.outputText, "Слон 1 нашел воду");
+    const auto drunk = StampOfLineWith(session.outputText, "Слон 1 напился");
+    ASSERT_TRUE(found && drunk) << session.outputText;
+    const int drinking = (*drunk - *found + 86'400'000) % 86'400'000;  // across midnight
+    EXPECT_GE(drinking, 1450);
+    EXPECT_LT(drinking, 20'000);
+}
+
+}  // namespace
