@@ -276,8 +276,14 @@ TEST(HostileFeederChildren, FeederOutlivesMisbehavingChildrenAndReleasesEverythi
     const std::vector<std::string> names = harness::SharedMemoryNames();
     for (const std::string& elephant : kElephants) {
         const std::string name = BlockName(elephant);
-        if (std::find(names.begin(), names.end(), name) != names.end() &&
-            harness::SharedMemoryNameHeld(name)) {
+        // Children ended a moment ago get a short while to let go.
+        bool held = std::find(names.begin(), names.end(), name) != names.end() &&
+                    harness::SharedMemoryNameHeld(name);
+        for (int waited = 0; held && waited < 3000; waited += 20) {
+            usleep(20000);
+            held = harness::SharedMemoryNameHeld(name);
+        }
+        if (held) {
             ADD_FAILURE() << name << " left behind";
             shm_unlink(("/" + name).c_str());
         }
