@@ -6,6 +6,11 @@
 // works out its ration by the feeder's rule and eats its portions in ring
 // order, emptying each slot the feeder has filled. It eats at a pace of its
 // own: the older, the slower. Once it has its ration it ends with status 0.
+//
+// A feeder killed outright leaves its children running. So a child that has
+// had no portion for 35 s (longer than any feeder's 30 s deadline) prints
+// "<time> - <who> остался без корма и завершился" and ends by itself with
+// status 2. Status 1: its block was not found.
 #include <cstdint>
 #include <string>
 
@@ -35,6 +40,7 @@ constexpr std::string_view kStartLine = "%s - %s начал есть, рацио
 constexpr std::string_view kProgressLine = "%s - %s съел %d порций"_cp1251;
 constexpr std::string_view kFedLine = "%s - %s наелся"_cp1251;
 constexpr std::string_view kNoRingLine = "%s - %s не нашел свою общую память"_cp1251;
+constexpr std::string_view kOrphanLine = "%s - %s остался без корма и завершился"_cp1251;
 
 // The block exists before the child starts; a few short retries cover a
 // platform that is slow to show it.
@@ -43,6 +49,10 @@ constexpr DWORD kOpenRetryPause = 50;
 
 // While the slot at the ring position is still empty, look again this often.
 constexpr DWORD kPollPause = 10;
+
+// Without a portion for this long, the feeder is gone: the child ends.
+constexpr DWORD kOrphanAfter = 35000;
+constexpr int kOrphanStatus = 2;
 
 // The pace: 40 + 4 x age ms between portions. Every pace of the built-in herd
 // is faster than the feeder's pass (about 0.4 s), so the feeder sets the pace
@@ -99,15 +109,21 @@ DWORD EatingPause() {
     return static_cast<DWORD>(kBasePause + kPausePerYear * age);
 }
 
-// Empties slots in ring order until the ration is eaten.
-void Eat(std::int32_t ration) {
+// Empties slots in ring order until the ration is eaten. False when no
+// portion came for kOrphanAfter ms.
+bool Eat(std::int32_t ration) {
     std::int32_t eaten = 0;
     int position = 0;
+    DWORD lastPortion = GetTickCount();
     while (eaten < ration) {
         if (LoadSlot(ring, position) != kFullSlot) {
+            if (GetTickCount() - lastPortion >= kOrphanAfter) {  // wraps correctly
+                return false;
+            }
             Sleep(kPollPause);
             continue;
         }
+        lastPortion = GetTickCount();
         StoreSlot(ring, position, kEmptySlot);
         position = NextRingPosition(position);
         ++eaten;
@@ -118,6 +134,7 @@ void Eat(std::int32_t ration) {
             Sleep(EatingPause());
         }
     }
+    return true;
 }
 
 int RunChild() {
@@ -128,11 +145,11 @@ int RunChild() {
     }
     const std::int32_t ration = RationOf(childWeight);
     PrintLine(kStartLine, {CurrentTimeText(), std::string_view(who), ration, OwnPriorityName()});
-    Eat(ration);
-    PrintLine(kFedLine, {CurrentTimeText(), std::string_view(who)});
+    const bool fed = Eat(ration);
+    PrintLine(fed ? kFedLine : kOrphanLine, {CurrentTimeText(), std::string_view(who)});
     UnmapViewOfFile(ring);
     CloseHandle(ringHandle);
-    return 0;
+    return fed ? 0 : kOrphanStatus;
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 //                             done, 2 when it cannot open, 3 cannot map
 //   ipc-shm-exit HEX          creates the block and ends with ExitProcess(0)
 //                             without closing it
+//   ipc-shm-hold-marked HEX   creates the block, writes 1..8 into its slots
+//                             and waits 30 s to be ended from outside; 2 when
+//                             it cannot create or map the block
 //   ipc-shm-hold HEX          (Linux) creates the block and waits up to 30 s
 //                             for a signal
 //   ipc-shm-hold-own-handler HEX
@@ -84,6 +87,24 @@ int WriteSlots(const std::string& name) {
     return 0;
 }
 
+int HoldMarkedBlock(const std::string& name) {
+    // Kept in statics: the handle and view are deliberately never released.
+    static HANDLE block = nullptr;
+    static unsigned char* slots = nullptr;
+    block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+    if (block != nullptr) {
+        slots = static_cast<unsigned char*>(MapViewOfFile(block, FILE_MAP_ALL_ACCESS, 0, 0, 8));
+    }
+    if (slots == nullptr) {
+        return 2;
+    }
+    for (int i = 0; i < 8; ++i) {
+        slots[i] = static_cast<unsigned char>(i + 1);
+    }
+    Sleep(30000);
+    return 0;
+}
+
 #ifndef _WIN32
 
 void ExitWith42(int) {
@@ -134,6 +155,9 @@ int RunIpcRole(int argc, char** argv) {
         const std::string name = ipc_test::BytesOfHex(argument);
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
         ExitProcess(0);
+    }
+    if (role == "ipc-shm-hold-marked") {
+        return HoldMarkedBlock(ipc_test::BytesOfHex(argument));
     }
 #ifndef _WIN32
     if (role.starts_with("ipc-shm-hold")) {

@@ -97,6 +97,91 @@ TEST(SharedMemory, NameGoesWithTheCreatorsProcess) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+// Starts a child that creates the block and marks it with 1..8; returns once
+// the marks are visible, holding no handle of its own.
+bool StartMarkingHolder(const std::string& name, PROCESS_INFORMATION& child) {
+    if (!ipc_test::StartChild("ipc-shm-hold-marked " + ipc_test::HexOf(name), child)) {
+        return false;
+    }
+    for (int waited = 0; waited < 10000; waited += 10) {
+        HANDLE block = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+        const auto* slots =
+            block ? static_cast<const unsigned char*>(MapViewOfFile(block, FILE_MAP_READ, 0, 0, 8))
+                  : nullptr;
+        const bool marked = slots != nullptr && slots[7] == 8;
+        if (slots != nullptr) {
+            UnmapViewOfFile(slots);
+        }
+        if (block != nullptr) {
+            CloseHandle(block);
+        }
+        if (marked) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+void KillAndWait(PROCESS_INFORMATION& child) {
+    TerminateProcess(child.hProcess, 9);
+    EXPECT_EQ(ipc_test::WaitForExit(child), 9u);
+}
+
+// A holder killed outright takes its name with it: nobody else held it.
+TEST(SharedMemory, NameHeldOnlyByAKilledProcessIsGone) {
+    const std::string name = BlockName("Killed");
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(StartMarkingHolder(name, child));
+    KillAndWait(child);
+
+    SetLastError(0);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    ASSERT_TRUE(StartMarkingHolder(name, child));
+    KillAndWait(child);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    HANDLE fresh =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+    ASSERT_NE(fresh, nullptr) << GetLastError();
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    const auto* slots =
+        static_cast<const unsigned char*>(MapViewOfFile(fresh, FILE_MAP_READ, 0, 0, 8));
+    ASSERT_NE(slots, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(slots[i], 0) << "slot " << i << " of a fresh block";
+    }
+    UnmapViewOfFile(slots);
+    CloseHandle(fresh);
+}
+
+// A name held by two processes outlives the first one's end. It goes with
+// the last handle: a view keeps the memory, not the name.
+TEST(SharedMemory, NameLivesWhileAnyHandleHoldsIt) {
+    const std::string name = BlockName("Shared");
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(StartMarkingHolder(name, child));
+    HANDLE ours = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+    ASSERT_NE(ours, nullptr);
+    KillAndWait(child);
+
+    HANDLE again = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    ASSERT_NE(again, nullptr) << "the name died with one of its two holders";
+    const auto* slots =
+        static_cast<const unsigned char*>(MapViewOfFile(again, FILE_MAP_READ, 0, 0, 8));
+    ASSERT_NE(slots, nullptr);
+    CloseHandle(ours);
+    CloseHandle(again);
+
+    SetLastError(0);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(slots[0], 1);
+    EXPECT_EQ(slots[7], 8);
+    UnmapViewOfFile(slots);
+}
+
 #ifndef _WIN32
 
 std::string ShmPath(const std::string& escaped) {

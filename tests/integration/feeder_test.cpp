@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,17 +82,47 @@ fs::path BlockFile(const std::string& escapedName) {
     return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
 }
 
-// The build's block names still present under /dev/shm. Under Wine the
-// blocks are Windows objects and never appear there.
-std::vector<std::string> LeftoverBlocks(const FeederBuild& build) {
-    std::vector<std::string> leftovers;
+// The build's block files under /dev/shm and the objects they name. Under
+// Wine the blocks are Windows objects and never appear there.
+using BlockFiles = std::map<std::string, ino_t>;
+
+BlockFiles BlockFilesOf(const FeederBuild& build) {
+    BlockFiles files;
     const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
     for (const std::string& name : harness::SharedMemoryNames()) {
         for (const std::string& block : build.blockNames) {
-            if (name == prefix + block) {
-                leftovers.push_back(name);
+            struct stat status;
+            if (name == prefix + block && stat(BlockFile(block).c_str(), &status) == 0) {
+                files[name] = status.st_ino;
             }
         }
+    }
+    return files;
+}
+
+// The build's names still alive that were not there, as the same objects,
+// `before` the test's runs. A file nobody holds is no name any more (the next
+// lookup removes it); children killed a moment ago get a short grace to let
+// go. A feeder run by hand meanwhile has blocks of the same names, which are
+// its own business.
+std::vector<std::string> LiveNewBlocks(const FeederBuild& build, const BlockFiles& before) {
+    std::vector<std::string> live;
+    for (const auto& [name, object] : BlockFilesOf(build)) {
+        const auto earlier = before.find(name);
+        if ((earlier == before.end() || earlier->second != object) &&
+            harness::SharedMemoryNameHeld(name)) {
+            live.push_back(name);
+        }
+    }
+    return live;
+}
+
+std::vector<std::string> LeftoverBlocks(const FeederBuild& build, const BlockFiles& before) {
+    const auto end = std::chrono::steady_clock::now() + 3s;
+    std::vector<std::string> leftovers = LiveNewBlocks(build, before);
+    while (!leftovers.empty() && std::chrono::steady_clock::now() < end) {
+        usleep(20000);
+        leftovers = LiveNewBlocks(build, before);
     }
     return leftovers;
 }
@@ -160,6 +191,7 @@ class FeederWithSamples : public testing::TestWithParam<const FeederBuild*> {};
 TEST_P(FeederWithSamples, FeedsUntilTheDeadlineReportsInTableOrderAndReleasesBlocks) {
     const FeederBuild& build = *GetParam();
     FeederRunTurn turn;
+    const BlockFiles before = BlockFilesOf(build);
     harness::Session session = harness::Start(build.program);
     EXPECT_TRUE(WaitForBlocks(session, build, 5s)) << "blocks not found as a foreign child would";
     harness::Finish(session, 60s);
@@ -181,7 +213,7 @@ TEST_P(FeederWithSamples, FeedsUntilTheDeadlineReportsInTableOrderAndReleasesBlo
     EXPECT_TRUE(harness::IsEventLine(lines.back(),
                                      build.who + " " + build.names[7] + " " +
                                          (kFedInTime[7] ? "нормально завершился" : build.killed)));
-    EXPECT_TRUE(LeftoverBlocks(build).empty());
+    EXPECT_TRUE(LeftoverBlocks(build, before).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothBuilds, FeederWithSamples, testing::Values(&kElephants, &kProcesses),
@@ -213,6 +245,7 @@ TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
     for (const FeederBuild* build : {&kElephants, &kProcesses}) {
         SCOPED_TRACE(build->program);
         FeederRunTurn turn;
+        const BlockFiles before = BlockFilesOf(*build);
         const harness::Session session = RunWithoutChildren(*build);
         EXPECT_EQ(session.exitCode, 0);
         EXPECT_LT(session.seconds, 5.0);
@@ -222,12 +255,13 @@ TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
         for (std::size_t i = 1; i < lines.size(); ++i) {
             EXPECT_EQ(lines[i], build->startFailure + "2");
         }
-        EXPECT_TRUE(LeftoverBlocks(*build).empty());
+        EXPECT_TRUE(LeftoverBlocks(*build, before).empty());
     }
     if (harness::UnderRunner()) {
         return;  // planting a /dev/shm object belongs to the Linux build
     }
     FeederRunTurn turn;
+    const BlockFiles before = BlockFilesOf(kElephants);
     const fs::path planted = BlockFile(kElephants.blockNames[0]);
     const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0) << planted;
@@ -239,7 +273,7 @@ TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
     ASSERT_EQ(lines.size(), 9u) << session.outputText;
     EXPECT_EQ(lines[1], "Не удалось создать общую память «Tandy», ошибка 5");
     EXPECT_EQ(lines[2], kElephants.startFailure + "2");
-    EXPECT_TRUE(LeftoverBlocks(kElephants).empty());
+    EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
 }
 
 // The last line a watching child printed about itself.
@@ -261,6 +295,7 @@ TEST(Feeder, ChildThatNeverEatsGetsEightPortionsWhileOthersAreFed) {
     harness::Options options;
     options.programDirectory = folder.string();
     FeederRunTurn turn;
+    const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session session = harness::Start(kElephants.program, options);
     harness::Finish(session, 60s);
     fs::remove_all(folder);
@@ -277,11 +312,13 @@ TEST(Feeder, ChildThatNeverEatsGetsEightPortionsWhileOthersAreFed) {
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(report.endedOnTheirOwn[i], fed[i]) << kElephants.names[i];
     }
-    EXPECT_TRUE(LeftoverBlocks(kElephants).empty());
+    EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
 }
 
-// Ended during feeding, by SIGTERM or by Ctrl+C reaching the whole group, the
-// feeder still removes its blocks' names.
+// Ended during feeding by Ctrl+C reaching the whole group, the feeder and its
+// children let go of the blocks and their names go. Ended alone by SIGTERM,
+// the feeder leaves its children running, and they hold the names, as on
+// Windows, until they end.
 TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
     if (harness::UnderRunner()) {
         GTEST_SKIP() << "signals and /dev/shm names belong to the Linux build";
@@ -289,6 +326,7 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
     for (const int signalNumber : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signalNumber);
         FeederRunTurn turn;
+        const BlockFiles before = BlockFilesOf(kElephants);
         harness::Session session = harness::Start(kElephants.program);
         ASSERT_TRUE(WaitForBlocks(session, kElephants, 5s));
         EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
@@ -296,11 +334,81 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
             kill(-session.pid, SIGINT);
         } else {
             kill(session.pid, SIGTERM);
+            for (int waited = 0; waited < 100 && harness::StillRunningAfter(session, 50ms);) {
+                ++waited;
+            }
+            // Finish ends the rest of the group: the children until then.
+            EXPECT_EQ(LeftoverBlocks(kElephants, before).size(), 8u) << "the children hold them";
         }
         harness::Finish(session, 10s);
         EXPECT_FALSE(session.timedOut);
-        EXPECT_TRUE(LeftoverBlocks(kElephants).empty());
+        EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
     }
+}
+
+// Lets the feeder feed for 1.5 s, then kills `target` (the feeder, or its
+// whole group) with SIGKILL and waits up to 5 s for the feeder's end. False
+// when the blocks never appeared.
+bool KillWhileFeeding(harness::Session& session, pid_t target) {
+    if (!WaitForBlocks(session, kElephants, 5s)) {
+        return false;
+    }
+    EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
+    kill(target, SIGKILL);
+    for (int waited = 0; waited < 100 && harness::StillRunningAfter(session, 50ms);) {
+        ++waited;
+    }
+    return true;
+}
+
+// A feeder killed outright with its children (a crash, kill -9 of the
+// group) leaves its blocks' files, held by no one. The next run takes them
+// for gone: it feeds fresh blocks, reports as usual, and leaves no file of
+// either run behind.
+TEST(Feeder, RunAfterAKilledRunReportsRightAndLeavesNoBlocks) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "SIGKILL and /dev/shm names belong to the Linux build";
+    }
+    FeederRunTurn turn;
+    const BlockFiles before = BlockFilesOf(kElephants);
+    harness::Session killed = harness::Start(kElephants.program);
+    ASSERT_TRUE(KillWhileFeeding(killed, -killed.pid));
+    harness::Finish(killed, 10s);
+
+    harness::Session next = harness::Start(kElephants.program);
+    harness::Finish(next, 60s);
+    EXPECT_EQ(next.exitCode, 0);
+    const Report report = ReportOf(kElephants, harness::Lines(next.outputText));
+    ASSERT_EQ(report.names, kElephants.names) << next.outputText;
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(report.endedOnTheirOwn[i], kFedInTime[i]) << kElephants.names[i];
+    }
+    EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
+}
+
+// A feeder killed alone leaves its children running, as on Windows. The
+// sample children end by themselves once no portion has come for 35 s, each
+// with a line saying so, and their blocks' names go with them.
+TEST(Feeder, OrphanedSampleChildrenEndByThemselves) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "SIGKILL of the feeder alone belongs to the Linux build";
+    }
+    FeederRunTurn turn;
+    const BlockFiles before = BlockFilesOf(kElephants);
+    harness::Session session = harness::Start(kElephants.program);
+    ASSERT_TRUE(KillWhileFeeding(session, session.pid));
+    EXPECT_TRUE(harness::LeftoverProcesses(session, 45s).empty()) << "orphans still running";
+    harness::Finish(session, 5s);
+
+    int orphans = 0;
+    for (const std::string& line : harness::Lines(session.outputText)) {
+        for (const std::string& name : kElephants.names) {
+            orphans +=
+                harness::IsEventLine(line, "Слон " + name + " остался без корма и завершился");
+        }
+    }
+    EXPECT_GT(orphans, 0) << session.outputText;  // the large rations cannot be eaten in 1.5 s
+    EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
 }
 
 }  // namespace

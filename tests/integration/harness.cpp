@@ -341,6 +341,16 @@ std::vector<std::string> SharedMemoryNames() {
     return names;
 }
 
+bool SharedMemoryNameHeld(const std::string& name) {
+    const int fd = open(("/dev/shm/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return held;
+}
+
 namespace {
 
 // Live members of process group `group`, zombies aside.

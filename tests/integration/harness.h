@@ -82,6 +82,11 @@ bool LocaleAvailable(const std::string& locale);
 // Names under /dev/shm that herdlab's shared blocks of this user have.
 std::vector<std::string> SharedMemoryNames();
 
+// True while some process holds the block of that name (one of
+// SharedMemoryNames()): every holder keeps a shared flock on it. A block file
+// nobody holds is no name any more; the next lookup of the name removes it.
+bool SharedMemoryNameHeld(const std::string& name);
+
 // Processes of the session's process group still alive once the program
 // itself has ended (call after StillRunningAfter saw its end, before Finish
 // ends the group): children it started and left behind. Zombies do not count;

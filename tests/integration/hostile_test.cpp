@@ -271,11 +271,19 @@ TEST(HostileFeederChildren, FeederOutlivesMisbehavingChildrenAndReleasesEverythi
             << "written past the 8 bytes";
         munmap(blocks[i].page, static_cast<std::size_t>(page));
     }
-    // A name left behind is removed, so that it cannot disturb later runs.
+    // A name still held is left behind; it is removed, so that it cannot
+    // disturb later runs. A file nobody holds is no name any more.
     const std::vector<std::string> names = harness::SharedMemoryNames();
     for (const std::string& elephant : kElephants) {
         const std::string name = BlockName(elephant);
-        if (std::find(names.begin(), names.end(), name) != names.end()) {
+        // Children ended a moment ago get a short while to let go.
+        bool held = std::find(names.begin(), names.end(), name) != names.end() &&
+                    harness::SharedMemoryNameHeld(name);
+        for (int waited = 0; held && waited < 3000; waited += 20) {
+            usleep(20000);
+            held = harness::SharedMemoryNameHeld(name);
+        }
+        if (held) {
             ADD_FAILURE() << name << " left behind";
             shm_unlink(("/" + name).c_str());
         }
@@ -600,11 +608,12 @@ TEST(HostileArguments, SampleChildWithItsBlockAndNoRationEndsWithStatus0) {
     ASSERT_GE(fd, 0) << block;
     fchmod(fd, 0600);
     ASSERT_EQ(ftruncate(fd, 8), 0);
-    close(fd);
+    flock(fd, LOCK_SH);  // a block's creator holds it while it is in use
     harness::Options options;
     options.arguments = {name, "-2147483648", "0"};
     harness::Session session = RunAlone("tusker6", "", options, 15s);
     shm_unlink(block.c_str());
+    close(fd);
     EXPECT_EQ(session.exitCode, 0);
     EXPECT_EQ(session.errorText, "");
     EXPECT_TRUE(

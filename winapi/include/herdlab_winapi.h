@@ -221,9 +221,19 @@ DWORD GetModuleFileNameA(HANDLE hModule, LPSTR lpFilename, DWORD nSize);
 
 // ---- Threads and time ----------------------------------------------------------
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
+// Starts lpStartAddress(lpParameter) at once on a new thread and returns a
+// handle that only names it: closing the handle neither waits for nor ends
+// the thread. The new thread's id (the kernel's thread id) is in *lpThreadId
+// when the call returns. dwStackSize 0 is the default size; a size the system
+// refuses is raised to its minimum. NULL with ERROR_INVALID_PARAMETER for no
+// start routine or any creation flag (suspended start is not supported), else
+// the errno of the failed start. Differs from Windows: security attributes
+// are ignored and the thread's exit code is not kept.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId);
+// The calling thread's id: the kernel's thread id, the number other processes
+// post thread messages to. As Windows.
 DWORD GetCurrentThreadId();
 // A pseudo handle that stands for the calling thread wherever it is used;
 // GetThreadTimes accepts it, and closing it does nothing.
@@ -267,9 +277,11 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 // A thread's queue is an AF_UNIX datagram socket bound in the abstract
 // namespace to "herdlab-msg-<uid>-<tid>"; a message is one 24-byte
 // little-endian datagram: uint32 message, uint32 zero, uint64 wParam, int64
-// lParam. A thread gets its queue at its first GetMessageA or
-// PostThreadMessageA and loses it when it ends. The kernel holds at most
-// net.unix.max_dgram_qlen (often 10) unread messages per queue.
+// lParam. Programs that do not use this library may speak it. A thread gets
+// its queue at its first GetMessageA or PostThreadMessageA and loses it, with
+// the messages it did not take, when it ends. As on Windows a queue holds
+// 10,000 messages whatever its thread is doing: a reader thread of the
+// receiving process moves datagrams into the queue as they arrive.
 #define WM_QUIT 0x0012u
 #define WM_USER 0x0400u
 
@@ -288,37 +300,87 @@ struct MSG {
 };
 using LPMSG = MSG*;
 
-// 0xC000 | (FNV-1a-32 of the ASCII-upper-cased name & 0x3FFF): the same id in
-// every process. 0 with ERROR_INVALID_PARAMETER for an empty name.
+// Returns 0xC000 | (FNV-1a-32 of the ASCII-upper-cased name & 0x3FFF): the
+// same id in every process, without any shared state. 0 with
+// ERROR_INVALID_PARAMETER for a null or empty name. Differs from Windows:
+// two names may share an id (programs check that theirs do not).
 UINT RegisterWindowMessageA(LPCSTR lpString);
-// Never blocks. FALSE with ERROR_INVALID_THREAD_ID when the thread has no
-// queue (thread 0 included), ERROR_NOT_ENOUGH_QUOTA when its queue is full.
+// Puts the message at the end of thread idThread's queue and returns TRUE at
+// once; messages from one thread arrive in the order posted. FALSE with
+// ERROR_INVALID_THREAD_ID when the thread has no queue (thread 0, an ended
+// thread, a thread that never asked for messages), ERROR_NOT_ENOUGH_QUOTA when
+// its queue holds 10,000 messages. Differs from Windows: posts already on
+// their way when a queue fills (at most net.unix.max_dgram_qlen + 1) are still
+// taken. A post finding the receiver's socket full waits for room: up to
+// 10 ms when more than net.unix.max_dgram_qlen messages come within 10 ms of
+// the receiving thread's last GetMessageA, up to 100 ms for a receiving
+// process that does not run (stopped, or a foreign receiver that does not
+// read), then fails with ERROR_NOT_ENOUGH_QUOTA.
 BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
-// Waits for the calling thread's next message. hWnd and the filter range are
-// ignored (there are no windows). 0 for WM_QUIT, -1 when the queue fails.
-// Datagrams from other users or of the wrong size are dropped unseen.
+// Waits for the calling thread's next message and fills *lpMsg (hwnd null,
+// time the tick count at receipt, pt 0,0). Returns 0 for WM_QUIT, TRUE for
+// any other message, -1 with ERROR_INVALID_PARAMETER for a null lpMsg or the
+// errno when the queue cannot be created or read. Datagrams from other users
+// or of the wrong size are dropped unseen. Differs from Windows: there are no
+// windows, so hWnd and the filter range are ignored and every message is
+// taken in arrival order.
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 
 // ---- Named shared memory -------------------------------------------------------
 // A named block is the POSIX shared-memory object
 // "/herdlab-map-<uid>-<name>", each name byte outside [A-Za-z0-9._-] written
 // as "%XX"; objects not owned by the user or not mode 0600 are refused
-// (ERROR_ACCESS_DENIED). Only named, memory-backed (INVALID_HANDLE_VALUE),
-// PAGE_READWRITE blocks are supported. The creating handle's CloseHandle
-// removes the name, as do the creating process's exit and its end by SIGINT
-// or SIGTERM. Programs read and write shared bytes with
+// (ERROR_ACCESS_DENIED), never used, resized or removed. Only named,
+// memory-backed (INVALID_HANDLE_VALUE), PAGE_READWRITE blocks are supported.
+//
+// Lifetime as Windows: a name lives while some process holds a handle to its
+// block, and ends with the last one, however that process ends (SIGKILL
+// included); views keep the memory, not the name. Every holder keeps a shared
+// flock on the object; the last to let go removes the name (CloseHandle of a
+// block other processes hold gives them up to 50 ms to end first). A name nobody holds any more
+// (its last holder was killed) counts as gone and is removed by the next process that looks it up.
+// Programs that do not use this library must hold the same lock (flock(fd, LOCK_SH)) while they use
+// a block, or it may be taken for gone. Programs read and write shared bytes with
 // std::atomic_ref<unsigned char>, which works the same on Windows.
 #define PAGE_READWRITE 0x04u
 #define FILE_MAP_WRITE 0x0002u
 #define FILE_MAP_READ 0x0004u
 #define FILE_MAP_ALL_ACCESS 0x000F001Fu
 
+// Opens the live block of that name, grown to the requested size when it is
+// smaller (never shrunk), or creates a new zeroed one; returns a handle with
+// read-write access. GetLastError is then ERROR_ALREADY_EXISTS when the block
+// was live, else 0. NULL with ERROR_INVALID_PARAMETER for a file handle other
+// than INVALID_HANDLE_VALUE, another protection, size 0 or no name;
+// ERROR_ACCESS_DENIED for a refused object; ENAMETOOLONG for a name longer
+// than the file system takes; else the errno. Security attributes are
+// ignored. Differs from Windows: unnamed blocks and file-backed blocks are not
+// supported, and a block's size grows to the largest request.
 HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
                           DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
                           LPCSTR lpName);
+// Opens the live block of that name; FILE_MAP_WRITE (or FILE_MAP_ALL_ACCESS)
+// in dwDesiredAccess asks for read-write access, else read-only. NULL with
+// ERROR_FILE_NOT_FOUND when there is none (or only one nobody holds),
+// ERROR_ACCESS_DENIED for a refused object, ERROR_INVALID_PARAMETER for no
+// name. bInheritHandle is ignored (handles are never inherited). As Windows
+// otherwise.
 HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+// Maps dwNumberOfBytesToMap bytes (0: up to the end of the block) from the
+// offset, which must be a multiple of 64 KiB as on Windows. FILE_MAP_WRITE
+// (and FILE_MAP_ALL_ACCESS) give a read-write view, FILE_MAP_READ a
+// read-only one. Returns the view's address; NULL with ERROR_INVALID_HANDLE
+// for a handle that is not a live mapping handle, ERROR_INVALID_PARAMETER for
+// no access or an unaligned offset, ERROR_ACCESS_DENIED for a write view of a
+// read-only handle or a view reaching past the block's end (Windows maps it
+// and faults on access). The view stays valid after its handle is closed,
+// as on Windows. Should another program shrink the block, the lost pages of
+// the view read as zeros and are no longer shared, where Windows forbids the
+// shrinking.
 LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
                      DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+// Unmaps a view MapViewOfFile returned. FALSE with ERROR_INVALID_PARAMETER for an address that is
+// not the start of a mapped view (unmapped already included). As Windows.
 BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 
 // ---- Console, files and text ---------------------------------------------------

@@ -3,8 +3,9 @@
 
 namespace winapi_internal {
 
-// Removes the names of the shared-memory blocks this process created; called
-// when the process ends without running exit handlers (shared_memory.cpp).
+// Lets go of every shared-memory block this process holds, removing the names
+// no other process holds; called when the process ends without running exit
+// handlers (shm_exit_release.cpp).
 void RemoveCreatedMappingNames();
 
 }  // namespace winapi_internal

@@ -88,10 +88,6 @@ BOOL CloseThreadObject(HandleHeader* object) {
 
 using namespace winapi_internal;
 
-// Starts lpStartAddress(lpParameter) at once on a new detached thread. The
-// new thread's id is in *lpThreadId when the call returns. Security
-// attributes are ignored; creation flags other than 0 (suspended start) are
-// not supported: NULL with ERROR_INVALID_PARAMETER.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T dwStackSize,
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId) {
