@@ -42,6 +42,8 @@ TEST(ChildStillRunning, EndedChildIsNotRunningAndAnUnknownOneAfterItIs) {
     PROCESS_INFORMATION unknown{};
     EXPECT_TRUE(ChildStillRunning(unknown));
     EXPECT_FALSE(ChildStillRunning(child));
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
 }
 
 }  // namespace
