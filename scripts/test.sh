@@ -1,49 +1,134 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test, every build with warnings as errors
-# (HERDLAB_WERROR) except the plain one, which builds as a user would:
-#   dev (GCC), release (GCC, optimised: the users' route), clang, asan
-#   (ASan+UBSan) and tsan: all unit, conformance and integration tests;
-#   the Linux package of the release build, unpacked and tried;
-#   plain: "cmake -S . -B build/plain" with no options, built;
+# Builds everything and runs every test. Every build but the plain one turns
+# warnings into errors (HERDLAB_WERROR); the plain one builds as a user would.
+#   plain: "cmake -S . -B build/plain" with no options (GCC): all unit,
+#     conformance and integration tests;
+#   release (GCC, optimised: the users' route), asan (GCC, ASan+UBSan), tsan
+#     (Clang, ThreadSanitizer) and clang: the same tests; the Linux package of
+#     the release build, unpacked in a fresh folder and tried;
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
-#   each from their seeds (scripts/fuzz.sh fuzzes longer by hand);
-#   mingw: the Windows build of everything; its unit and conformance tests
-#   run against real Win32 under Wine, and so do the integration tests, driven
-#   from a small native build (build/wine) switched to the Windows programs.
+#     each (scripts/fuzz.sh fuzzes longer by hand);
+#   mingw: the Windows build of everything; its unit and conformance tests run
+#     against real Win32 under Wine, and so do the integration tests, driven
+#     from a small native build (build/wine) switched to the Windows programs.
+#
+# The builds take the processors one after another; each build's tests then
+# run in the background while the next one compiles, since most of their time
+# is spent waiting for herds and feeders that run for a fixed 25 or 30 s.
+# Builds and fuzzing run at nice 10, so that the tests' busy children get the
+# processor when they want it, as on an idle machine. The
+# feeders' blocks have fixed names, so two test stages must not share
+# /dev/shm: run as root, each stage gets a private /dev/shm and /tmp (a mount
+# namespace of its own); otherwise the stages run one after another.
+# Each stage's output is kept in build/test-logs/STAGE.log.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+self=$(realpath "$0")
+cd "$(dirname "$self")/.."
+
+# The tests of one stage: scripts/test.sh --stage NAME (used by the run below).
+run_stage() {
+  case $1 in
+    plain) ctest --test-dir build/plain -j4 --timeout 300 --output-on-failure ;;
+    release | clang | asan | tsan) ctest --preset "$1" ;;
+    wine)
+      export WINEDEBUG=-all
+      WINEPREFIX=$PWD/build/mingw/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+      ctest --preset mingw
+      WINEPREFIX=$PWD/build/wine/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+      ctest --test-dir build/wine -L wine -j3 --output-on-failure
+      ;;
+    *) echo "no such stage: $1" >&2 && return 2 ;;
+  esac
+}
+if [[ ${1:-} == --stage ]]; then
+  status=0
+  run_stage "${2:?--stage needs a name}" || status=$?
+  echo "=== $2: tests took $SECONDS s"
+  exit "$status"
+fi
+
 scripts/install-deps.sh test
+logs=build/test-logs
+rm -rf "$logs"
+mkdir -p "$logs"
 
-for preset in dev release clang asan tsan; do
-  echo "=== $preset"
-  cmake --preset "$preset" -DHERDLAB_WERROR=ON >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
-done
+# Runs a command with a private /dev/shm and /tmp.
+isolated() {
+  unshare --mount --propagation private -- bash -c \
+    'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && mount -t tmpfs -o mode=1777 tmpfs /tmp && exec "$@"' \
+    isolated "$@"
+}
+side_by_side=0
+if [[ $(id -u) == 0 ]] && isolated true 2>/dev/null; then
+  side_by_side=1
+fi
 
+stages=()
+pids=()
+tests() {
+  if ((side_by_side)); then
+    echo "=== $1: tests started in the background"
+    isolated "$self" --stage "$1" >"$logs/$1.log" 2>&1 &
+    stages+=("$1")
+    pids+=($!)
+  else
+    echo "=== $1: tests"
+    run_stage "$1" 2>&1 | tee "$logs/$1.log"
+  fi
+}
+build() {
+  local name=$1
+  shift
+  echo "=== $name: build"
+  local began=$SECONDS
+  (renice -n 10 -p "$BASHPID" >/dev/null && "$@") >"$logs/$name-build.log" 2>&1 || {
+    tail -n 60 "$logs/$name-build.log"
+    echo "=== $name: build FAILED (log: $logs/$name-build.log)"
+    exit 1
+  }
+  echo "    built in $((SECONDS - began)) s"
+}
+preset_build() {
+  cmake --preset "$1" -DHERDLAB_WERROR=ON "${@:2}" >/dev/null && cmake --build --preset "$1"
+}
+
+# The Windows chain is the longest: it goes first.
+build mingw preset_build mingw
+build wine bash -c 'cmake --preset dev -B build/wine -DHERDLAB_WERROR=ON -DHERDLAB_BENCH=OFF \
+    -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" >/dev/null &&
+  cmake --build build/wine --target herd_test monitor_test feeder_test herdcheck_test work_unit_test'
+tests wine
+
+build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
+tests plain
+
+build release preset_build release
 echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
 cpack --preset release >/dev/null
 unpacked=$(mktemp -d)
 tar -xzf build/release/herdlab-*-linux-x86_64.tar.gz -C "$unpacked"
 (cd "$unpacked"/herdlab-* && ./stageworker 7 10 10 0 >/dev/null && ls allow-priorities.sh README.txt >/dev/null)
 rm -rf "$unpacked"
+tests release
 
-echo "=== plain (default configure and build)"
-cmake -S . -B build/plain >/dev/null
-cmake --build build/plain -j2
+# Benchmarks are built by the plain and release builds only.
+for preset in asan tsan clang; do
+  build "$preset" preset_build "$preset" -DHERDLAB_BENCH=OFF
+  tests "$preset"
+done
 
 echo "=== fuzz (text parsers, libFuzzer)"
-scripts/fuzz.sh --runs 50000
+nice -n 10 scripts/fuzz.sh --runs 50000
 
-echo "=== mingw (Windows build; tests under Wine)"
-cmake --preset mingw -DHERDLAB_WERROR=ON >/dev/null
-cmake --build --preset mingw
-export WINEDEBUG=-all
-WINEPREFIX=$PWD/build/mingw/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-ctest --preset mingw
-
-echo "=== integration tests against the Windows programs under Wine"
-cmake --preset dev -B build/wine -DHERDLAB_WERROR=ON -DHERDLAB_BENCH=OFF -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" >/dev/null
-cmake --build build/wine --target herd_test monitor_test feeder_test herdcheck_test work_unit_test
-WINEPREFIX=$PWD/build/wine/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-ctest --test-dir build/wine -L wine -j3 --output-on-failure
+failed=0
+for i in "${!pids[@]}"; do
+  if wait "${pids[$i]}"; then
+    grep -h -e 'tests passed' -e 'tests took' "$logs/${stages[$i]}.log" | sed "s/^/=== ${stages[$i]}: /"
+  else
+    failed=1
+    echo "=== ${stages[$i]}: tests FAILED; the end of $logs/${stages[$i]}.log:"
+    tail -n 80 "$logs/${stages[$i]}.log"
+  fi
+done
+echo "=== all stages done in $SECONDS s"
+exit "$failed"
