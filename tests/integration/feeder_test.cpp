@@ -338,7 +338,10 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
                 ++waited;
             }
             // Finish ends the rest of the group: the children until then.
-            EXPECT_EQ(LeftoverBlocks(kElephants, before).size(), 8u) << "the children hold them";
+            // Those with a small ration may have eaten it from the full
+            // ring meanwhile; the four that need more than a whole run
+            // cannot have.
+            EXPECT_GE(LeftoverBlocks(kElephants, before).size(), 4u) << "the children hold them";
         }
         harness::Finish(session, 10s);
         EXPECT_FALSE(session.timedOut);
