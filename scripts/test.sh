@@ -14,9 +14,7 @@
 #
 # The builds take the processors one after another; each build's tests then
 # run in the background while the next one compiles, since most of their time
-# is spent waiting for herds and feeders that run for a fixed 25 or 30 s.
-# Builds and fuzzing run at nice 10, so that the tests' busy children get the
-# processor when they want it, as on an idle machine. The
+# is spent waiting for herds and feeders that run for a fixed 25 or 30 s. The
 # feeders' blocks have fixed names, so two test stages must not share
 # /dev/shm: run as root, each stage gets a private /dev/shm and /tmp (a mount
 # namespace of its own); otherwise the stages run one after another.
@@ -63,25 +61,50 @@ if [[ $(id -u) == 0 ]] && isolated true 2>/dev/null; then
   side_by_side=1
 fi
 
-stages=()
-pids=()
+# Test stages in the background: at most two at a time, so that the busy
+# children of one stage leave the processor to the other's timing checks.
+max_stages=2
+running=()
+declare -A stage_of=() failed_stages=()
+reap_one() {
+  local done_pid status=0
+  wait -n -p done_pid "${running[@]}" || status=$?
+  local pid left=()
+  for pid in "${running[@]}"; do
+    ((pid == done_pid)) || left+=("$pid")
+  done
+  running=("${left[@]}")
+  local name=${stage_of[$done_pid]}
+  if ((status == 0)); then
+    grep -h -e 'tests passed' -e 'tests took' "$logs/$name.log" | sed "s/^/=== $name: /"
+  else
+    failed_stages[$name]=1
+    echo "=== $name: tests FAILED; the end of $logs/$name.log:"
+    tail -n 80 "$logs/$name.log"
+  fi
+}
 tests() {
   if ((side_by_side)); then
+    while ((${#running[@]} >= max_stages)); do
+      reap_one
+    done
     echo "=== $1: tests started in the background"
     isolated "$self" --stage "$1" >"$logs/$1.log" 2>&1 &
-    stages+=("$1")
-    pids+=($!)
+    running+=($!)
+    stage_of[$!]=$1
   else
     echo "=== $1: tests"
     run_stage "$1" 2>&1 | tee "$logs/$1.log"
   fi
 }
+# Builds and fuzzing run in the idle scheduling class: they take only the
+# processor time the tests leave, so the tests run as on an idle machine.
 build() {
   local name=$1
   shift
   echo "=== $name: build"
   local began=$SECONDS
-  (renice -n 10 -p "$BASHPID" >/dev/null && "$@") >"$logs/$name-build.log" 2>&1 || {
+  (chrt --idle -p 0 "$BASHPID" >/dev/null && "$@") >"$logs/$name-build.log" 2>&1 || {
     tail -n 60 "$logs/$name-build.log"
     echo "=== $name: build FAILED (log: $logs/$name-build.log)"
     exit 1
@@ -118,17 +141,13 @@ for preset in asan tsan clang; do
 done
 
 echo "=== fuzz (text parsers, libFuzzer)"
-nice -n 10 scripts/fuzz.sh --runs 50000
+chrt --idle 0 scripts/fuzz.sh --runs 50000
 
-failed=0
-for i in "${!pids[@]}"; do
-  if wait "${pids[$i]}"; then
-    grep -h -e 'tests passed' -e 'tests took' "$logs/${stages[$i]}.log" | sed "s/^/=== ${stages[$i]}: /"
-  else
-    failed=1
-    echo "=== ${stages[$i]}: tests FAILED; the end of $logs/${stages[$i]}.log:"
-    tail -n 80 "$logs/${stages[$i]}.log"
-  fi
+while ((${#running[@]})); do
+  reap_one
 done
 echo "=== all stages done in $SECONDS s"
-exit "$failed"
+if ((${#failed_stages[@]})); then
+  echo "=== FAILED: ${!failed_stages[*]}"
+  exit 1
+fi
