@@ -16,7 +16,7 @@
 # run in the background while the next one compiles, since most of their time
 # is spent waiting for herds and feeders that run for a fixed 25 or 30 s. The
 # feeders' blocks have fixed names, so two test stages must not share
-# /dev/shm: run as root, each stage gets a private /dev/shm and /tmp (a mount
+# /dev/shm: run as root, each stage gets a private /dev/shm (a mount
 # namespace of its own); otherwise the stages run one after another.
 # Each stage's output is kept in build/test-logs/STAGE.log.
 set -euo pipefail
@@ -55,11 +55,11 @@ logs=build/test-logs
 rm -rf "$logs"
 mkdir -p "$logs"
 
-# Runs a command with a private /dev/shm and /tmp.
+# Runs a command with a private /dev/shm: the feeders' block names and the
+# lock by which the feeder tests of one stage take turns live there.
 isolated() {
   unshare --mount --propagation private -- bash -c \
-    'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && mount -t tmpfs -o mode=1777 tmpfs /tmp && exec "$@"' \
-    isolated "$@"
+    'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec "$@"' isolated "$@"
 }
 side_by_side=0
 if [[ $(id -u) == 0 ]] && isolated true 2>/dev/null; then

@@ -60,24 +60,6 @@ const FeederBuild kProcesses = {
 // With the sample children, the rations 15, 25, 52 and 45 are eaten in time.
 const bool kFedInTime[8] = {true, true, false, false, false, true, false, true};
 
-// Runs of one build share their blocks' names, so feeder runs of these tests
-// (which CTest starts in parallel) take turns.
-struct FeederRunTurn {
-    int fd = -1;
-    FeederRunTurn() {
-        const std::string path = "/tmp/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            flock(fd, LOCK_EX);
-        }
-    }
-    ~FeederRunTurn() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
 fs::path BlockFile(const std::string& escapedName) {
     return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
 }
@@ -190,7 +172,7 @@ class FeederWithSamples : public testing::TestWithParam<const FeederBuild*> {};
 // end at the deadline, and nothing is left behind.
 TEST_P(FeederWithSamples, FeedsUntilTheDeadlineReportsInTableOrderAndReleasesBlocks) {
     const FeederBuild& build = *GetParam();
-    FeederRunTurn turn;
+    harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(build);
     harness::Session session = harness::Start(build.program);
     EXPECT_TRUE(WaitForBlocks(session, build, 5s)) << "blocks not found as a foreign child would";
@@ -244,7 +226,7 @@ harness::Session RunWithoutChildren(const FeederBuild& build) {
 TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
     for (const FeederBuild* build : {&kElephants, &kProcesses}) {
         SCOPED_TRACE(build->program);
-        FeederRunTurn turn;
+        harness::FeederRunTurn turn;
         const BlockFiles before = BlockFilesOf(*build);
         const harness::Session session = RunWithoutChildren(*build);
         EXPECT_EQ(session.exitCode, 0);
@@ -260,7 +242,7 @@ TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
     if (harness::UnderRunner()) {
         return;  // planting a /dev/shm object belongs to the Linux build
     }
-    FeederRunTurn turn;
+    harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     const fs::path planted = BlockFile(kElephants.blockNames[0]);
     const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -294,7 +276,7 @@ TEST(Feeder, ChildThatNeverEatsGetsEightPortionsWhileOthersAreFed) {
     const fs::path folder = FolderWithFeeder(kElephants, "feeder_test_child");
     harness::Options options;
     options.programDirectory = folder.string();
-    FeederRunTurn turn;
+    harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session session = harness::Start(kElephants.program, options);
     harness::Finish(session, 60s);
@@ -325,7 +307,7 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
     }
     for (const int signalNumber : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signalNumber);
-        FeederRunTurn turn;
+        harness::FeederRunTurn turn;
         const BlockFiles before = BlockFilesOf(kElephants);
         harness::Session session = harness::Start(kElephants.program);
         ASSERT_TRUE(WaitForBlocks(session, kElephants, 5s));
@@ -372,7 +354,7 @@ TEST(Feeder, RunAfterAKilledRunReportsRightAndLeavesNoBlocks) {
     if (harness::UnderRunner()) {
         GTEST_SKIP() << "SIGKILL and /dev/shm names belong to the Linux build";
     }
-    FeederRunTurn turn;
+    harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session killed = harness::Start(kElephants.program);
     ASSERT_TRUE(KillWhileFeeding(killed, -killed.pid));
@@ -396,7 +378,7 @@ TEST(Feeder, OrphanedSampleChildrenEndByThemselves) {
     if (harness::UnderRunner()) {
         GTEST_SKIP() << "SIGKILL of the feeder alone belongs to the Linux build";
     }
-    FeederRunTurn turn;
+    harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session session = harness::Start(kElephants.program);
     ASSERT_TRUE(KillWhileFeeding(session, session.pid));

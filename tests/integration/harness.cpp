@@ -398,7 +398,9 @@ std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::millis
 }
 
 FeederRunTurn::FeederRunTurn() {
-    const std::string path = "/tmp/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
+    // Beside the names it guards: a test run with a /dev/shm of its own
+    // (scripts/test.sh) takes turns only with itself.
+    const std::string path = "/dev/shm/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
         flock(fd, LOCK_EX);

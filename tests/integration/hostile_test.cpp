@@ -141,29 +141,6 @@ const std::string kLongLine(100000, '7');
 
 // ---- Feeder children misbehaving ------------------------------------------------------
 
-// Feeder runs of one build share their blocks' names: take turns with the
-// other feeder tests through their lock file.
-class FeederRunTurn {
-  public:
-    FeederRunTurn() {
-        const std::string path = "/tmp/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            flock(fd_, LOCK_EX);
-        }
-    }
-    ~FeederRunTurn() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FeederRunTurn(const FeederRunTurn&) = delete;
-    FeederRunTurn& operator=(const FeederRunTurn&) = delete;
-
-  private:
-    int fd_ = -1;
-};
-
 const Lines kElephants = {"Tandy", "Aun", "Assam", "Maya", "BakZap", "Hao", "Hathy", "Kitty"};
 
 std::string BlockName(const std::string& elephant) {
@@ -222,7 +199,7 @@ TEST(HostileFeederChildren, FeederOutlivesMisbehavingChildrenAndReleasesEverythi
     Folder folder;
     folder.Add("herdboss6", "herdboss6");
     folder.Add("hostile_child", "tusker6");
-    FeederRunTurn turn;
+    harness::FeederRunTurn turn;
     harness::Session session = harness::Start("herdboss6", folder.Options());
     ASSERT_TRUE(harness::WaitForOutput(session, "Начало работы", 5s));
     EXPECT_TRUE(harness::StillRunningAfter(session, 4s));
