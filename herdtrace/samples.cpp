@@ -8,8 +8,6 @@ namespace herdtrace {
 
 namespace {
 
-constexpr Millis kDay = 24 * 60 * 60 * 1000;
-
 // Readings are times of day; the trace counts from the midnight before its
 // first line. A run that started before midnight and printed after it is
 // shifted back a day.
@@ -37,10 +35,6 @@ void Fill(Lane& lane, const TracedProcess& process, const Trace& trace) {
                                      std::max(share, 0.0)});
     }
     lane.cpuMilliseconds = process.readings.empty() ? 0 : process.readings.back().cpuMilliseconds;
-}
-
-bool IsNumber(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // The order in which the launcher started its children: by number where the

@@ -13,6 +13,12 @@ namespace herdtrace {
 
 using Millis = std::int64_t;
 inline constexpr Millis kNoTime = -1;
+inline constexpr Millis kDay = 24 * 60 * 60 * 1000;
+
+// True for a non-empty run of decimal digits (a lane's number, a process id).
+inline bool IsNumber(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
 
 // The launcher whose children the transcript shows.
 enum class RunKind { kUnknown, kHerd, kMonitor, kFeeder };

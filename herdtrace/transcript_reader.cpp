@@ -27,7 +27,6 @@ int PriorityIndexOf(const std::string& name) {
 
 namespace {
 
-constexpr Millis kDay = 24 * 60 * 60 * 1000;
 constexpr Millis kFeederDeadline = 30'000;
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -410,10 +409,6 @@ bool ReadLine(Reader& reader, const std::string& line) {
         }
     }
     return false;
-}
-
-bool IsNumber(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 void Finish(Reader& reader) {
