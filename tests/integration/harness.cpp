@@ -6,8 +6,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -397,9 +399,28 @@ std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::millis
     return members;
 }
 
+namespace {
+
+// Gives this test process, and every program it starts from now on, a
+// /dev/shm of its own: a private mount namespace with a fresh tmpfs there.
+// Needs root; under a runner the names live in its server, not in /dev/shm.
+bool TakeOwnSharedMemoryFolder() {
+    if (UnderRunner() || geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
+        return false;
+    }
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+}
+
+}  // namespace
+
 FeederRunTurn::FeederRunTurn() {
-    // Beside the names it guards: a test run with a /dev/shm of its own
-    // (scripts/test.sh) takes turns only with itself.
+    // With a /dev/shm of its own the test meets no other run's names, and the
+    // lock below, beside them, is its alone: feeder tests then run side by
+    // side. Otherwise they take turns through the lock with every run of
+    // this user on the machine.
+    static const bool ownFolder = TakeOwnSharedMemoryFolder();
+    (void)ownFolder;
     const std::string path = "/dev/shm/herdlab-feeder-test-" + std::to_string(getuid()) + ".lock";
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {

@@ -97,7 +97,9 @@ std::vector<pid_t> LeftoverProcesses(const Session& session,
 
 // Runs that create the feeders' block names take turns with each other
 // through one lock file per user, held while this object lives: two runs
-// would otherwise share the blocks of one name.
+// would otherwise share the blocks of one name. Run as root (natively), the
+// first one gives the test process a /dev/shm of its own instead, so tests in
+// separate processes never meet and need not wait for each other.
 struct FeederRunTurn {
     FeederRunTurn();
     ~FeederRunTurn();
