@@ -4,8 +4,10 @@
 #   plain: "cmake -S . -B build/plain" with no options (GCC): all unit,
 #     conformance and integration tests;
 #   release (GCC, optimised: the users' route), asan (GCC, ASan+UBSan), tsan
-#     (Clang, ThreadSanitizer) and clang: the same tests; the Linux package of
-#     the release build, unpacked in a fresh folder and tried;
+#     (Clang, ThreadSanitizer) and clang: their own unit, conformance and
+#     program tests, and the plain tree's integration tests run against their
+#     programs; the Linux package of the release build, unpacked in a fresh
+#     folder and tried;
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
 #     each (scripts/fuzz.sh fuzzes longer by hand);
 #   mingw: the Windows build of everything; its unit and conformance tests run
@@ -15,9 +17,10 @@
 # The builds take the processors one after another; each build's tests then
 # run in the background while the next one compiles, since most of their time
 # is spent waiting for herds and feeders that run for a fixed 25 or 30 s. The
-# feeders' blocks have fixed names, so two test stages must not share
-# /dev/shm: run as root, each stage gets a private /dev/shm (a mount
-# namespace of its own); otherwise the stages run one after another.
+# feeders' blocks have fixed names: run as root, each stage gets a private
+# /dev/shm (a mount namespace of its own) and so does each feeder test, so
+# they all run side by side; otherwise the stages run one after another and
+# the feeder tests take turns.
 # Each stage's output is kept in build/test-logs/STAGE.log.
 set -euo pipefail
 self=$(realpath "$0")
@@ -28,11 +31,23 @@ cd "$(dirname "$self")/.."
 # fault shows as a test that fails twice; the log keeps the first failure.
 again=(--repeat until-pass:2)
 
+# The integration tests of the plain tree, run against the programs of the
+# tree given: most of their time is waiting, so many run at once.
+integration_tests() {
+  HERDLAB_BIN_DIR=$PWD/build/$1/bin ctest --test-dir build/plain -L integration -j8 \
+    --timeout 300 --output-on-failure "${again[@]}"
+}
+
 # The tests of one stage: scripts/test.sh --stage NAME (used by the run below).
 run_stage() {
   case $1 in
-    plain) ctest --test-dir build/plain -j4 --timeout 300 --output-on-failure "${again[@]}" ;;
-    release | clang | asan | tsan) ctest --preset "$1" "${again[@]}" ;;
+    plain) ctest --test-dir build/plain -j8 --timeout 300 --output-on-failure "${again[@]}" ;;
+    release | clang | asan | tsan)
+      local status=0
+      ctest --preset "$1" "${again[@]}" || status=$?
+      integration_tests "$1" || status=$?
+      return "$status"
+      ;;
     wine)
       export WINEDEBUG=-all
       WINEPREFIX=$PWD/build/mingw/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
@@ -56,10 +71,14 @@ rm -rf "$logs"
 mkdir -p "$logs"
 
 # Runs a command with a private /dev/shm: the feeders' block names and the
-# lock by which the feeder tests of one stage take turns live there.
+# lock by which the feeder tests of one stage take turns live there. The
+# plain tree's test records get a private folder too, since several stages
+# run its integration tests at once.
 isolated() {
+  mkdir -p build/plain/Testing
   unshare --mount --propagation private -- bash -c \
-    'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec "$@"' isolated "$@"
+    'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && mount -t tmpfs tmpfs build/plain/Testing &&
+     exec "$@"' isolated "$@"
 }
 side_by_side=0
 if [[ $(id -u) == 0 ]] && isolated true 2>/dev/null; then
@@ -117,8 +136,13 @@ build() {
   }
   echo "    built in $((SECONDS - began)) s"
 }
+# The checking builds compile each target as one unit and keep only line
+# tables for debugging (enough for the sanitizers' reports): a third less
+# compiling. The plain build stays as a user's, file by file.
 preset_build() {
-  cmake --preset "$1" -DHERDLAB_WERROR=ON "${@:2}" >/dev/null && cmake --build --preset "$1"
+  cmake --preset "$1" -DHERDLAB_WERROR=ON -DCMAKE_UNITY_BUILD=ON \
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 "${@:2}" >/dev/null &&
+    cmake --build --preset "$1"
 }
 
 # The Windows chain is the longest: it goes first.
@@ -131,7 +155,7 @@ tests wine
 build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
 tests plain
 
-build release preset_build release
+build release preset_build release -DHERDLAB_INTEGRATION_TESTS=OFF
 echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
 cpack --preset release >/dev/null
 unpacked=$(mktemp -d)
@@ -142,7 +166,7 @@ tests release
 
 # Benchmarks are built by the plain and release builds only.
 for preset in asan tsan clang; do
-  build "$preset" preset_build "$preset" -DHERDLAB_BENCH=OFF
+  build "$preset" preset_build "$preset" -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
   tests "$preset"
 done
 
