@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,8 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace harness {
@@ -147,12 +146,45 @@ std::string ProgramPath(std::string_view name) {
     return BinDirectory() + "/" + std::string(name) + (UnderRunner() ? ".exe" : "");
 }
 
+namespace {
+
+// A new pseudo-terminal: its controlling side, and the name of the side a
+// program writes to.
+int OpenTerminal(std::string& programSide) {
+    const int terminal = open("/dev/ptmx", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
+        ptsname_r(terminal, name, sizeof name) != 0) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    programSide = name;
+    return terminal;
+}
+
+// Shared by runs in the default locale, alone for runs in any other one.
+int TakeLocaleTurn(const std::string& locale) {
+    if (std::string_view(HERDLAB_RUNNER_PREFIX).empty()) {
+        return -1;
+    }
+    const std::string path = std::string(HERDLAB_RUNNER_PREFIX) + "/herdlab-locale.lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        flock(fd, locale == Options{}.locale ? LOCK_SH : LOCK_EX);
+    }
+    return fd;
+}
+
+}  // namespace
+
 Session Start(std::string_view program, const Options& options) {
     int input[2], output[2], error[2];
     if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 ||
         pipe2(error, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    std::string terminalName;
+    const int terminal = options.terminal ? OpenTerminal(terminalName) : -1;
+    const int localeTurn = UnderRunner() ? TakeLocaleTurn(options.locale) : -1;
     const std::vector<std::string> words = CommandFor(program, options);
     std::vector<char*> argv;
     for (const std::string& word : words) {
@@ -167,6 +199,7 @@ Session Start(std::string_view program, const Options& options) {
     signal(SIGPIPE, SIG_IGN);
 
     Session session;
+    session.localeTurn = localeTurn;
     session.started = std::chrono::steady_clock::now();
     session.pid = fork();
     if (session.pid == 0) {
@@ -175,6 +208,16 @@ Session Start(std::string_view program, const Options& options) {
         dup2(input[0], 0);
         dup2(output[1], 1);
         dup2(error[1], 2);
+        if (terminal >= 0) {
+            const int programSide = open(terminalName.c_str(), O_RDWR | O_NOCTTY);
+            // Bytes as the program writes them: no LF to CR LF on the way.
+            termios settings{};
+            tcgetattr(programSide, &settings);
+            settings.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
+            tcsetattr(programSide, TCSANOW, &settings);
+            dup2(programSide, 1);
+            dup2(programSide, 2);
+        }
         putenv(const_cast<char*>(localeSetting.c_str()));
         if (underRunner) {
             putenv(const_cast<char*>(winePrefix.c_str()));
@@ -193,9 +236,24 @@ Session Start(std::string_view program, const Options& options) {
     session.input = input[1];
     session.output = output[0];
     session.error = error[0];
+    if (terminal >= 0) {
+        close(session.output);
+        close(session.error);
+        session.output = terminal;
+        session.error = -1;
+        session.onTerminal = true;
+    } else {
+        SetNonBlocking(session.error);
+    }
     SetNonBlocking(session.output);
-    SetNonBlocking(session.error);
     return session;
+}
+
+void PressKeys(Session& session, std::string_view keys) {
+    if (session.onTerminal && session.output >= 0) {
+        const ssize_t wrote = write(session.output, keys.data(), keys.size());
+        EXPECT_EQ(wrote, static_cast<ssize_t>(keys.size())) << "keys not typed";
+    }
 }
 
 void Send(Session& session, std::string_view text) {
@@ -266,6 +324,10 @@ void Finish(Session& session, std::chrono::milliseconds limit) {
     while (session.output >= 0 || session.error >= 0) {
         PumpOutput(session, std::chrono::milliseconds(200));
     }
+    if (session.localeTurn >= 0) {
+        close(session.localeTurn);
+        session.localeTurn = -1;
+    }
 }
 
 Session Run(std::string_view program, std::string_view input, const Options& options,
@@ -329,6 +391,18 @@ bool LocaleAvailable(const std::string& locale) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string ProcessStat(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return "";
+    }
+    char buffer[1024];
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    close(fd);
+    return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "";
+}
+
 std::vector<std::string> SharedMemoryNames() {
     const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
     std::vector<std::string> names;
@@ -368,9 +442,7 @@ std::vector<pid_t> LiveGroupMembers(pid_t group) {
         if (pid <= 0 || *end != '\0') {
             continue;
         }
-        std::ifstream statFile(std::string("/proc/") + entry->d_name + "/stat");
-        const std::string stat((std::istreambuf_iterator<char>(statFile)),
-                               std::istreambuf_iterator<char>());
+        const std::string stat = ProcessStat(static_cast<pid_t>(pid));
         const std::size_t nameEnd = stat.rfind(')');
         char state = 0;
         long processGroup = 0;  // fields after the name: state, parent, process group

@@ -21,6 +21,9 @@ struct Options {
     std::string locale = "C.UTF-8";  // LC_ALL of the program
     std::string workingDirectory;    // empty: the test's own
     std::string programDirectory;    // empty: the built programs' folder
+    // Standard output and error on a pseudo-terminal instead of pipes (Linux
+    // build), as in a terminal window: PressKeys can then stop and resume it.
+    bool terminal = false;
 };
 
 // A started program. Its children stay in its process group, which the
@@ -30,7 +33,9 @@ struct Session {
     pid_t pid = -1;
     int input = -1;   // write end of the program's standard input
     int output = -1;  // read ends of its standard output and error
-    int error = -1;
+    int error = -1;   // -1 on a terminal: both streams go to `output`
+    bool onTerminal = false;
+    int localeTurn = -1;  // under a runner: see Start
     std::string outputText;
     std::string errorText;
     int exitCode = -1;  // set by Finish; 128 + signal when killed
@@ -49,9 +54,18 @@ inline constexpr std::chrono::seconds kLeftoverGrace{10};
 std::string ProgramPath(std::string_view name);
 bool UnderRunner();  // true when the Windows builds run under Wine
 
+// Under a runner, a program in another locale than C.UTF-8 runs alone until
+// Finish: Wine keeps the user's number format in the prefix's registry and
+// rewrites it whenever a program starts in another locale, so a herd started
+// beside it could write 1,20 where its children read 1.20.
 Session Start(std::string_view program, const Options& options = {});
 void Send(Session& session, std::string_view text);
 void CloseInput(Session& session);
+
+// Keys typed on the program's terminal (Options::terminal) that the terminal
+// itself acts on, such as Ctrl+S ("\x13"), which stops all output to it until
+// Ctrl+Q ("\x11"): every write of the program and its children then waits.
+void PressKeys(Session& session, std::string_view keys);
 
 // Reads output until `text` appears in standard output or the time runs out;
 // true when it appeared.
@@ -78,6 +92,10 @@ bool IsEventLine(std::string_view line, std::string_view rest);
 
 // True when the locale exists on this machine (e.g. ru_RU.UTF-8).
 bool LocaleAvailable(const std::string& locale);
+
+// The line of /proc/PID/stat, or empty text when the process is gone (also
+// while it vanishes during the read).
+std::string ProcessStat(pid_t pid);
 
 // Names under /dev/shm that herdlab's shared blocks of this user have.
 std::vector<std::string> SharedMemoryNames();

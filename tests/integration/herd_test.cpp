@@ -13,8 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -112,8 +110,7 @@ bool Privileged() {
 // allowing a moment for the end to take effect.
 bool Ended(const std::string& pid) {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        std::ifstream stat("/proc/" + pid + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::string text = harness::ProcessStat(std::stoi(pid));
         const std::size_t close = text.rfind(')');
         if (text.empty() || (close != std::string::npos && text.substr(close + 2, 1) == "Z")) {
             return true;

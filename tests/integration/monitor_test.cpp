@@ -12,9 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +88,24 @@ long long PrintedFactor(const Lines& lines, int k) {
     return std::stoll(line.substr(line.find(marker) + marker.size()));
 }
 
+// Milliseconds since midnight of an event line's stamp ("h:mm:ss.zzz - ..."),
+// or of the local clock now.
+long long StampOf(const std::string& line) {
+    int hours = 0, minutes = 0, seconds = 0, millis = 0;
+    std::sscanf(line.c_str(), "%d:%d:%d.%d", &hours, &minutes, &seconds, &millis);
+    return ((hours * 60LL + minutes) * 60 + seconds) * 1000 + millis;
+}
+long long StampNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    return ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000 + millis;
+}
+
 // Live processes (zombies aside) of the session's process group other than
 // the monitor itself: the workers still running.
 int LiveWorkers(const harness::Session& session) {
@@ -99,8 +116,7 @@ int LiveWorkers(const harness::Session& session) {
             std::stoi(name) == session.pid) {
             continue;
         }
-        std::ifstream statFile(entry.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+        const std::string stat = harness::ProcessStat(std::stoi(name));
         const std::size_t end = stat.rfind(')');
         if (end == std::string::npos) {
             continue;
@@ -359,6 +375,43 @@ TEST(MonitorTimeout, SecondStageWorkerNearItsEndIsReprieved) {
     EXPECT_EQ(EventIndex(lines, Worker(1) + "получил отсрочку."), received + 2);
     EXPECT_EQ(EventIndex(lines, Worker(1) + "второй этап выполнен."), received + 3);
     EXPECT_EQ(LineIndex(lines, "принудительно"), -1);
+}
+
+// Fifteen workers at a 1 s timeout while the console's output is stopped
+// (Ctrl+S) for three seconds just as the timeout line appears: the monitor's
+// message thread waits in its first print while the answers to the end
+// requests arrive together. Once output resumes every worker is dealt with:
+// reported as ended at the timeout, ended by the monitor in its first stage,
+// given the end order in its second, or it had finished its second stage
+// while the console was stopped. A worker whose answer was lost runs on: it
+// is blocked in its next print until output resumes, so it finishes later
+// and with none of these lines.
+TEST(MonitorTimeout, EveryWorkerIsDealtWithWhenTheConsoleStopsAtTheTimeout) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "a terminal that the test stops belongs to the Linux build";
+    }
+    harness::Options options;
+    options.terminal = true;
+    harness::Session session = harness::Start("taskwarden", options);
+    harness::Send(session, "15\n0\n1\n");  // fifteen workers, none observed, 1 s
+    ASSERT_TRUE(harness::WaitForOutput(session, "ИСТЕКЛО.", 30s)) << session.outputText;
+    harness::PressKeys(session, "\x13");
+    EXPECT_TRUE(harness::StillRunningAfter(session, 3s));
+    const long long resumed = StampNow();
+    harness::PressKeys(session, "\x11");
+    EXPECT_TRUE(WorkersGone(session, 5s)) << "a worker still runs";
+    EndMonitor(session);
+
+    const Lines lines = harness::Lines(session.outputText);
+    for (int k = 1; k <= 15; ++k) {
+        const int finished = EventIndex(lines, Worker(k) + "второй этап выполнен.");
+        const bool dealtWith =
+            EventIndex(lines, Worker(k) + "нормально завершился.") >= 0 ||
+            EventIndex(lines, Worker(k) + "завершен принудительно.") >= 0 ||
+            EventIndex(lines, Worker(k) + "принял сообщение WM_MYTERM.") >= 0 ||
+            (finished >= 0 && StampOf(lines[static_cast<std::size_t>(finished)]) < resumed);
+        EXPECT_TRUE(dealtWith) << "worker " << k << "\n" << session.outputText;
+    }
 }
 
 // A waiting time of 0: the reaping pass comes right after the launch, before
