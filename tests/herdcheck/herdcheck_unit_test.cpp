@@ -144,7 +144,7 @@ TEST(Verdict, EachFaultFailsItsOwnCheck) {
     EXPECT_EQ(Judged(good, spinning), "+++++F+");
 
     RunOutcome late = FedRun(15);
-    late.secondsAfterLastPortion = 1.5;
+    late.secondsAfterLastPortion = 2.5;
     EXPECT_EQ(Judged(good, late), "++++++F");  // only when the feeder is slow
     EXPECT_EQ(Judged(late, late), "++++F++");
 
