@@ -61,7 +61,8 @@ run_stage() {
 if [[ ${1:-} == --stage ]]; then
   status=0
   run_stage "${2:?--stage needs a name}" || status=$?
-  echo "=== $2: tests took $SECONDS s"
+  used=$(times | tail -n 1)
+  echo "=== $2: tests took $SECONDS s (processor time of the tests: ${used/ / user, } system)"
   exit "$status"
 fi
 
