@@ -31,8 +31,9 @@ for seeds in fuzz/corpus/*/; do
   mkdir -p "$work"
   log=build/fuzz/logs/$target.log
   # Value profiles steer the fuzzer towards the limits the parsers compare
-  # with; a read that takes more than 10 s is a hang.
-  if build/fuzz/bin/"$target" "${limit[@]}" -use_value_profile=1 -timeout=10 \
+  # with. An input that takes over a minute is a hang: the limit is wall
+  # time, and a run in the idle class may wait seconds for a processor.
+  if build/fuzz/bin/"$target" "${limit[@]}" -use_value_profile=1 -timeout=60 \
        -artifact_prefix=build/fuzz/artifacts/"$target"- "$work" "$seeds" >"$log" 2>&1; then
     echo "$target: $(grep -m1 '^Done' "$log")"
   else
