@@ -3,11 +3,11 @@
 # warnings into errors (HERDLAB_WERROR); the plain one builds as a user would.
 #   plain: "cmake -S . -B build/plain" with no options (GCC): all unit,
 #     conformance and integration tests;
-#   release (GCC, optimised: the users' route), asan (GCC, ASan+UBSan), tsan
-#     (Clang, ThreadSanitizer) and clang: their own unit, conformance and
-#     program tests, and the plain tree's integration tests run against their
-#     programs; the Linux package of the release build, unpacked in a fresh
-#     folder and tried;
+#   release (GCC, optimised: the users' route), asan (GCC, ASan+UBSan) and
+#     tsan (Clang, ThreadSanitizer; also the Clang warnings of every file):
+#     their own unit, conformance and program tests, and the plain tree's
+#     integration tests run against their programs; the Linux package of the
+#     release build, unpacked in a fresh folder and tried;
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
 #     each (scripts/fuzz.sh fuzzes longer by hand);
 #   mingw: the Windows build of everything; its unit and conformance tests run
@@ -43,6 +43,8 @@ run_stage() {
   case $1 in
     plain) ctest --test-dir build/plain -j8 --timeout 300 --output-on-failure "${again[@]}" ;;
     release | clang | asan | tsan)
+      # ThreadSanitizer waits a second at every program's end by default.
+      export TSAN_OPTIONS=${TSAN_OPTIONS:-atexit_sleep_ms=0}
       local status=0
       ctest --preset "$1" "${again[@]}" || status=$?
       integration_tests "$1" || status=$?
@@ -61,7 +63,9 @@ run_stage() {
 if [[ ${1:-} == --stage ]]; then
   status=0
   run_stage "${2:?--stage needs a name}" || status=$?
-  used=$(times | tail -n 1)
+  # `times` in this shell itself: in a pipe or $(...) it would count a copy's.
+  times >"build/test-logs/$2.times"
+  used=$(tail -n 1 "build/test-logs/$2.times")
   echo "=== $2: tests took $SECONDS s (processor time of the tests: ${used/ / user, } system)"
   exit "$status"
 fi
@@ -156,7 +160,14 @@ tests wine
 build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
 tests plain
 
-build release preset_build release -DHERDLAB_INTEGRATION_TESTS=OFF
+# The sanitizer builds' tests use the most processor time: they run while
+# later builds compile. Benchmarks are built by the plain build only.
+build tsan preset_build tsan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
+tests tsan
+build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
+tests asan
+
+build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
 echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
 cpack --preset release >/dev/null
 unpacked=$(mktemp -d)
@@ -164,12 +175,6 @@ tar -xzf build/release/herdlab-*-linux-x86_64.tar.gz -C "$unpacked"
 (cd "$unpacked"/herdlab-* && ./stageworker 7 10 10 0 >/dev/null && ls allow-priorities.sh README.txt >/dev/null)
 rm -rf "$unpacked"
 tests release
-
-# Benchmarks are built by the plain and release builds only.
-for preset in asan tsan clang; do
-  build "$preset" preset_build "$preset" -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
-  tests "$preset"
-done
 
 echo "=== fuzz (text parsers, libFuzzer)"
 chrt --idle 0 scripts/fuzz.sh --runs 50000
