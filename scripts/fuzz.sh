@@ -22,23 +22,38 @@ cmake --preset clang -B build/fuzz -DHERDLAB_FUZZ=ON -DHERDLAB_WERROR=ON -DHERDL
 cmake --build build/fuzz --target fuzzers -j2
 mkdir -p build/fuzz/artifacts build/fuzz/logs
 
-for seeds in fuzz/corpus/*/; do
-  target=$(basename "$seeds")
+# Fuzzes one target; its output goes to build/fuzz/logs/<target>.log.
+fuzz_target() {
+  local target=$1 seeds=fuzz/corpus/$1
   # libFuzzer adds new inputs to its first corpus folder: never the seeds.
   # In CI a fresh one, so every run starts from the seeds alone.
-  work=build/fuzz/corpus/$target
+  local work=build/fuzz/corpus/$target
   ((ci)) && rm -rf "$work"
   mkdir -p "$work"
-  log=build/fuzz/logs/$target.log
   # Value profiles steer the fuzzer towards the limits the parsers compare
   # with. An input that takes over a minute is a hang: the limit is wall
   # time, and a run in the idle class may wait seconds for a processor.
-  if build/fuzz/bin/"$target" "${limit[@]}" -use_value_profile=1 -timeout=60 \
-       -artifact_prefix=build/fuzz/artifacts/"$target"- "$work" "$seeds" >"$log" 2>&1; then
+  build/fuzz/bin/"$target" "${limit[@]}" -use_value_profile=1 -timeout=60 \
+    -artifact_prefix=build/fuzz/artifacts/"$target"- "$work" "$seeds" >build/fuzz/logs/"$target".log 2>&1
+}
+
+# The targets run side by side, one process each, and are reported in order.
+declare -A pid_of=()
+for seeds in fuzz/corpus/*/; do
+  target=$(basename "$seeds")
+  fuzz_target "$target" &
+  pid_of[$target]=$!
+done
+failed=0
+for seeds in fuzz/corpus/*/; do
+  target=$(basename "$seeds")
+  log=build/fuzz/logs/$target.log
+  if wait "${pid_of[$target]}"; then
     echo "$target: $(grep -m1 '^Done' "$log")"
   else
     echo "$target: FAILED (log: $log)"
     tail -n 40 "$log"
-    exit 1
+    failed=1
   fi
 done
+exit "$failed"
