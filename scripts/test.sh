@@ -90,8 +90,9 @@ if [[ $(id -u) == 0 ]] && isolated true 2>/dev/null; then
   side_by_side=1
 fi
 
-# Test stages in the background: at most two at a time, so that the busy
-# children of one stage leave the processor to the other's timing checks.
+# Test stages in the background: at most two native ones at a time, so that
+# the busy children of one stage leave the processor to the other's timing
+# checks. The Wine stage, which mostly waits for Wine, does not count.
 max_stages=2
 running=()
 declare -A stage_of=() failed_stages=()
@@ -104,7 +105,9 @@ reap_one() {
   done
   running=("${left[@]}")
   local name=${stage_of[$done_pid]}
-  if ((status == 0)); then
+  if ((status == 0)) && [[ $name == fuzz ]]; then
+    sed "s/^/=== fuzz: /" "$logs/fuzz.log"
+  elif ((status == 0)); then
     grep -h 'tests passed' "$logs/$name.log" | sed "s/^/=== $name: /"
     grep -h '^=== .*tests took' "$logs/$name.log"
   else
@@ -113,9 +116,16 @@ reap_one() {
     tail -n 80 "$logs/$name.log"
   fi
 }
+native_stages() {
+  local pid count=0
+  for pid in "${running[@]}"; do
+    [[ ${stage_of[$pid]} == wine || ${stage_of[$pid]} == fuzz ]] || count=$((count + 1))
+  done
+  echo "$count"
+}
 tests() {
   if ((side_by_side)); then
-    while ((${#running[@]} >= max_stages)); do
+    while (($(native_stages) >= max_stages)); do
       reap_one
     done
     echo "=== $1: tests started in the background"
@@ -168,6 +178,13 @@ tests tsan
 build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
 tests asan
 
+# The fuzzing (its own small Clang build, then a fixed number of runs of each
+# target) goes on in the background while the last build compiles.
+echo "=== fuzz (text parsers, libFuzzer): started in the background"
+chrt --idle 0 scripts/fuzz.sh --runs 50000 >"$logs/fuzz.log" 2>&1 &
+running+=($!)
+stage_of[$!]=fuzz
+
 build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
   -DHERDLAB_OPTIMIZE_TESTS=OFF
 echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
@@ -177,9 +194,6 @@ tar -xzf build/release/herdlab-*-linux-x86_64.tar.gz -C "$unpacked"
 (cd "$unpacked"/herdlab-* && ./stageworker 7 10 10 0 >/dev/null && ls allow-priorities.sh README.txt >/dev/null)
 rm -rf "$unpacked"
 tests release
-
-echo "=== fuzz (text parsers, libFuzzer)"
-chrt --idle 0 scripts/fuzz.sh --runs 50000
 
 while ((${#running[@]})); do
   reap_one
