@@ -106,7 +106,7 @@ reap_one() {
   running=("${left[@]}")
   local name=${stage_of[$done_pid]}
   if ((status == 0)) && [[ $name == fuzz ]]; then
-    sed "s/^/=== fuzz: /" "$logs/fuzz.log"
+    grep -E "^fuzz_" "$logs/fuzz.log" | sed "s/^/=== /"
   elif ((status == 0)); then
     grep -h 'tests passed' "$logs/$name.log" | sed "s/^/=== $name: /"
     grep -h '^=== .*tests took' "$logs/$name.log"
@@ -153,19 +153,22 @@ build() {
 }
 # The checking builds compile each target as one unit and keep only line
 # tables for debugging (enough for the sanitizers' reports): a third less
-# compiling. The optimised ones build the tests' own code at -O0. The plain
-# build stays as a user's, file by file.
+# compiling. The optimised ones build the tests' own code at -O0; the Linux
+# ones link with gold, the quicker linker of binutils. The plain build stays
+# as a user's, file by file.
+quick=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1)
+gold=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=gold)
 preset_build() {
-  cmake --preset "$1" -DHERDLAB_WERROR=ON -DCMAKE_UNITY_BUILD=ON \
-    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 "${@:2}" >/dev/null &&
+  cmake --preset "$1" -DHERDLAB_WERROR=ON "${quick[@]}" "${@:2}" >/dev/null &&
     cmake --build --preset "$1"
 }
 
 # The Windows chain is the longest: it goes first.
 build mingw preset_build mingw -DHERDLAB_OPTIMIZE_TESTS=OFF
 build wine bash -c 'cmake --preset dev -B build/wine -DHERDLAB_WERROR=ON -DHERDLAB_BENCH=OFF \
-    -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" >/dev/null &&
-  cmake --build build/wine --target herd_test monitor_test feeder_test herdcheck_test work_unit_test'
+    -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" "${@}" >/dev/null &&
+  cmake --build build/wine --target herd_test monitor_test feeder_test herdcheck_test work_unit_test' \
+  wine "${quick[@]}" "${gold[@]}"
 tests wine
 
 build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
@@ -173,9 +176,9 @@ tests plain
 
 # The sanitizer builds' tests use the most processor time: they run while
 # later builds compile. Benchmarks are built by the plain build only.
-build tsan preset_build tsan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
+build tsan preset_build tsan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF "${gold[@]}"
 tests tsan
-build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF
+build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF "${gold[@]}"
 tests asan
 
 # The fuzzing (its own small Clang build, then a fixed number of runs of each
@@ -186,7 +189,7 @@ running+=($!)
 stage_of[$!]=fuzz
 
 build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
-  -DHERDLAB_OPTIMIZE_TESTS=OFF
+  -DHERDLAB_OPTIMIZE_TESTS=OFF "${gold[@]}"
 echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
 cpack --preset release >/dev/null
 unpacked=$(mktemp -d)
