@@ -90,9 +90,9 @@ if [[ $(id -u) == 0 ]] && isolated true 2>/dev/null; then
   side_by_side=1
 fi
 
-# Test stages in the background: at most two native ones at a time, so that
-# the busy children of one stage leave the processor to the other's timing
-# checks. The Wine stage, which mostly waits for Wine, does not count.
+# Test stages in the background: at most two at a time, so that the busy
+# children of one stage leave the processor to the other's timing checks.
+# The fuzzing beside them runs in the idle class and does not count.
 max_stages=2
 running=()
 declare -A stage_of=() failed_stages=()
@@ -116,16 +116,16 @@ reap_one() {
     tail -n 80 "$logs/$name.log"
   fi
 }
-native_stages() {
+test_stages() {
   local pid count=0
   for pid in "${running[@]}"; do
-    [[ ${stage_of[$pid]} == wine || ${stage_of[$pid]} == fuzz ]] || count=$((count + 1))
+    [[ ${stage_of[$pid]} == fuzz ]] || count=$((count + 1))
   done
   echo "$count"
 }
 tests() {
   if ((side_by_side)); then
-    while (($(native_stages) >= max_stages)); do
+    while (($(test_stages) >= max_stages)); do
       reap_one
     done
     echo "=== $1: tests started in the background"
