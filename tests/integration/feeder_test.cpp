@@ -109,7 +109,9 @@ std::vector<std::string> LeftoverBlocks(const FeederBuild& build, const BlockFil
     return leftovers;
 }
 
-// Polls until every block of the build exists; false after `limit`.
+// Polls until every block of the build exists; false after `limit`. The
+// callers allow 20 s: the blocks come within a second, but a sanitizer build
+// on a busy machine takes seconds to start its eight children.
 bool WaitForBlocks(harness::Session& session, const FeederBuild& build,
                    std::chrono::milliseconds limit) {
     if (harness::UnderRunner()) {
@@ -175,7 +177,7 @@ TEST_P(FeederWithSamples, FeedsUntilTheDeadlineReportsInTableOrderAndReleasesBlo
     harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(build);
     harness::Session session = harness::Start(build.program);
-    EXPECT_TRUE(WaitForBlocks(session, build, 5s)) << "blocks not found as a foreign child would";
+    EXPECT_TRUE(WaitForBlocks(session, build, 20s)) << "blocks not found as a foreign child would";
     harness::Finish(session, 60s);
 
     EXPECT_FALSE(session.timedOut);
@@ -310,7 +312,7 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
         harness::FeederRunTurn turn;
         const BlockFiles before = BlockFilesOf(kElephants);
         harness::Session session = harness::Start(kElephants.program);
-        ASSERT_TRUE(WaitForBlocks(session, kElephants, 5s));
+        ASSERT_TRUE(WaitForBlocks(session, kElephants, 20s));
         EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
         if (signalNumber == SIGINT) {
             kill(-session.pid, SIGINT);
@@ -335,7 +337,7 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
 // whole group) with SIGKILL and waits up to 5 s for the feeder's end. False
 // when the blocks never appeared.
 bool KillWhileFeeding(harness::Session& session, pid_t target) {
-    if (!WaitForBlocks(session, kElephants, 5s)) {
+    if (!WaitForBlocks(session, kElephants, 20s)) {
         return false;
     }
     EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
