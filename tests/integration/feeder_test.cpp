@@ -182,7 +182,9 @@ TEST_P(FeederWithSamples, FeedsUntilTheDeadlineReportsInTableOrderAndReleasesBlo
 
     EXPECT_FALSE(session.timedOut);
     EXPECT_EQ(session.exitCode, 0);
-    EXPECT_LT(session.seconds, 40.0);
+    // It ends at its 30 s deadline: well before 55 s even when a sanitizer
+    // build shares a busy machine (45 s seen), long before Finish gives up.
+    EXPECT_LT(session.seconds, 55.0);
     EXPECT_GE(session.seconds, 25.0);  // the large rations keep it to the deadline
     const std::vector<std::string> lines = harness::Lines(session.outputText);
     ASSERT_FALSE(lines.empty());
