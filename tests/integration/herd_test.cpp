@@ -329,8 +329,8 @@ TEST_F(HerdFolder, CommaLocaleListsAndPassesWeightsWithAComma) {
     harness::Session session = harness::Start("herdboss1", Options("ru_RU.UTF-8"));
     harness::Send(session, "3\n0\n");
     ASSERT_TRUE(harness::WaitForOutput(session, "child 3 ", 20s)) << session.outputText;
-    ASSERT_TRUE(harness::WaitForOutput(session, "child 1 ", 5s));
-    ASSERT_TRUE(harness::WaitForOutput(session, "child 2 ", 5s));
+    ASSERT_TRUE(harness::WaitForOutput(session, "child 1 ", 20s));
+    ASSERT_TRUE(harness::WaitForOutput(session, "child 2 ", 20s));
     harness::Finish(session, 1ms);  // no need to sit out the fixed wait
     const Lines lines = harness::Lines(session.outputText);
     EXPECT_TRUE(harness::IsEventLine(lines[3], "Процесс 1, возраст: 3, вес: 1,70."));
