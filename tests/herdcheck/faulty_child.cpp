@@ -1,6 +1,7 @@
 // Feeder children with one deliberate fault each, for herdcheck's tests. The
-// build compiles this source once per fault (HERDLAB_FAULT_<NAME>) into
-// faulty_<name>; without a fault it is a correct child.
+// build compiles this source once and links it once per fault, as
+// faulty_<fault>: the name the child runs under says which fault it has.
+// Under any other name it is a correct child.
 //
 //   spins           polls an empty slot without pausing
 //   out_of_order    takes the lowest full slot instead of the next in the ring
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command_line_unit.h"
@@ -40,27 +42,36 @@ enum class Fault {
     kFloods,
 };
 
-#if defined(HERDLAB_FAULT_SPINS)
-constexpr Fault kFault = Fault::kSpins;
-#elif defined(HERDLAB_FAULT_OUT_OF_ORDER)
-constexpr Fault kFault = Fault::kOutOfOrder;
-#elif defined(HERDLAB_FAULT_WRITES_TWO)
-constexpr Fault kFault = Fault::kWritesTwo;
-#elif defined(HERDLAB_FAULT_ONE_TOO_MANY)
-constexpr Fault kFault = Fault::kOneTooMany;
-#elif defined(HERDLAB_FAULT_ONE_TOO_FEW)
-constexpr Fault kFault = Fault::kOneTooFew;
-#elif defined(HERDLAB_FAULT_NEVER_ENDS)
-constexpr Fault kFault = Fault::kNeverEnds;
-#elif defined(HERDLAB_FAULT_CRASHES)
-constexpr Fault kFault = Fault::kCrashes;
-#elif defined(HERDLAB_FAULT_IGNORES_COMMA)
-constexpr Fault kFault = Fault::kIgnoresComma;
-#elif defined(HERDLAB_FAULT_FLOODS)
-constexpr Fault kFault = Fault::kFloods;
-#else
-constexpr Fault kFault = Fault::kNone;
-#endif
+struct NamedFault {
+    std::string_view program;
+    Fault fault;
+};
+constexpr NamedFault kNamedFaults[] = {
+    {"faulty_spins", Fault::kSpins},           {"faulty_out_of_order", Fault::kOutOfOrder},
+    {"faulty_writes_two", Fault::kWritesTwo},  {"faulty_one_too_many", Fault::kOneTooMany},
+    {"faulty_one_too_few", Fault::kOneTooFew}, {"faulty_never_ends", Fault::kNeverEnds},
+    {"faulty_crashes", Fault::kCrashes},       {"faulty_ignores_comma", Fault::kIgnoresComma},
+    {"faulty_floods", Fault::kFloods},
+};
+
+// The fault that the program's own file name gives.
+Fault OwnFault() {
+    char path[1024] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string_view program(path, length < sizeof path ? length : 0);
+    program.remove_prefix(program.find_last_of("\\/") + 1);  // npos + 1 is 0
+    if (program.ends_with(".exe")) {
+        program.remove_suffix(4);
+    }
+    for (const NamedFault& named : kNamedFaults) {
+        if (named.program == program) {
+            return named.fault;
+        }
+    }
+    return Fault::kNone;
+}
+
+const Fault kFault = OwnFault();
 
 constexpr DWORD kPollPause = 5;
 constexpr DWORD kEatingPause = 10;  // after each portion, so the feeder refills meanwhile
