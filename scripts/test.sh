@@ -181,15 +181,17 @@ tests tsan
 build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF "${gold[@]}"
 tests asan
 
+build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
+  -DHERDLAB_OPTIMIZE_TESTS=OFF "${gold[@]}"
+
 # The fuzzing (its own small Clang build, then a fixed number of runs of each
-# target) goes on in the background while the last build compiles.
+# target) comes last: it fills the processor time that the last tests leave
+# while they wait for their herds and feeders.
 echo "=== fuzz (text parsers, libFuzzer): started in the background"
 chrt --idle 0 scripts/fuzz.sh --runs 50000 >"$logs/fuzz.log" 2>&1 &
 running+=($!)
 stage_of[$!]=fuzz
 
-build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
-  -DHERDLAB_OPTIMIZE_TESTS=OFF "${gold[@]}"
 echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
 cpack --preset release >/dev/null
 unpacked=$(mktemp -d)
