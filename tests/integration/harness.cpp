@@ -10,6 +10,8 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,30 +41,21 @@ std::string OwnDirectory() {
     return text.substr(0, text.rfind('/'));
 }
 
-// The build decides where the programs are and whether they run under a
-// runner (the Windows builds under Wine); the environment may override it.
-std::string Setting(const char* variable, const char* builtIn) {
-    const std::string configured = EnvironmentValue(variable);
-    return configured.empty() ? builtIn : configured;
-}
-
 #ifndef HERDLAB_PROGRAM_DIR
 #define HERDLAB_PROGRAM_DIR ""
 #endif
-#ifndef HERDLAB_PROGRAM_RUNNER
-#define HERDLAB_PROGRAM_RUNNER ""
-#endif
-#ifndef HERDLAB_RUNNER_PREFIX
-#define HERDLAB_RUNNER_PREFIX ""
-#endif
 
+// The build's own programs, unless the environment names another folder.
 std::string BinDirectory() {
-    const std::string configured = Setting("HERDLAB_BIN_DIR", HERDLAB_PROGRAM_DIR);
-    return configured.empty() ? OwnDirectory() : configured;
+    std::string folder = EnvironmentValue("HERDLAB_BIN_DIR");
+    if (folder.empty()) {
+        folder = HERDLAB_PROGRAM_DIR;
+    }
+    return folder.empty() ? OwnDirectory() : folder;
 }
 
 std::string Runner() {
-    return Setting("HERDLAB_RUNNER", HERDLAB_PROGRAM_RUNNER);
+    return EnvironmentValue("HERDLAB_RUNNER");
 }
 
 void SetNonBlocking(int fd) {
@@ -108,17 +101,23 @@ void PumpOutput(Session& session, std::chrono::milliseconds limit) {
     }
 }
 
+double SecondsOf(const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
 bool Reap(Session& session, int options) {
     if (session.exitCode >= 0) {
         return true;
     }
     int status = 0;
-    const pid_t result = waitpid(session.pid, &status, options);
+    rusage usage{};
+    const pid_t result = wait4(session.pid, &status, options, &usage);
     if (result != session.pid) {
         return false;
     }
     session.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - session.started).count();
+    session.processorSeconds = SecondsOf(usage.ru_utime) + SecondsOf(usage.ru_stime);
     session.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return true;
 }
@@ -163,10 +162,11 @@ int OpenTerminal(std::string& programSide) {
 
 // Shared by runs in the default locale, alone for runs in any other one.
 int TakeLocaleTurn(const std::string& locale) {
-    if (std::string_view(HERDLAB_RUNNER_PREFIX).empty()) {
+    const std::string prefix = EnvironmentValue("WINEPREFIX");
+    if (prefix.empty()) {
         return -1;
     }
-    const std::string path = std::string(HERDLAB_RUNNER_PREFIX) + "/herdlab-locale.lock";
+    const std::string path = prefix + "/herdlab-locale.lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
         flock(fd, locale == Options{}.locale ? LOCK_SH : LOCK_EX);
@@ -192,8 +192,6 @@ Session Start(std::string_view program, const Options& options) {
     }
     argv.push_back(nullptr);
     const std::string localeSetting = "LC_ALL=" + options.locale;
-    // Wine keeps its prefix in the build tree and stays quiet.
-    const std::string winePrefix = std::string("WINEPREFIX=") + HERDLAB_RUNNER_PREFIX;
     const bool underRunner = UnderRunner();
     // A program that has ended before it read its input must not end the test.
     signal(SIGPIPE, SIG_IGN);
@@ -220,7 +218,7 @@ Session Start(std::string_view program, const Options& options) {
         }
         putenv(const_cast<char*>(localeSetting.c_str()));
         if (underRunner) {
-            putenv(const_cast<char*>(winePrefix.c_str()));
+            // Wine's own messages would mix with the program's lines.
             putenv(const_cast<char*>("WINEDEBUG=-all"));
         }
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {

@@ -2,9 +2,10 @@
 // standard output and error captured, exit code and duration measured.
 //
 // The programs are looked up in the folder given by HERDLAB_BIN_DIR (set by
-// CTest), else beside the test executable. With HERDLAB_RUNNER set (for
-// example to wine64) the programs are the Windows builds (name + ".exe") and
-// run through that runner. Output is decoded as the README says: UTF-8.
+// the environment), else in the build's own bin folder. With HERDLAB_RUNNER
+// set (for example to wine64) the programs are the Windows builds (name +
+// ".exe") and run through that runner, in the Wine prefix that WINEPREFIX
+// names. Output is decoded as the README says: UTF-8.
 #pragma once
 
 #include <sys/types.h>
@@ -41,7 +42,8 @@ struct Session {
     int exitCode = -1;  // set by Finish; 128 + signal when killed
     bool timedOut = false;
     std::chrono::steady_clock::time_point started;
-    double seconds = 0;  // wall time until the program ended
+    double seconds = 0;           // wall time until the program ended
+    double processorSeconds = 0;  // its own processor time, and its reaped children's
     // Finish fails the test when a program that ended on its own leaves
     // processes of its group running for longer than kLeftoverGrace.
     bool expectNoLeftovers = true;

@@ -2,10 +2,13 @@
 # Runs the Windows herd launcher on a real (Wine) console inside tmux and
 # checks that the screen shows its greeting and first prompt in readable
 # Russian: the console path writes UTF-16, whatever the code pages are.
-#   wine_console_check.sh <wine> <folder of the .exe files> <wine prefix>
+# Takes what the other Wine tests take: HERDLAB_RUNNER (Wine), HERDLAB_BIN_DIR
+# (the folder of the .exe files) and WINEPREFIX; without a runner it is
+# skipped (exit code 77).
 set -euo pipefail
-wine=$1 folder=$2
-export WINEPREFIX=$3 WINEDEBUG=-all
+[[ -n ${HERDLAB_RUNNER:-} ]] || { echo "no HERDLAB_RUNNER: nothing to run under Wine"; exit 77; }
+wine=$HERDLAB_RUNNER folder=${HERDLAB_BIN_DIR:?HERDLAB_BIN_DIR names the folder of the .exe files}
+export WINEDEBUG=-all
 session=herdlab-console-$$
 trap 'tmux kill-session -t "$session" 2>/dev/null || true' EXIT
 

@@ -47,32 +47,32 @@ std::optional<int> StampOfLineWith(const std::string& transcript, const std::str
     return std::nullopt;
 }
 
-// Age 60: no search; weight 1: five drinking units.
-double ElephantSeconds(const char* unitSetting) {
+// Age 60: no search; weight 1: five drinking units. The elephant's own
+// processor time, which a busy machine does not stretch as it does the clock.
+double ElephantProcessorSeconds(const char* unitSetting) {
     UnitSetting setting(unitSetting);
     harness::Options options;
     options.arguments = {"7", "60", "1.00"};
     harness::Session session = harness::Run("tusker1", "", options, 60s);
     EXPECT_EQ(session.exitCode, 0) << session.errorText;
     EXPECT_NE(session.outputText.find("Слон 7 напился"), std::string::npos);
-    return session.seconds;
+    return session.processorSeconds;
 }
 
 TEST(WorkUnit, SetValueMakesEachUnitThatManyMillisecondsOfProcessorTime) {
-    // Five units of 600 ms: at least 3 s of wall time, since processor time
-    // never runs faster than the clock.
-    const double measured = ElephantSeconds("600");
-    EXPECT_GE(measured, 2.95);
-    EXPECT_LT(measured, 40.0);
+    // Five units of 600 ms.
+    const double used = ElephantProcessorSeconds("600");
+    EXPECT_GE(used, 2.95);
+    EXPECT_LT(used, 20.0);
 }
 
 TEST(WorkUnit, UnsetOrInvalidValuesKeepTheFixedCount) {
-    // Taken as 900 ms, each of these would last 4.5 s; five fixed units take
+    // Taken as 900 ms, each of these would use 4.5 s; five fixed units take
     // well under a second in an optimised build and under two in a
     // sanitizer build.
     for (const char* setting : {static_cast<const char*>(nullptr), "", "0", "9000", "-900", "+900",
                                 "900ms", " 900", "9e2"}) {
-        EXPECT_LT(ElephantSeconds(setting), 3.5) << (setting ? setting : "(unset)");
+        EXPECT_LT(ElephantProcessorSeconds(setting), 3.5) << (setting ? setting : "(unset)");
     }
 }
 
