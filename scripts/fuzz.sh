@@ -4,13 +4,17 @@
 #                               hand; the corpus grows in build/fuzz/corpus
 #   scripts/fuzz.sh --runs N    each target for N runs from its seeds alone,
 #                               quietly: the CI stage of scripts/test.sh
+#   scripts/fuzz.sh --build     only builds the targets
 # Builds the targets in build/fuzz. A failing input is saved as
 # build/fuzz/artifacts/<target>-crash-...; replay it with
 # build/fuzz/bin/<target> <file>. Seeds: fuzz/corpus/<target>.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [[ ${1:-} == --runs ]]; then
+build_only=0
+if [[ ${1:-} == --build ]]; then
+  build_only=1
+elif [[ ${1:-} == --runs ]]; then
   limit=(-runs="${2:?--runs needs a number}")
   ci=1
 else
@@ -20,6 +24,9 @@ fi
 
 cmake --preset clang -B build/fuzz -DHERDLAB_FUZZ=ON -DHERDLAB_WERROR=ON -DHERDLAB_TESTS=OFF -DHERDLAB_BENCH=OFF >/dev/null
 cmake --build build/fuzz --target fuzzers -j2
+if ((build_only)); then
+  exit 0
+fi
 mkdir -p build/fuzz/artifacts build/fuzz/logs
 
 # Fuzzes one target; its output goes to build/fuzz/logs/<target>.log.

@@ -11,8 +11,8 @@
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
 #     each (scripts/fuzz.sh fuzzes longer by hand);
 #   mingw: the Windows build of everything; its unit and conformance tests run
-#     against real Win32 under Wine, and so do the integration tests, driven
-#     from a small native build (build/wine) switched to the Windows programs.
+#     against real Win32 under Wine, and so do the plain tree's integration
+#     tests labelled wine, switched to the Windows programs (stage "wine").
 #
 # The builds take the processors one after another; each build's tests then
 # run in the background while the next one compiles, since most of their time
@@ -51,11 +51,16 @@ run_stage() {
       return "$status"
       ;;
     wine)
-      export WINEDEBUG=-all
-      WINEPREFIX=$PWD/build/mingw/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-      ctest --preset mingw "${again[@]}"
-      WINEPREFIX=$PWD/build/wine/wineprefix /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-      ctest --test-dir build/wine -L wine -j3 --output-on-failure "${again[@]}"
+      # Unit and conformance tests of the Windows build, then the integration
+      # tests of the plain tree run against the Windows programs, in one prefix.
+      export WINEDEBUG=-all WINEPREFIX=$PWD/build/mingw/wineprefix
+      /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+      local status=0
+      ctest --preset mingw "${again[@]}" || status=$?
+      HERDLAB_RUNNER=/usr/lib/wine/wine64 HERDLAB_BIN_DIR=$PWD/build/mingw/bin \
+        ctest --test-dir build/plain -L wine -j3 --timeout 300 --output-on-failure "${again[@]}" ||
+        status=$?
+      return "$status"
       ;;
     *) echo "no such stage: $1" >&2 && return 2 ;;
   esac
@@ -163,16 +168,12 @@ preset_build() {
     cmake --build --preset "$1"
 }
 
-# The Windows chain is the longest: it goes first.
-build mingw preset_build mingw -DHERDLAB_OPTIMIZE_TESTS=OFF
-build wine bash -c 'cmake --preset dev -B build/wine -DHERDLAB_WERROR=ON -DHERDLAB_BENCH=OFF \
-    -DHERDLAB_WINE_BIN_DIR="$PWD/build/mingw/bin" "${@}" >/dev/null &&
-  cmake --build build/wine --target herd_test monitor_test feeder_test herdcheck_test work_unit_test' \
-  wine "${quick[@]}" "${gold[@]}"
-tests wine
-
+# The plain build goes first: its integration tests drive every other
+# build's programs, the Windows ones under Wine included.
 build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
 tests plain
+build mingw preset_build mingw -DHERDLAB_OPTIMIZE_TESTS=OFF
+tests wine
 
 # The sanitizer builds' tests use the most processor time: they run while
 # later builds compile. Benchmarks are built by the plain build only.
@@ -181,12 +182,12 @@ tests tsan
 build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF "${gold[@]}"
 tests asan
 
+# The fuzzing: its own small Clang build here, its runs (a fixed number for
+# each target) last, where they fill the processor time that the last tests
+# leave while they wait for their herds and feeders.
+build fuzz scripts/fuzz.sh --build
 build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
   -DHERDLAB_OPTIMIZE_TESTS=OFF "${gold[@]}"
-
-# The fuzzing (its own small Clang build, then a fixed number of runs of each
-# target) comes last: it fills the processor time that the last tests leave
-# while they wait for their herds and feeders.
 echo "=== fuzz (text parsers, libFuzzer): started in the background"
 chrt --idle 0 scripts/fuzz.sh --runs 50000 >"$logs/fuzz.log" 2>&1 &
 running+=($!)
