@@ -168,9 +168,17 @@ preset_build() {
     cmake --build --preset "$1"
 }
 
+# The fuzz targets' small build runs beside the others and takes the
+# processors in their pauses (configuring, a last link); their runs come last.
+echo "=== fuzz: build started in the background"
+(chrt --idle -p 0 "$BASHPID" >/dev/null && scripts/fuzz.sh --build) >"$logs/fuzz-build.log" 2>&1 &
+fuzz_build=$!
+
 # The plain build goes first: its integration tests drive every other
-# build's programs, the Windows ones under Wine included.
-build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
+# build's programs, the Windows ones under Wine included. Two jobs more than
+# processors keep them busy while make works out what to do next.
+build plain bash -c 'cmake -S . -B build/plain >/dev/null &&
+  cmake --build build/plain -j "$(($(nproc) + 2))"'
 tests plain
 build mingw preset_build mingw -DHERDLAB_OPTIMIZE_TESTS=OFF
 tests wine
@@ -182,12 +190,15 @@ tests tsan
 build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF "${gold[@]}"
 tests asan
 
-# The fuzzing: its own small Clang build here, its runs (a fixed number for
-# each target) last, where they fill the processor time that the last tests
-# leave while they wait for their herds and feeders.
-build fuzz scripts/fuzz.sh --build
 build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
   -DHERDLAB_OPTIMIZE_TESTS=OFF "${gold[@]}"
+# The fuzzing runs (a fixed number for each target) fill the processor time
+# that the last tests leave while they wait for their herds and feeders.
+if ! wait "$fuzz_build"; then
+  tail -n 60 "$logs/fuzz-build.log"
+  echo "=== fuzz: build FAILED (log: $logs/fuzz-build.log)"
+  exit 1
+fi
 echo "=== fuzz (text parsers, libFuzzer): started in the background"
 chrt --idle 0 scripts/fuzz.sh --runs 50000 >"$logs/fuzz.log" 2>&1 &
 running+=($!)
