@@ -160,7 +160,7 @@ build() {
 # tables for debugging (enough for the sanitizers' reports): a third less
 # compiling. The optimised ones build the tests' own code at -O0; the Linux
 # ones link with gold, the quicker linker of binutils. The plain build stays
-# as a user's, file by file.
+# as a user's, mostly file by file.
 quick=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1)
 gold=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=gold)
 preset_build() {
@@ -168,17 +168,9 @@ preset_build() {
     cmake --build --preset "$1"
 }
 
-# The fuzz targets' small build runs beside the others and takes the
-# processors in their pauses (configuring, a last link); their runs come last.
-echo "=== fuzz: build started in the background"
-(chrt --idle -p 0 "$BASHPID" >/dev/null && scripts/fuzz.sh --build) >"$logs/fuzz-build.log" 2>&1 &
-fuzz_build=$!
-
 # The plain build goes first: its integration tests drive every other
-# build's programs, the Windows ones under Wine included. Two jobs more than
-# processors keep them busy while make works out what to do next.
-build plain bash -c 'cmake -S . -B build/plain >/dev/null &&
-  cmake --build build/plain -j "$(($(nproc) + 2))"'
+# build's programs, the Windows ones under Wine included.
+build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
 tests plain
 build mingw preset_build mingw -DHERDLAB_OPTIMIZE_TESTS=OFF
 tests wine
@@ -190,15 +182,12 @@ tests tsan
 build asan preset_build asan -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF "${gold[@]}"
 tests asan
 
+# The fuzzing: its own small Clang build here, its runs (a fixed number for
+# each target) last, where they fill the processor time that the last tests
+# leave while they wait for their herds and feeders.
+build fuzz scripts/fuzz.sh --build
 build release preset_build release -DHERDLAB_BENCH=OFF -DHERDLAB_INTEGRATION_TESTS=OFF \
   -DHERDLAB_OPTIMIZE_TESTS=OFF "${gold[@]}"
-# The fuzzing runs (a fixed number for each target) fill the processor time
-# that the last tests leave while they wait for their herds and feeders.
-if ! wait "$fuzz_build"; then
-  tail -n 60 "$logs/fuzz-build.log"
-  echo "=== fuzz: build FAILED (log: $logs/fuzz-build.log)"
-  exit 1
-fi
 echo "=== fuzz (text parsers, libFuzzer): started in the background"
 chrt --idle 0 scripts/fuzz.sh --runs 50000 >"$logs/fuzz.log" 2>&1 &
 running+=($!)
