@@ -45,14 +45,9 @@ run_stage() {
     release | clang | asan | tsan)
       # ThreadSanitizer waits a second at every program's end by default.
       export TSAN_OPTIONS=${TSAN_OPTIONS:-atexit_sleep_ms=0}
-      # The build's own tests run beside the integration tests, which mostly
-      # wait; the log then shows the one and the other.
-      local status=0 own_log=build/test-logs/$1-own.log integration_log=build/test-logs/$1-integration.log
-      ctest --preset "$1" "${again[@]}" >"$own_log" 2>&1 &
-      local own=$!
-      integration_tests "$1" >"$integration_log" 2>&1 || status=$?
-      wait "$own" || status=$?
-      cat "$own_log" "$integration_log"
+      local status=0
+      ctest --preset "$1" "${again[@]}" || status=$?
+      integration_tests "$1" || status=$?
       return "$status"
       ;;
     wine)
