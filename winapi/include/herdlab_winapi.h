@@ -187,9 +187,9 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // Windows), ERROR_INVALID_HANDLE for anything but a process handle. On
 // GetCurrentProcess() it is ExitProcess(uExitCode).
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
-// Lets a child created suspended run its program and returns 1, its former
-// suspend count, once it has started it (an exec that fails then ends the
-// child with code 127: Windows would have failed CreateProcessA). For any
+// Lets a child created suspended go on to run its program and returns 1, its
+// former suspend count, without waiting for it (an exec that fails then ends
+// the child with code 127: Windows would have failed CreateProcessA). For any
 // other thread handle, 0: it runs already. (DWORD)-1 with
 // ERROR_INVALID_HANDLE for anything but a thread handle. Closing a suspended
 // child's thread handle without resuming it ends the child unstarted, where

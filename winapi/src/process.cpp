@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "command_line.h"
@@ -343,21 +344,18 @@ DWORD ResumeThread(HANDLE hThread) {
         SetLastError(ERROR_INVALID_HANDLE);
         return static_cast<DWORD>(-1);
     }
-    HeldExec held;
+    HeldExec release;  // only the resume end: the exec's result stays with the handle
     {
         std::lock_guard<std::mutex> guard(gChildThreadsLock);
         if (gChildThreads->count(header) != 0) {
             auto* thread = reinterpret_cast<ChildThreadObject*>(header);
-            held = thread->held;
-            thread->held = HeldExec{};
+            std::swap(release.resumeFd, thread->held.resumeFd);
         }
     }
-    if (held.resumeFd < 0) {
+    if (release.resumeFd < 0) {
         return 0;  // running already
     }
-    // An exec that fails now has ended the child with 127, which its
-    // process handle reports.
-    ReleaseHeldExec(held);
+    ReleaseHeldExec(release);
     return 1;
 }
 

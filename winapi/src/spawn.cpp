@@ -200,22 +200,24 @@ pid_t SpawnProgram(const std::string& path, std::vector<char*>& argv, DWORD prio
     return pid;
 }
 
-int ReleaseHeldExec(HeldExec& held) {
+void ReleaseHeldExec(HeldExec& held) {
+    if (held.resumeFd < 0) {
+        return;
+    }
     const char go = 1;
     ssize_t written;
     do {
         written = send(held.resumeFd, &go, 1, MSG_NOSIGNAL);
     } while (written < 0 && errno == EINTR);
     close(held.resumeFd);
-    const int childError = ReadExecResult(held.execResultFd);
-    held = HeldExec{};
-    return childError;
+    held.resumeFd = -1;
 }
 
 void DropHeldExec(HeldExec& held) {
-    if (held.resumeFd >= 0) {
-        close(held.resumeFd);
-        close(held.execResultFd);
+    for (int fd : {held.resumeFd, held.execResultFd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
     held = HeldExec{};
 }

@@ -12,7 +12,8 @@ namespace winapi_internal {
 
 // A child created suspended: it has its priority class and waits just before
 // exec until the launcher writes to `resumeFd` (it gives up, unstarted, when
-// the launcher closes it or ends). `execResultFd` then tells how the exec went.
+// the launcher closes it or ends). `execResultFd` stays open for the exec's
+// errno, so that a failing exec ends the child with 127 rather than SIGPIPE.
 struct HeldExec {
     int resumeFd = -1;      // the launcher's end of the socket pair the child waits on
     int execResultFd = -1;  // read end of the close-on-exec error pipe
@@ -26,16 +27,15 @@ struct HeldExec {
 //
 // With `held` the child stops short of exec instead (see HeldExec), so that
 // the launcher can change it first, as a suspended process on Windows; the
-// exec's failure then comes from ReleaseHeldExec.
+// exec's failure then only ends the child, with 127.
 pid_t SpawnProgram(const std::string& path, std::vector<char*>& argv, DWORD priorityClass,
                    HeldExec* held = nullptr);
 
-// Lets a held child go on to exec and waits until it has: 0 when it runs the
-// program, else the exec's errno (the child has then ended with 127). Closes
-// both descriptors of `held`.
-int ReleaseHeldExec(HeldExec& held);
+// Lets a held child go on to exec, without waiting for it: a child confined
+// to a busy processor may take long to get there. Closes `resumeFd`.
+void ReleaseHeldExec(HeldExec& held);
 
-// Closes a held child's descriptors without releasing it: it ends unstarted.
+// Closes a held child's descriptors; one not released yet ends unstarted.
 void DropHeldExec(HeldExec& held);
 
 // Waits for the ended child `pid` so that it leaves no zombie.
