@@ -85,6 +85,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 // Windows can test these names on both platforms.
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_HANDLE_EOF 38u  // never reported by the layer: see ReadFile

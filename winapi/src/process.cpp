@@ -25,6 +25,7 @@
 #include "command_line.h"
 #include "handles.h"
 #include "mapping_cleanup.h"
+#include "queue_names.h"
 #include "priority_classes.h"
 #include "spawn.h"
 #include "text_conversion.h"
@@ -64,7 +65,7 @@ HANDLE NewProcessObject(pid_t pid, int pidfd) {
     auto* object = new ProcessObject;
     object->pid = pid;
     object->pidfd = pidfd;
-    return object;
+    return NewHandle(&object->header);
 }
 
 HANDLE NewChildThreadObject(pid_t pid) {
@@ -72,7 +73,7 @@ HANDLE NewChildThreadObject(pid_t pid) {
     object->tid = pid;
     std::lock_guard<std::mutex> guard(gChildThreadsLock);
     gChildThreads->insert(&object->header);
-    return object;
+    return NewHandle(&object->header);
 }
 
 // ---- Exit status ---------------------------------------------------------------
@@ -294,5 +295,6 @@ void ExitProcess(UINT uExitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
     RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
+    RemoveQueueNames();
     _exit(static_cast<int>(uExitCode));
 }
