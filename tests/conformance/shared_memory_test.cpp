@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "cp1251_unit.h"
 #include "../named_place.h"
+#include "cp1251_unit.h"
 #include "ipc_test_support.h"
 #include "win32.h"
 

@@ -66,8 +66,8 @@ pthread_once_t queueKeyOnce = PTHREAD_ONCE_INIT;
 
 // Senders are refused at once while the socket is connected to itself.
 void CloseToSenders(MessageQueue& queue) {
-    queue.closedToSenders = connect(queue.socketFd, AddressOf(queue.address),
-                                    queue.address.length) == 0;
+    queue.closedToSenders =
+        connect(queue.socketFd, AddressOf(queue.address), queue.address.length) == 0;
 }
 
 // Moves every datagram waiting on the socket into the list. Lock held.
@@ -184,7 +184,8 @@ void EndQueue(void* value) {
     }
     Nudge(*queue);
     pthread_join(queue->reader, nullptr);
-    ForgetQueueName(queue->address, queue->nameSlot);  // the thread id may come back for another thread
+    ForgetQueueName(queue->address,
+                    queue->nameSlot);  // the thread id may come back for another thread
     CloseQueueFds(*queue);
     delete queue;
 }

@@ -57,9 +57,9 @@ bool QueueAddressOf(DWORD threadId, QueueAddress& queue, DWORD& error) {
     queue = QueueAddress{};
     queue.address.sun_family = AF_UNIX;
     // The place is short enough for every thread id (kPlaceCapacity).
-    const int length = std::snprintf(queue.address.sun_path, sizeof queue.address.sun_path,
-                                     "%s/herdlab-msg-%u-%u", place, static_cast<unsigned>(user),
-                                     threadId);
+    const int length =
+        std::snprintf(queue.address.sun_path, sizeof queue.address.sun_path, "%s/herdlab-msg-%u-%u",
+                      place, static_cast<unsigned>(user), threadId);
     queue.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + 1);
     return true;
 }
@@ -192,8 +192,8 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
     }
     for (;;) {
         // A datagram goes whole or not at all.
-        if (sendto(fd, datagram, kMessageSize, MSG_NOSIGNAL,
-                   AddressOf(target), target.length) >= 0) {
+        if (sendto(fd, datagram, kMessageSize, MSG_NOSIGNAL, AddressOf(target), target.length) >=
+            0) {
             return TRUE;
         }
         if (errno != EINTR) {

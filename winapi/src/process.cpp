@@ -25,8 +25,8 @@
 #include "command_line.h"
 #include "handles.h"
 #include "mapping_cleanup.h"
-#include "queue_names.h"
 #include "priority_classes.h"
+#include "queue_names.h"
 #include "spawn.h"
 #include "text_conversion.h"
 

@@ -39,7 +39,8 @@ bool IsStaleSocket(const QueueAddress& queue) {
     if (probe < 0) {
         return false;
     }
-    const bool refused = connect(probe, AddressOf(queue), queue.length) != 0 && errno == ECONNREFUSED;
+    const bool refused =
+        connect(probe, AddressOf(queue), queue.length) != 0 && errno == ECONNREFUSED;
     close(probe);
     return refused;
 }

@@ -114,7 +114,8 @@ Place FindPlace() {
         }
     }
     place.error = refused ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
-    std::fprintf(stderr, "herdlab: no folder of this user's own for thread queues and named blocks:%s\n",
+    std::fprintf(stderr,
+                 "herdlab: no folder of this user's own for thread queues and named blocks:%s\n",
                  report.c_str());
     return place;
 }
