@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "../named_place.h"
 #include "command_line_unit.h"
 #include "cp1251_unit.h"
 #include "feeder_data_2.h"
@@ -271,7 +272,7 @@ TEST(FeedingLoop, EndsAfterThePassInWhichTheLastRationRanOut) {
 
 #ifndef _WIN32
 std::filesystem::path BlockFile(const std::string& escapedName) {
-    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
+    return named_place::BlockFile(escapedName);
 }
 #endif
 

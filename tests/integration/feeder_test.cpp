@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../named_place.h"
 #include "harness.h"
 
 namespace {
@@ -61,7 +62,7 @@ const FeederBuild kProcesses = {
 const bool kFedInTime[8] = {true, true, false, false, false, true, false, true};
 
 fs::path BlockFile(const std::string& escapedName) {
-    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
+    return named_place::BlockFile(escapedName);
 }
 
 // The build's block files under /dev/shm and the objects they name. Under
@@ -248,6 +249,7 @@ TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
     }
     harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
+    named_place::MadeFolder();
     const fs::path planted = BlockFile(kElephants.blockNames[0]);
     const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0) << planted;
