@@ -130,7 +130,8 @@ void LimitResources(const KeeperPlan& plan) {
     // Counted per user namespace: outside one it would count all of the
     // teacher's processes, so there the checker counts instead.
     if (plan.support.namespaces) {
-        const rlimit processes = {kMostProcessesAtOnce, kMostProcessesAtOnce};
+        // The keeper is one of them.
+        const rlimit processes = {kMostProcessesAtOnce + 1, kMostProcessesAtOnce + 1};
         setrlimit(RLIMIT_NPROC, &processes);
     }
 }
