@@ -40,8 +40,8 @@ load+=($!)
 runs=0 checked=0 failed=0 again=0 started=$SECONDS
 while ((checked < checks)); do
   if ((runs % 2 == 0)); then set=6 sample=tusker6; else set=2 sample=tusker2; fi
-  output=$(cd "$bin" && ./herdcheck --set "$set" "$sample" student_tusker "$work/correct_child" ||
-    true)
+  output=$(cd "$bin" && ./herdcheck --set "$set" "$sample" student_tusker "$work/correct_child") ||
+    true
   ((runs += 1, checked += 3))
   run_failed=$(grep -c 'не сдано$' <<<"$output" || true)
   run_again=$(grep -c 'проверяю ещё раз' <<<"$output" || true)
