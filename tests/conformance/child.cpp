@@ -3,6 +3,8 @@
 //
 //   exit N              ends with code N
 //   sleep MS            sleeps MS milliseconds, then ends with 0
+//   await PATH          ends with 0 once the file PATH exists: runs until the
+//                       test says so
 //   class               ends with the PriorityIndex (0..5) of its own class,
 //                       99 when the class is none of the six
 //   words HEX WORD...   compares the words of its command line from word 3 on
@@ -259,6 +261,14 @@ int main(int argc, char** argv) {
     }
     if (role == "sleep") {
         Sleep(static_cast<DWORD>(std::atoi(argument)));
+        return 0;
+    }
+    if (role == "await") {
+        std::FILE* told = nullptr;
+        while ((told = std::fopen(argument, "rb")) == nullptr) {
+            Sleep(5);
+        }
+        std::fclose(told);
         return 0;
     }
     if (role == "class") {

@@ -28,6 +28,7 @@
 #include "handles.h"
 #include "mapping_cleanup.h"
 #include "priority_classes.h"
+#include "queue_names.h"
 #include "spawn.h"
 #include "text_conversion.h"
 
@@ -68,7 +69,7 @@ HANDLE NewProcessObject(pid_t pid, int pidfd) {
     auto* object = new ProcessObject;
     object->pid = pid;
     object->pidfd = pidfd;
-    return object;
+    return NewHandle(&object->header);
 }
 
 HANDLE NewChildThreadObject(pid_t pid, const HeldExec& held) {
@@ -77,7 +78,7 @@ HANDLE NewChildThreadObject(pid_t pid, const HeldExec& held) {
     object->held = held;
     std::lock_guard<std::mutex> guard(gChildThreadsLock);
     gChildThreads->insert(&object->header);
-    return object;
+    return NewHandle(&object->header);
 }
 
 // ---- Exit status ---------------------------------------------------------------
@@ -335,6 +336,7 @@ void ExitProcess(UINT uExitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
     RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
+    RemoveQueueNames();
     _exit(static_cast<int>(uExitCode));
 }
 
