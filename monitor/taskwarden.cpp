@@ -10,6 +10,7 @@
 
 #include "console_input_unit.h"
 #include "cp1251_unit.h"
+#include "cpus_unit.h"
 #include "curtime_unit.h"
 #include "errors_unit.h"
 #include "format_unit.h"
@@ -154,9 +155,17 @@ void StartWorker(int number) {
         FormatText(kChildCommandLine,
                    {kChildProgramName, slot.params->number, slot.params->stage1Param,
                     slot.params->stage2Param, static_cast<std::int32_t>(ThreadIds[0].load())});
+    // A worker that must keep to the workers' processors starts suspended
+    // until confined.
+    const DWORD_PTR workerProcessors = ChildProcessorMask();
+    const DWORD suspended = workerProcessors != 0 ? CREATE_SUSPENDED : 0;
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                       kCreationFlags | slot.priorityClass, nullptr, nullptr, &StartupInfo,
-                       &slot.processInfo)) {
+                       kCreationFlags | slot.priorityClass | suspended, nullptr, nullptr,
+                       &StartupInfo, &slot.processInfo)) {
+        if (suspended != 0) {
+            SetProcessAffinityMask(slot.processInfo.hProcess, workerProcessors);
+            ResumeThread(slot.processInfo.hThread);
+        }
         slot.state = kStarted;  // publishes the filled slot to the message thread
         ++StartedCount;
         return;

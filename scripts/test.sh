@@ -28,7 +28,8 @@ cd "$(dirname "$self")/.."
 
 # A test that fails is run once more: the stages share two processors with
 # each other and with the builds, and a program under Wine starts slowly. A
-# fault shows as a test that fails twice; the log keeps the first failure.
+# fault shows as a test that fails twice; the log keeps the first failure,
+# and the run ends with a list of every test that needed its second run.
 again=(--repeat until-pass:2)
 
 # The integration tests of the plain tree, run against the programs of the
@@ -206,8 +207,20 @@ tests release
 while ((${#running[@]})); do
   reap_one
 done
-echo "=== all stages done in $SECONDS s"
+
+# Every test that failed a first time, by stage, from ctest's output, where
+# each failed run reads "Test #N: NAME ...***Failed" (or ***Timeout ...).
+reruns=0
+for stage in plain wine tsan asan release; do
+  [[ -f $logs/$stage.log ]] || continue
+  while read -r name; do
+    echo "=== rerun: $stage: $name"
+    reruns=$((reruns + 1))
+  done < <(sed -nE 's/^.*Test +#[0-9]+: ([^ ]+) .*\*\*\*.*$/\1/p' "$logs/$stage.log" | awk '!seen[$0]++')
+done
+echo "=== tests that needed a second run: $reruns"
 if ((${#failed_stages[@]})); then
-  echo "=== FAILED: ${!failed_stages[*]}"
+  echo "=== FAILED: ${!failed_stages[*]} (reruns: $reruns)"
   exit 1
 fi
+echo "=== all stages done in $SECONDS s, reruns: $reruns"

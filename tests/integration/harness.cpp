@@ -18,6 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -298,6 +299,18 @@ bool StillRunningAfter(Session& session, std::chrono::milliseconds period) {
     return !Reap(session, WNOHANG);
 }
 
+bool WaitUntil(Session& session, const std::function<bool()>& condition,
+               std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        PumpOutput(session, std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 void Finish(Session& session, std::chrono::milliseconds limit) {
     CloseInput(session);
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -391,16 +404,26 @@ bool LocaleAvailable(const std::string& locale) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::string ProcessStat(pid_t pid) {
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+namespace {
+
+// The text of /proc/PID/FILE (its first 4 KiB), or empty text when the
+// process is gone.
+std::string ProcessFile(pid_t pid, const char* file) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return "";
     }
-    char buffer[1024];
+    char buffer[4096];
     const ssize_t got = read(fd, buffer, sizeof buffer);
     close(fd);
     return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "";
+}
+
+}  // namespace
+
+std::string ProcessStat(pid_t pid) {
+    return ProcessFile(pid, "stat");
 }
 
 std::vector<std::string> SharedMemoryNames() {
@@ -470,6 +493,22 @@ std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::millis
         members = LiveGroupMembers(session.pid);
     }
     return members;
+}
+
+std::vector<pid_t> LiveProcessesNamed(const Session& session, std::string_view text) {
+    std::vector<pid_t> named;
+    for (const pid_t pid : LiveGroupMembers(session.pid)) {
+        std::string commandLine = ProcessFile(pid, "cmdline");
+        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+        const std::size_t extension = commandLine.find(".exe ");
+        if (extension != std::string::npos) {
+            commandLine.erase(extension, 4);
+        }
+        if (commandLine.find(text) != std::string::npos) {
+            named.push_back(pid);
+        }
+    }
+    return named;
 }
 
 namespace {

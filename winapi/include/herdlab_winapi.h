@@ -25,6 +25,8 @@ using DWORD = std::uint32_t;
 using UINT = std::uint32_t;
 using LONG = std::int32_t;
 using ULONG_PTR = std::uintptr_t;
+using DWORD_PTR = std::uintptr_t;
+using PDWORD_PTR = DWORD_PTR*;
 using SIZE_T = std::size_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -112,6 +114,7 @@ void SetLastError(DWORD error);
 #define ABOVE_NORMAL_PRIORITY_CLASS 0x00008000u
 #define HIGH_PRIORITY_CLASS 0x00000080u
 #define REALTIME_PRIORITY_CLASS 0x00000100u
+#define CREATE_SUSPENDED 0x00000004u
 #define CREATE_UNICODE_ENVIRONMENT 0x00000400u
 
 struct STARTUPINFOA {
@@ -151,9 +154,12 @@ using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
 // the environment and current directory, nothing else, and stays in the
 // caller's session and process group. The priority class in dwCreationFlags
 // is applied in the child before exec (the lowest class wins when several are
-// given; a class beyond the user's rights falls to the highest one allowed);
-// other flags are ignored. Fills *lpProcessInformation (process and thread
-// ids are both the pid) and returns TRUE. FALSE with ERROR_FILE_NOT_FOUND
+// given; a class beyond the user's rights falls to the highest one allowed).
+// With CREATE_SUSPENDED the child stops just before exec, already in its
+// class, until ResumeThread(hThread): whatever is done to it meanwhile holds
+// from its program's first instruction on. Other flags are ignored. Fills
+// *lpProcessInformation (process and thread ids are both the pid) and
+// returns TRUE. FALSE with ERROR_FILE_NOT_FOUND
 // when the program is not found, the errno of a failed fork or exec,
 // ERROR_INVALID_PARAMETER for a non-null lpApplicationName, lpEnvironment or
 // lpCurrentDirectory (unsupported), a null lpProcessInformation or an empty
@@ -182,6 +188,31 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // Windows), ERROR_INVALID_HANDLE for anything but a process handle. On
 // GetCurrentProcess() it is ExitProcess(uExitCode).
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+// Lets a child created suspended go on to run its program and returns 1, its
+// former suspend count, without waiting for it (an exec that fails then ends
+// the child with code 127: Windows would have failed CreateProcessA). For any
+// other thread handle, 0: it runs already. (DWORD)-1 with
+// ERROR_INVALID_HANDLE for anything but a thread handle. Closing a suspended
+// child's thread handle without resuming it ends the child unstarted, where
+// Windows would leave it suspended.
+DWORD ResumeThread(HANDLE hThread);
+// The processors 0..63 that the process may run on, one bit each, and those
+// the machine has (one processor group, as Windows gives without groups).
+// For GetCurrentProcess() or a child's handle. FALSE with
+// ERROR_INVALID_HANDLE for another handle, ERROR_ACCESS_DENIED for a child
+// that has ended and been reaped, ERROR_INVALID_PARAMETER for a null pointer.
+BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask,
+                            PDWORD_PTR lpSystemAffinityMask);
+// Confines a child to the processors in the mask. Linux keeps the setting per
+// thread: on a child created suspended (it has one thread, and its program
+// inherits it) the whole child is confined, as Windows does for every
+// thread; on a running child only its main thread and the threads that one
+// starts later. FALSE with ERROR_INVALID_PARAMETER for an empty mask or one
+// naming processors the machine lacks, ERROR_INVALID_HANDLE for anything but
+// a child's handle (the layer does not move the calling process),
+// ERROR_ACCESS_DENIED for a child that has ended and been reaped, the errno
+// of a refused change.
+BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask);
 // The pseudo handle of the calling process (INVALID_HANDLE_VALUE, the same
 // bits as Windows' (HANDLE)-1); it needs no closing.
 HANDLE GetCurrentProcess();
