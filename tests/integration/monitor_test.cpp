@@ -120,12 +120,11 @@ long long SecondStageDue(const Lines& lines, int k) {
     return StampOf(line) + std::stoll(line.substr(line.find(marker) + marker.size()));
 }
 
-// Waits until no process named `workers` runs (all workers by default, or
-// "stageworker 5 " for worker 5); false after `limit`.
-bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit,
-                 const std::string& workers = "stageworker") {
+// Waits until no worker of the session is alive; false after `limit`.
+bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit) {
     return harness::WaitUntil(
-        session, [&] { return harness::LiveProcessesNamed(session, workers).empty(); }, limit);
+        session, [&] { return harness::LiveProcessesNamed(session, "stageworker").empty(); },
+        limit);
 }
 
 // The priority names a worker not observed may show: idle or below normal
@@ -152,11 +151,11 @@ harness::Session StartMonitor(const std::string& answers, const std::string& awa
 }
 
 // Starts the monitor with `count` workers and holds it (stopped) from the
-// launch of the last one until the workers named `held` (as in WorkersGone)
-// have ended: its wait cannot run out first, however slowly a busy machine
-// starts and runs them. Under Wine a worker needs its launcher until it runs
+// launch of the last one until all have ended: its wait cannot run out
+// first, however slowly a busy machine starts and runs them (workers not
+// observed run in the idle class). Under Wine a worker needs its launcher until it runs
 // its own code: the hold begins at the last one's start line there.
-harness::Session StartHeldMonitor(const std::string& answers, int count, const std::string& held) {
+harness::Session StartHeldMonitor(const std::string& answers, int count) {
     harness::Session session = harness::Start("taskwarden");
     harness::Send(session, answers);
     const std::string last = "stageworker " + std::to_string(count) + " ";
@@ -166,7 +165,7 @@ harness::Session StartHeldMonitor(const std::string& answers, int count, const s
     };
     EXPECT_TRUE(harness::WaitUntil(session, launched, 30s)) << session.outputText;
     kill(session.pid, SIGSTOP);
-    EXPECT_TRUE(WorkersGone(session, 60s, held)) << session.outputText;
+    EXPECT_TRUE(WorkersGone(session, 90s)) << session.outputText;
     kill(session.pid, SIGCONT);
     return session;
 }
@@ -221,10 +220,9 @@ TEST(MonitorDialogue, CountIsClampedAndTheTableIsPrintedExactly) {
 
 // Count 5 with observed worker 5: the prompts show 3310 and 2250; 0 and -7
 // become 1 and priority -1 becomes the normal class, as worker 5's own lines
-// show. Worker 5 finishes in a moment (the monitor held until then) and is
-// reported as ended.
+// show. The monitor held until all have ended, worker 5 is reported as ended.
 TEST(MonitorDialogue, ObservedWorkerEditsAreClampedAndReachTheWorker) {
-    harness::Session session = StartHeldMonitor("5\n5\n0\n-7\n-1\n3\n", 5, "stageworker 5 ");
+    harness::Session session = StartHeldMonitor("5\n5\n0\n-7\n-1\n3\n", 5);
     ASSERT_TRUE(harness::WaitForOutput(session, Worker(5) + "нормально завершился.", 30s))
         << session.outputText;
     EndMonitor(session);
@@ -297,7 +295,7 @@ TEST(MonitorLaunch, MissingWorkerProgramGivesErrorLinesAndAQuietEnd) {
 
 // Workers 1..3, held until they have ended, are each reported as ended, in order.
 TEST(MonitorLaunch, WorkersThatEndedInTimeAreReportedInTableOrder) {
-    harness::Session session = StartHeldMonitor("3\n0\n10\n", 3, "stageworker");
+    harness::Session session = StartHeldMonitor("3\n0\n10\n", 3);
     ASSERT_TRUE(harness::WaitForOutput(session, Worker(3) + "нормально завершился.", 30s))
         << session.outputText;
     EndMonitor(session);
