@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <numeric>
 
+#include "herdlab_toolkit.h"
+
 namespace herdtrace {
 
 namespace {
@@ -53,7 +55,8 @@ std::string Padded(const std::string& text, std::size_t characters) {
 std::string ChildLine(const Lane& lane, Millis start) {
     std::string line =
         "  " + Padded(lane.name, 12) + " " +
-        Padded(lane.priorityIndex >= 0 ? kPriorityNames[lane.priorityIndex] : "класс неизвестен",
+        Padded(lane.priorityIndex >= 0 ? std::string(herdlab_toolkit::ClassWord(lane.priorityIndex))
+                                       : "класс неизвестен",
                18);
     if (lane.cpuMilliseconds >= 0) {
         char cpu[48];

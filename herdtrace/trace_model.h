@@ -81,10 +81,4 @@ struct Trace {
     std::vector<UnreadLine> unread;
 };
 
-// The six Russian names of the priority classes, 0 idle .. 5 real time.
-extern const char* const kPriorityNames[6];
-
-// Index 0..5 of a class name, -1 for any other text.
-int PriorityIndexOf(const std::string& name);
-
 }  // namespace herdtrace

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <map>
 
+#include "herdlab_toolkit.h"
 #include "tracer.h"
 
 namespace herdtrace {
@@ -26,12 +27,10 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
-double Milliseconds(const FILETIME& time) {  // units of 100 ns
-    return double((ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e4;
-}
+namespace toolkit = herdlab_toolkit;
 
 struct Watched {
-    HANDLE process = nullptr;
+    toolkit::ProcessWatch watch;
     TracedProcess record;
 };
 
@@ -51,34 +50,6 @@ DWORD WINAPI PassOutput(LPVOID parameter) {
         WriteFile(out, buffer, got, &wrote, nullptr);
     }
     return 0;
-}
-
-// A command line that splits back into the same words.
-std::string CommandLine(const std::vector<std::string>& words) {
-    std::string line;
-    for (const std::string& word : words) {
-        if (!line.empty()) {
-            line += ' ';
-        }
-        if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) {
-            line += word;
-            continue;
-        }
-        line += '"';
-        std::size_t backslashes = 0;
-        for (const char c : word) {
-            if (c == '\\') {
-                ++backslashes;
-                continue;
-            }
-            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-            backslashes = 0;
-            line += c;
-        }
-        line.append(backslashes * 2, '\\');
-        line += '"';
-    }
-    return line;
 }
 
 Millis Now(Millis offset) {
@@ -104,22 +75,19 @@ void Sample(HANDLE job, DWORD program, std::map<DWORD, Watched>& watched, Millis
                 continue;
             }
             Watched entry;
-            entry.process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+            toolkit::OpenProcessWatch(id, entry.watch);
             entry.record.id = id;
             entry.record.firstSeen = now;
             watched.emplace(id, entry);
         }
     }
     for (auto& [id, entry] : watched) {
-        FILETIME created, exited, kernel, user;
-        if (entry.process != nullptr &&
-            GetProcessTimes(entry.process, &created, &exited, &kernel, &user)) {
-            entry.record.readings.push_back(
-                CpuReading{now, Milliseconds(kernel) + Milliseconds(user)});
-            if (WaitForSingleObject(entry.process, 0) == WAIT_OBJECT_0) {
-                CloseHandle(entry.process);  // its times are final
-                entry.process = nullptr;
-            }
+        const toolkit::ProcessorReading reading = toolkit::ReadProcessorTime(entry.watch);
+        if (reading.valid) {
+            entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
+        }
+        if (reading.ended) {
+            toolkit::CloseProcessWatch(entry.watch);  // its times are final
         }
     }
 }
@@ -173,26 +141,23 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     }
     SetHandleInformation(output.pipe, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = childOutput;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::string line = CommandLine(command);
+    toolkit::ChildRequest request;
+    request.words = command;
+    request.input = toolkit::NativeHandle(GetStdHandle(STD_INPUT_HANDLE));
+    request.output = toolkit::NativeHandle(childOutput);
+    // Suspended until it is in the job, so not even its first child escapes.
+    request.suspended = true;
+    toolkit::StartedChild child;
     const Millis offset = LocalTimeOfDay() - Millis(GetTickCount64());
     run.start = Now(offset);
-    // Suspended until it is in the job, so not even its first child escapes.
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &process)) {
-        run.startError = ErrorText(GetLastError());
+    if (const std::uint32_t error = toolkit::StartChild(request, child)) {
+        run.startError = ErrorText(error);
         CloseHandle(childOutput);
         CloseHandle(output.pipe);
         return run;
     }
-    AssignProcessToJobObject(job, process.hProcess);
-    ResumeThread(process.hThread);
+    AssignProcessToJobObject(job, HANDLE(child.process));
+    toolkit::ResumeChild(child);
     CloseHandle(childOutput);
     run.started = true;
     HANDLE reader = CreateThread(nullptr, 0, PassOutput, &output, 0, nullptr);
@@ -201,8 +166,8 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     Millis endedAt = 0;
     bool programEnded = false;
     for (;;) {
-        Sample(job, process.dwProcessId, watched, Now(offset));
-        if (!programEnded && WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
+        Sample(job, DWORD(child.id), watched, Now(offset));
+        if (!programEnded && WaitForSingleObject(HANDLE(child.process), 0) == WAIT_OBJECT_0) {
             programEnded = true;
             endedAt = Now(offset);
             run.end = endedAt;
@@ -214,7 +179,7 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
         Sleep(DWORD(kSampleInterval));
     }
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    GetExitCodeProcess(HANDLE(child.process), &exitCode);
     run.exitCode = int(exitCode);
     // Children that outlived the grace may still hold the pipe open.
     if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
@@ -223,15 +188,13 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     }
     run.output = output.text;
     for (auto& [id, entry] : watched) {
-        if (entry.process != nullptr) {
-            CloseHandle(entry.process);
-        }
+        toolkit::CloseProcessWatch(entry.watch);
         run.processes.push_back(entry.record);
     }
     CloseHandle(reader);
     CloseHandle(output.pipe);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    CloseHandle(HANDLE(child.process));
+    CloseHandle(HANDLE(child.thread));
     CloseHandle(job);
     timeEndPeriod(1);
     return run;

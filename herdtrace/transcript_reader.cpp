@@ -9,111 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "cp1251_unit.h"
+#include "herdlab_toolkit.h"
 
 namespace herdtrace {
-
-const char* const kPriorityNames[6] = {"низкий",        "ниже среднего", "нормальный",
-                                       "выше среднего", "высокий",       "реального времени"};
-
-int PriorityIndexOf(const std::string& name) {
-    for (int i = 0; i < 6; ++i) {
-        if (name == kPriorityNames[i]) {
-            return i;
-        }
-    }
-    return -1;
-}
 
 namespace {
 
 constexpr Millis kFeederDeadline = 30'000;
-constexpr char32_t kReplacement = 0xFFFD;
-
-// ---- Encodings -----------------------------------------------------------------
-
-// Length of the UTF-8 sequence starting at `at`, 0 when it is not valid.
-std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(bytes[at]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    } else {
-        return 0;
-    }
-    if (at + length > bytes.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(bytes[at + i]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-bool IsUtf8(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t length = Utf8SequenceLength(bytes, at);
-        if (length == 0) {
-            // A sequence cut by the end of a cut transcript is still UTF-8.
-            return bytes.size() - at < 4 && static_cast<unsigned char>(bytes[at]) >= 0xC2;
-        }
-        at += length;
-    }
-    return true;
-}
-
-// Code page 866: А..Я а..п at 0x80..0xAF, р..я at 0xE0..0xEF, Ё ё at 0xF0 0xF1.
-char32_t Cp866CodePoint(unsigned char byte) {
-    if (byte < 0x80) {
-        return byte;
-    }
-    if (byte <= 0xAF) {
-        return 0x0410 + (byte - 0x80);
-    }
-    if (byte >= 0xE0 && byte <= 0xEF) {
-        return 0x0440 + (byte - 0xE0);
-    }
-    if (byte == 0xF0) {
-        return 0x0401;
-    }
-    if (byte == 0xF1) {
-        return 0x0451;
-    }
-    if (byte == 0xFC) {
-        return 0x2116;  // №
-    }
-    return kReplacement;  // box drawing and the rest: never in the programs' lines
-}
-
-char32_t Cp1251CodePoint(unsigned char byte) {
-    if (byte < 0x80) {
-        return byte;
-    }
-    const std::uint16_t codePoint = cp1251::kHighHalf[byte - 0x80];
-    return codePoint == 0 ? kReplacement : codePoint;
-}
-
-void AppendUtf8(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
 // ---- Line forms ----------------------------------------------------------------
 
 enum class LineKind {
@@ -321,7 +223,7 @@ void Apply(Reader& reader, LineKind kind, const std::smatch& match, Millis time)
         case LineKind::kElephantSearching: {
             SetKind(trace, RunKind::kHerd);
             Lane& lane = LaneOf(trace, ElephantName(first), first, time);
-            lane.priorityIndex = PriorityIndexOf(match[2]);
+            lane.priorityIndex = herdlab_toolkit::ClassIndexOfWord(match[2].str());
             OpenPhase(lane, PhaseKind::kSearching, time);
             break;
         }
@@ -347,7 +249,7 @@ void Apply(Reader& reader, LineKind kind, const std::smatch& match, Millis time)
         case LineKind::kWorkerStarted: {
             SetKind(trace, RunKind::kMonitor);
             Lane& lane = LaneOf(trace, WorkerName(first), first, time);
-            lane.priorityIndex = PriorityIndexOf(match[2]);
+            lane.priorityIndex = herdlab_toolkit::ClassIndexOfWord(match[2].str());
             break;
         }
         case LineKind::kWorkerFirstStage:
@@ -372,7 +274,7 @@ void Apply(Reader& reader, LineKind kind, const std::smatch& match, Millis time)
         case LineKind::kFeedStarted: {
             SetKind(trace, RunKind::kFeeder);
             Lane& lane = LaneOf(trace, first, FeedKey(first), time);
-            lane.priorityIndex = PriorityIndexOf(match[2]);
+            lane.priorityIndex = herdlab_toolkit::ClassIndexOfWord(match[2].str());
             OpenPhase(lane, PhaseKind::kEating, time);
             break;
         }
@@ -437,7 +339,7 @@ void Finish(Reader& reader) {
 }  // namespace
 
 TextEncoding GuessEncoding(std::string_view bytes) {
-    if (IsUtf8(bytes)) {
+    if (herdlab_toolkit::IsUtf8(bytes, true)) {
         return TextEncoding::kUtf8;
     }
     // Russian text is mostly small letters: Windows-1251 keeps them at
@@ -457,17 +359,15 @@ TextEncoding GuessEncoding(std::string_view bytes) {
 }
 
 std::string ToUtf8(std::string_view bytes, TextEncoding encoding) {
-    if (encoding == TextEncoding::kUtf8) {
-        return std::string(bytes);
+    switch (encoding) {
+        case TextEncoding::kUtf8:
+            return std::string(bytes);
+        case TextEncoding::kCp866:
+            return herdlab_toolkit::Utf8FromCodePage(bytes, herdlab_toolkit::kCodePage866);
+        case TextEncoding::kWindows1251:
+            break;
     }
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        AppendUtf8(out,
-                   encoding == TextEncoding::kCp866 ? Cp866CodePoint(byte) : Cp1251CodePoint(byte));
-    }
-    return out;
+    return herdlab_toolkit::Utf8FromCp1251(bytes);
 }
 
 Trace ReadTranscript(std::string_view bytes) {
