@@ -151,8 +151,8 @@ std::string Summary(const Trace& trace) {
     if (trace.kind == RunKind::kHerd) {
         out += Correlation(trace);
     }
-    if (!trace.unread.empty()) {
-        out += "Непонятых строк: " + std::to_string(trace.unread.size()) + ".\n";
+    if (trace.unreadCount > 0) {
+        out += "Непонятых строк: " + std::to_string(trace.unreadCount) + ".\n";
     }
     return out;
 }

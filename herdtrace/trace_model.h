@@ -77,8 +77,9 @@ struct Trace {
     Millis start = kNoTime;   // the first child's first line
     Millis end = kNoTime;     // the last line, or the end of the traced run
     Millis deadline = kNoTime;
-    std::string deadlineLabel;  // "25 с", "30 с", "12 с"
-    std::vector<UnreadLine> unread;
+    std::string deadlineLabel;       // "25 с", "30 с", "12 с"
+    std::vector<UnreadLine> unread;  // the first of them, for the report
+    std::size_t unreadCount = 0;     // all of them
 };
 
 }  // namespace herdtrace
