@@ -47,7 +47,7 @@ namespace toolkit = herdlab_toolkit;
 struct Watched {
     toolkit::ProcessWatch watch;
     bool alive = true;
-    int keyTries = 0;  // a fresh child shows its parent's command line until exec
+    int commandLineTries = 0;
     std::vector<std::string> parentWords;
     TracedProcess record;
 };
@@ -105,15 +105,18 @@ void FindChildren(Sampler& sampler, Millis now) {
     }
 }
 
-void SettleKey(Watched& entry) {
-    if (!entry.record.key.empty() || entry.keyTries > 50) {
+// A fresh child shows its parent's command line until it has run exec:
+// its own is read once it differs (or after 50 tries, for a child that
+// never runs exec).
+void ReadCommandLine(Watched& entry) {
+    if (entry.record.commandLineKnown || entry.commandLineTries > 50) {
         return;
     }
-    ++entry.keyTries;
-    const std::vector<std::string> words = toolkit::ProcessWords(entry.record.id);
+    ++entry.commandLineTries;
+    std::vector<std::string> words = toolkit::ProcessWords(entry.record.id);
     if (!words.empty() && words != entry.parentWords) {
-        entry.record.key = words.size() > 1 ? words[1] : std::string();
-        entry.keyTries = 1000;  // settled, even when it has no argument
+        entry.record.arguments.assign(words.begin() + 1, words.end());
+        entry.record.commandLineKnown = true;
     }
 }
 
@@ -132,7 +135,7 @@ void Sample(Sampler& sampler) {
         }
         entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
         if (pid != sampler.program) {
-            SettleKey(entry);
+            ReadCommandLine(entry);
         }
     }
 }
@@ -212,7 +215,7 @@ std::uint32_t StartProgram(const std::vector<std::string>& command, int output, 
     request.words = command;
     request.output = output;
     toolkit::StartedChild child;
-    const std::uint32_t error = toolkit::StartChild(request, child);
+    const std::uint32_t error = toolkit::StartChildProcess(request, child);
     pid = error == 0 ? static_cast<pid_t>(child.process) : -1;
     return error;
 }
@@ -261,6 +264,97 @@ void CatchSignals() {
     ::signal(SIGPIPE, SIG_IGN);
 }
 
+// PROGRAM's run as it is followed.
+struct Following {
+    int output = -1;  // our end of PROGRAM's output channel
+    bool outputOpen = true;
+    bool echo = true;  // false once our own reader has gone
+    bool programEnded = false;
+    Millis endedAt = 0;  // monotonic
+    Millis nextSample = 0;
+};
+
+// Opens the output channel and starts PROGRAM on it; false with the reason
+// in the run when either fails.
+bool StartTraced(const std::vector<std::string>& command, Sampler& sampler, TracedRun& run,
+                 int& output) {
+    int theirs = -1;
+    if (!OpenOutputChannel(output, theirs)) {
+        run.startError = std::strerror(errno);
+        return false;
+    }
+    sampler.clockOffset = LocalTimeOfDay() - MonotonicMillis();
+    run.start = MonotonicMillis() + sampler.clockOffset;
+    const std::uint32_t error = StartProgram(command, theirs, sampler.program);
+    close(theirs);
+    if (error != 0) {
+        run.startError = std::strerror(int(error));
+        close(output);
+        return false;
+    }
+    run.started = true;
+    OpenWatched(sampler.watched, sampler.program, {}, run.start);
+    return true;
+}
+
+// Reaps whatever has ended: PROGRAM, and descendants that became ours.
+void ReapEnded(const Sampler& sampler, TracedRun& run, Following& following) {
+    int status = 0;
+    pid_t ended;
+    while ((ended = waitpid(-1, &status, WNOHANG)) > 0) {
+        if (ended == sampler.program) {
+            run.exitCode = ExitCodeOf(status);
+            run.end = MonotonicMillis() + sampler.clockOffset;
+            following.programEnded = true;
+            following.endedAt = MonotonicMillis();
+        }
+    }
+}
+
+// Samples, passes output through and forwards signals until PROGRAM has
+// ended and its children have ended, closed the output or had their grace.
+void Follow(Sampler& sampler, TracedRun& run, Following& following) {
+    following.nextSample = MonotonicMillis();
+    for (;;) {
+        const Millis now = MonotonicMillis();
+        if (now >= following.nextSample) {
+            Sample(sampler);
+            following.nextSample = std::max(following.nextSample + kSampleInterval, now + 1);
+        }
+        if (const int signal = pendingSignal.exchange(0)) {
+            ForwardSignal(sampler, signal);  // as a terminal sends it to the whole job
+        }
+        ReapEnded(sampler, run, following);
+        if (following.programEnded && (!following.outputOpen || !AnyDescendantAlive(sampler) ||
+                                       MonotonicMillis() - following.endedAt > kLeftoverGrace)) {
+            return;
+        }
+        pollfd wait{following.output, POLLIN, 0};
+        const int timeout =
+            static_cast<int>(std::max<Millis>(following.nextSample - MonotonicMillis(), 0));
+        if (following.outputOpen && poll(&wait, 1, timeout) > 0) {
+            following.outputOpen = PassOutput(following.output, run.output, following.echo) != 0;
+        } else if (!following.outputOpen) {
+            poll(nullptr, 0, timeout);
+        }
+    }
+}
+
+// Takes what the last writers left in the channel and hands over the
+// descendants' records.
+void CloseRun(Sampler& sampler, TracedRun& run, Following& following) {
+    fcntl(following.output, F_SETFL, O_NONBLOCK);
+    while (following.outputOpen && PassOutput(following.output, run.output, following.echo) > 0) {
+    }
+    close(following.output);
+    for (auto& [pid, entry] : sampler.watched) {
+        toolkit::CloseProcessWatch(entry.watch);
+        if (pid != sampler.program) {
+            run.processes.push_back(std::move(entry.record));
+        }
+    }
+}
+
 }  // namespace
 
 Millis LocalTimeOfDay() {
@@ -289,71 +383,11 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     // followed and their ends collected.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     CatchSignals();
-    int ours = -1;
-    int theirs = -1;
-    if (!OpenOutputChannel(ours, theirs)) {
-        run.startError = std::strerror(errno);
-        return run;
-    }
     Sampler sampler;
-    sampler.clockOffset = LocalTimeOfDay() - MonotonicMillis();
-    run.start = MonotonicMillis() + sampler.clockOffset;
-    const std::uint32_t error = StartProgram(command, theirs, sampler.program);
-    close(theirs);
-    if (error != 0) {
-        run.startError = std::strerror(int(error));
-        close(ours);
-        return run;
-    }
-    run.started = true;
-    OpenWatched(sampler.watched, sampler.program, {}, run.start);
-
-    bool outputOpen = true;
-    bool echo = true;
-    bool programEnded = false;
-    Millis endedAt = 0;
-    Millis nextSample = MonotonicMillis();
-    for (;;) {
-        const Millis now = MonotonicMillis();
-        if (now >= nextSample) {
-            Sample(sampler);
-            nextSample = std::max(nextSample + kSampleInterval, now + 1);
-        }
-        if (const int signal = pendingSignal.exchange(0)) {
-            ForwardSignal(sampler, signal);  // as a terminal sends it to the whole job
-        }
-        int status = 0;
-        pid_t ended;
-        while ((ended = waitpid(-1, &status, WNOHANG)) > 0) {
-            if (ended == sampler.program) {
-                run.exitCode = ExitCodeOf(status);
-                run.end = MonotonicMillis() + sampler.clockOffset;
-                programEnded = true;
-                endedAt = MonotonicMillis();
-            }
-        }
-        if (programEnded && (!outputOpen || !AnyDescendantAlive(sampler) ||
-                             MonotonicMillis() - endedAt > kLeftoverGrace)) {
-            break;
-        }
-        pollfd wait{ours, POLLIN, 0};
-        const int timeout = static_cast<int>(std::max<Millis>(nextSample - MonotonicMillis(), 0));
-        if (outputOpen && poll(&wait, 1, timeout) > 0) {
-            outputOpen = PassOutput(ours, run.output, echo) != 0;
-        } else if (!outputOpen) {
-            poll(nullptr, 0, timeout);
-        }
-    }
-    // Whatever the last writers left in the channel.
-    fcntl(ours, F_SETFL, O_NONBLOCK);
-    while (outputOpen && PassOutput(ours, run.output, echo) > 0) {
-    }
-    close(ours);
-    for (auto& [pid, entry] : sampler.watched) {
-        toolkit::CloseProcessWatch(entry.watch);
-        if (pid != sampler.program) {
-            run.processes.push_back(std::move(entry.record));
-        }
+    Following following;
+    if (StartTraced(command, sampler, run, following.output)) {
+        Follow(sampler, run, following);
+        CloseRun(sampler, run, following);
     }
     return run;
 }

@@ -103,6 +103,91 @@ std::string ErrorText(DWORD error) {
     return "ошибка " + std::to_string(error);
 }
 
+// PROGRAM in its job, and what is followed of it.
+struct Traced {
+    HANDLE job = nullptr;
+    OutputCopy output;
+    toolkit::StartedChild program;
+    Millis offset = 0;  // local time of day minus the tick count
+    std::map<DWORD, Watched> watched;
+};
+
+// Starts PROGRAM suspended, with its output into our pipe, and lets it run
+// once it is in the job, so not even its first child escapes. False with the
+// reason in the run when it cannot be started.
+bool StartInJob(const std::vector<std::string>& command, Traced& traced, TracedRun& run) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE childOutput = nullptr;
+    traced.job = CreateJobObjectA(nullptr, nullptr);
+    if (traced.job == nullptr || !CreatePipe(&traced.output.pipe, &childOutput, &inheritable, 0)) {
+        run.startError = ErrorText(GetLastError());
+        return false;
+    }
+    SetHandleInformation(traced.output.pipe, HANDLE_FLAG_INHERIT, 0);
+    toolkit::ChildRequest request;
+    request.words = command;
+    request.input = toolkit::NativeHandle(GetStdHandle(STD_INPUT_HANDLE));
+    request.output = toolkit::NativeHandle(childOutput);
+    request.suspended = true;
+    traced.offset = LocalTimeOfDay() - Millis(GetTickCount64());
+    run.start = Now(traced.offset);
+    const std::uint32_t error = toolkit::StartChildProcess(request, traced.program);
+    CloseHandle(childOutput);
+    if (error != 0) {
+        run.startError = ErrorText(error);
+        CloseHandle(traced.output.pipe);
+        CloseHandle(traced.job);
+        return false;
+    }
+    AssignProcessToJobObject(traced.job, HANDLE(traced.program.process));
+    toolkit::ResumeChildProcess(traced.program);
+    run.started = true;
+    return true;
+}
+
+// Samples the job until PROGRAM has ended and its children have ended,
+// closed the output or had their grace.
+void Follow(Traced& traced, HANDLE reader, TracedRun& run) {
+    Millis endedAt = 0;
+    bool programEnded = false;
+    for (;;) {
+        Sample(traced.job, DWORD(traced.program.id), traced.watched, Now(traced.offset));
+        if (!programEnded &&
+            WaitForSingleObject(HANDLE(traced.program.process), 0) == WAIT_OBJECT_0) {
+            programEnded = true;
+            endedAt = Now(traced.offset);
+            run.end = endedAt;
+        }
+        if (programEnded &&
+            (!AnyActive(traced.job) || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0 ||
+             Now(traced.offset) - endedAt > kLeftoverGrace)) {
+            return;
+        }
+        Sleep(DWORD(kSampleInterval));
+    }
+}
+
+// Collects the exit code, the output and the records, and lets go of it all.
+void CloseRun(Traced& traced, HANDLE reader, TracedRun& run) {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(HANDLE(traced.program.process), &exitCode);
+    run.exitCode = int(exitCode);
+    // Children that outlived the grace may still hold the pipe open.
+    if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
+        CancelSynchronousIo(reader);
+        WaitForSingleObject(reader, 1000);
+    }
+    run.output = traced.output.text;
+    for (auto& [id, entry] : traced.watched) {
+        toolkit::CloseProcessWatch(entry.watch);
+        run.processes.push_back(entry.record);
+    }
+    for (HANDLE handle : {reader, traced.output.pipe, HANDLE(traced.program.process),
+                          HANDLE(traced.program.thread), traced.job}) {
+        CloseHandle(handle);
+    }
+}
+
 }  // namespace
 
 Millis LocalTimeOfDay() {
@@ -130,72 +215,12 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     TracedRun run;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     timeBeginPeriod(1);  // a 10 ms sampling interval needs a finer timer than 15.6 ms
-
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    OutputCopy output;
-    HANDLE childOutput = nullptr;
-    HANDLE job = CreateJobObjectA(nullptr, nullptr);
-    if (job == nullptr || !CreatePipe(&output.pipe, &childOutput, &inheritable, 0)) {
-        run.startError = ErrorText(GetLastError());
-        return run;
+    Traced traced;
+    if (StartInJob(command, traced, run)) {
+        HANDLE reader = CreateThread(nullptr, 0, PassOutput, &traced.output, 0, nullptr);
+        Follow(traced, reader, run);
+        CloseRun(traced, reader, run);
     }
-    SetHandleInformation(output.pipe, HANDLE_FLAG_INHERIT, 0);
-
-    toolkit::ChildRequest request;
-    request.words = command;
-    request.input = toolkit::NativeHandle(GetStdHandle(STD_INPUT_HANDLE));
-    request.output = toolkit::NativeHandle(childOutput);
-    // Suspended until it is in the job, so not even its first child escapes.
-    request.suspended = true;
-    toolkit::StartedChild child;
-    const Millis offset = LocalTimeOfDay() - Millis(GetTickCount64());
-    run.start = Now(offset);
-    if (const std::uint32_t error = toolkit::StartChild(request, child)) {
-        run.startError = ErrorText(error);
-        CloseHandle(childOutput);
-        CloseHandle(output.pipe);
-        return run;
-    }
-    AssignProcessToJobObject(job, HANDLE(child.process));
-    toolkit::ResumeChild(child);
-    CloseHandle(childOutput);
-    run.started = true;
-    HANDLE reader = CreateThread(nullptr, 0, PassOutput, &output, 0, nullptr);
-
-    std::map<DWORD, Watched> watched;
-    Millis endedAt = 0;
-    bool programEnded = false;
-    for (;;) {
-        Sample(job, DWORD(child.id), watched, Now(offset));
-        if (!programEnded && WaitForSingleObject(HANDLE(child.process), 0) == WAIT_OBJECT_0) {
-            programEnded = true;
-            endedAt = Now(offset);
-            run.end = endedAt;
-        }
-        if (programEnded && (!AnyActive(job) || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0 ||
-                             Now(offset) - endedAt > kLeftoverGrace)) {
-            break;
-        }
-        Sleep(DWORD(kSampleInterval));
-    }
-    DWORD exitCode = 0;
-    GetExitCodeProcess(HANDLE(child.process), &exitCode);
-    run.exitCode = int(exitCode);
-    // Children that outlived the grace may still hold the pipe open.
-    if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
-        CancelSynchronousIo(reader);
-        WaitForSingleObject(reader, 1000);
-    }
-    run.output = output.text;
-    for (auto& [id, entry] : watched) {
-        toolkit::CloseProcessWatch(entry.watch);
-        run.processes.push_back(entry.record);
-    }
-    CloseHandle(reader);
-    CloseHandle(output.pipe);
-    CloseHandle(HANDLE(child.process));
-    CloseHandle(HANDLE(child.thread));
-    CloseHandle(job);
     timeEndPeriod(1);
     return run;
 }

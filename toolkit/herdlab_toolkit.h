@@ -82,7 +82,7 @@ struct ChildRequest {
     int (*beforeExec)(void* context) = nullptr;
     void* beforeExecContext = nullptr;
     // Windows: creation flags added to the call (a priority class, ...), and
-    // whether the child's main thread waits for ResumeChild (so the caller
+    // whether the child's main thread waits for ResumeChildProcess (so the caller
     // can put it into a job object before it can start anything).
     std::uint32_t windowsCreationFlags = 0;
     bool suspended = false;
@@ -100,11 +100,11 @@ struct StartedChild {
 // close-on-exec pipe, and such a child is already reaped. Every other
 // descriptor and handle of ours stays ours (Linux: close-on-exec is
 // assumed; Windows: only the three standard handles are made inheritable).
-std::uint32_t StartChild(const ChildRequest& request, StartedChild& child);
+std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child);
 
 #ifdef _WIN32
 // Lets the main thread of a child started suspended run.
-void ResumeChild(const StartedChild& child);
+void ResumeChildProcess(const StartedChild& child);
 #endif
 
 // ---- Processor time and children -------------------------------------------------

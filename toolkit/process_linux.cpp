@@ -89,7 +89,7 @@ std::string ProcPath(unsigned long id) {
 
 }  // namespace
 
-std::uint32_t StartChild(const ChildRequest& request, StartedChild& child) {
+std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child) {
     std::vector<char*> argv;
     for (const std::string& word : request.words) {
         argv.push_back(const_cast<char*>(word.c_str()));

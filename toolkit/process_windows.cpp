@@ -70,7 +70,7 @@ bool RunningUnderWine() {
 
 }  // namespace
 
-std::uint32_t StartChild(const ChildRequest& request, StartedChild& child) {
+std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(STARTUPINFOA);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -91,7 +91,7 @@ std::uint32_t StartChild(const ChildRequest& request, StartedChild& child) {
     return 0;
 }
 
-void ResumeChild(const StartedChild& child) {
+void ResumeChildProcess(const StartedChild& child) {
     ResumeThread(HandleOf(child.thread));
 }
 

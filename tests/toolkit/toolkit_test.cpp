@@ -81,21 +81,21 @@ int RefuseToRun(void* context) {
     return *static_cast<int*>(context);
 }
 
-TEST(StartChild, ReportsTheExecsAndTheHooksFailure) {
+TEST(StartChildProcess, ReportsTheExecsAndTheHooksFailure) {
     toolkit::ChildRequest request;
     request.program = "/no/such/program";
     request.words = {"x"};
     toolkit::StartedChild child;
-    EXPECT_EQ(toolkit::StartChild(request, child), std::uint32_t(ENOENT));
+    EXPECT_EQ(toolkit::StartChildProcess(request, child), std::uint32_t(ENOENT));
     int refusal = EPERM;
     request.program = "/bin/true";
     request.beforeExec = RefuseToRun;
     request.beforeExecContext = &refusal;
-    EXPECT_EQ(toolkit::StartChild(request, child), std::uint32_t(EPERM));
+    EXPECT_EQ(toolkit::StartChildProcess(request, child), std::uint32_t(EPERM));
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a failed start leaves no child behind";
 }
 
-TEST(StartChild, ChildIsReadThroughItsLifeAndItsWordsAreKept) {
+TEST(StartChildProcess, ChildIsReadThroughItsLifeAndItsWordsAreKept) {
     int input[2];
     int output[2];
     ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
@@ -106,7 +106,7 @@ TEST(StartChild, ChildIsReadThroughItsLifeAndItsWordsAreKept) {
     request.input = input[0];
     request.output = output[1];
     toolkit::StartedChild child;
-    ASSERT_EQ(toolkit::StartChild(request, child), 0u);
+    ASSERT_EQ(toolkit::StartChildProcess(request, child), 0u);
     char started[8] = {};
     ASSERT_EQ(read(output[0], started, 8), 8);  // "started\n": past its exec
     EXPECT_EQ(toolkit::ProcessWords(child.id), request.words);
