@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "feeder_data_2.h"
+#include "feeder_data_6.h"
 #include "herdlab_toolkit.h"
 #include "program_lines_unit.h"
 
@@ -564,16 +566,40 @@ bool ReadRawLine(Reader& reader, std::string_view line, TextEncoding encoding) {
     return ReadLine(reader, ToUtf8(line, encoding));
 }
 
-void Finish(Reader& reader) {
-    Trace& trace = reader.trace;
-    // Numbered children in the launcher's table order; named ones as they
-    // first spoke.
-    if (std::all_of(trace.lanes.begin(), trace.lanes.end(),
+// Where a feeder child's name stands in the feeders' tables, which are
+// their launch order; past them for a name neither has.
+std::size_t FeederTablePlace(const std::string& key) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> converted;
+        for (const FeederBuildData* build : {&kNumberedProcessesBuild, &kNamedElephantsBuild}) {
+            for (const ElephantRecord& row : build->herd) {
+                converted.push_back(toolkit::Utf8FromCp1251(ElephantName(row)));
+            }
+        }
+        return converted;
+    }();
+    return std::size_t(std::find(names.begin(), names.end(), key) - names.begin());
+}
+
+// Lanes in the launcher's table order: numbered children by number, a
+// feeder's by its table; others as they first spoke.
+void OrderLanes(Trace& trace) {
+    std::vector<Lane>& lanes = trace.lanes;
+    if (std::all_of(lanes.begin(), lanes.end(),
                     [](const Lane& lane) { return IsNumber(lane.key) && lane.key.size() < 9; })) {
-        std::stable_sort(trace.lanes.begin(), trace.lanes.end(), [](const Lane& a, const Lane& b) {
+        std::stable_sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) {
             return std::stoi(a.key) < std::stoi(b.key);
         });
+    } else if (trace.kind == RunKind::kFeeder) {
+        std::stable_sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) {
+            return FeederTablePlace(a.key) < FeederTablePlace(b.key);
+        });
     }
+}
+
+void Finish(Reader& reader) {
+    Trace& trace = reader.trace;
+    OrderLanes(trace);
     for (const Lane& lane : trace.lanes) {
         if (trace.start == kNoTime || lane.firstLine < trace.start) {
             trace.start = lane.firstLine;
