@@ -27,10 +27,6 @@ constexpr std::int32_t kDrawnPriorityClasses = 5;
 // The longest pause after a visit is one less than this, in ms.
 constexpr std::int32_t kPauseBound = 100;
 
-// No time stamp, like the start-failure line it replaces.
-constexpr std::string_view kRingFailureLine =
-    "Не удалось создать общую память «%s», ошибка %d"_cp1251;
-
 constexpr double kSecondsPerDay = 86400.0;
 constexpr double kMillisecondsPerDay = 86400000.0;
 

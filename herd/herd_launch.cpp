@@ -4,25 +4,25 @@
 #include <string_view>
 
 #include "console_input_unit.h"
-#include "cp1251_unit.h"
 #include "cpus_unit.h"
 #include "curtime_unit.h"
 #include "format_unit.h"
 #include "herd_launcher.h"
 #include "myProcedure_unit.h"
 #include "process_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 namespace {
 
 constexpr std::string_view kChildCommandLine = "%s %d %d %f";
-constexpr std::string_view kStartFailed = "Ошибка запуска процесса %d"_cp1251;
-constexpr std::string_view kTimeIsUp = "%s - ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"_cp1251;
-constexpr std::string_view kDestroyed = "%s - процесс %d уничтожен."_cp1251;
-constexpr std::string_view kEndedNormally = "%s - процесс %d нормально завершился"_cp1251;
+constexpr std::string_view kStartFailed = kHerdStartFailedLine;
+constexpr std::string_view kTimeIsUp = kHerdTimeUpLine;
+constexpr std::string_view kDestroyed = kHerdDestroyedLine;
+constexpr std::string_view kEndedNormally = kHerdEndedLine;
 
 // The herd gets this long, however early its elephants finish.
-constexpr DWORD kHerdTimeMilliseconds = 25000;
+constexpr DWORD kHerdTimeMilliseconds = kHerdWaitMilliseconds;
 
 // Shared by every start: only the size is set, so the child gets the
 // launcher's console and default window settings.

@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "console_input_unit.h"
-#include "cp1251_unit.h"
 #include "cpus_unit.h"
 #include "curtime_unit.h"
 #include "errors_unit.h"
@@ -19,6 +18,7 @@
 #include "priority_unit.h"
 #include "process_table_unit.h"
 #include "process_unit.h"
+#include "program_lines_unit.h"
 #include "protocol_unit.h"
 #include "random_unit.h"
 #include "win32.h"
@@ -30,22 +30,19 @@ namespace {
 // the heading rule and the start-failure line have none.
 constexpr std::string_view kEmptyLine = "";
 constexpr char kTitle[] = "Process Monitor";
-constexpr std::string_view kMonitorHeading = "%s - МОНИТОР ПРОЦЕССОВ."_cp1251;
-constexpr std::string_view kHeadingRule = "-*******************************-";
-constexpr std::string_view kStartOfWork = "%s - НАЧАЛО РАБОТЫ."_cp1251;
-constexpr std::string_view kCountPrompt = "Введите количество процессов (не больше %d): "_cp1251;
-constexpr std::string_view kObservedPrompt =
-    "Введите номер наблюдаемого процесса (если наблюдение не нужно, то любое число не из таблицы): "_cp1251;
-constexpr std::string_view kEditHeading = "Ввод параметров для %d процесса:"_cp1251;
-constexpr std::string_view kStage1Prompt =
-    "Введите параметр первого этапа (по умолчанию %d): "_cp1251;
-constexpr std::string_view kStage2Prompt =
-    "Введите параметр второго этапа (по умолчанию %d): "_cp1251;
-constexpr std::string_view kPriorityPrompt = "Введите № приоритета: "_cp1251;
-constexpr std::string_view kWaitPrompt = "Введите время ожидания (в с.): "_cp1251;
-constexpr std::string_view kStartFailed = "ОШИБКА ЗАПУСКА %2d ПРОЦЕССА № %d."_cp1251;
-constexpr std::string_view kTimeIsUp = "%s - ВРЕМЯ ОЖИДАНИЯ (%g с.) ИСТЕКЛО."_cp1251;
-constexpr std::string_view kEndedNormally = "%s - Процесс %2d - нормально завершился."_cp1251;
+constexpr std::string_view kMonitorHeading = kMonitorHeadingLine;
+constexpr std::string_view kHeadingRule = kMonitorHeadingRule;
+constexpr std::string_view kStartOfWork = kMonitorStartLine;
+constexpr std::string_view kCountPrompt = kMonitorCountPrompt;
+constexpr std::string_view kObservedPrompt = kMonitorObservedPrompt;
+constexpr std::string_view kEditHeading = kMonitorEditHeading;
+constexpr std::string_view kStage1Prompt = kMonitorStage1Prompt;
+constexpr std::string_view kStage2Prompt = kMonitorStage2Prompt;
+constexpr std::string_view kPriorityPrompt = kMonitorPriorityPrompt;
+constexpr std::string_view kWaitPrompt = kMonitorWaitPrompt;
+constexpr std::string_view kStartFailed = kMonitorStartFailedLine;
+constexpr std::string_view kTimeIsUp = kMonitorTimeUpLine;
+constexpr std::string_view kEndedNormally = kMonitorEndedLine;
 
 // Program, worker number, stage-1 and stage-2 parameters, the id of the
 // monitor's message thread.
