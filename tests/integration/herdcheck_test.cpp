@@ -305,8 +305,15 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     const std::string json = ReadFile(folder / "class.json");
     const std::string junit = ReadFile(folder / "class.xml");
 
+    // A machine without Landlock or seccomp says so in the header line; what
+    // it cannot contain or see is not expected then.
+    const bool seesCalls = session.outputText.find("нет seccomp") == std::string::npos;
+    const bool confinesWrites = session.outputText.find("нет Landlock") == std::string::npos;
     for (const auto& [program, harm] : harmOf) {
         const std::string line = ChildLine(json, program);
+        if (!seesCalls && (program == "harmful_writes_files" || program == "harmful_connects")) {
+            continue;
+        }
         EXPECT_EQ(ResultOf(line, "stays_contained"), "failed") << program << "\n" << line;
         EXPECT_NE(line.find(harm), std::string::npos) << program << "\n" << line;
         // Where the kernel does not hold the child at the limit (a sanitizer
@@ -330,7 +337,7 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     const char* home = std::getenv("HOME");
     for (const fs::path& place :
          {fs::path("/tmp"), programs, fs::path(home != nullptr ? home : "/")}) {
-        EXPECT_FALSE(fs::exists(place / "herdcheck-harmful.txt")) << place;
+        EXPECT_FALSE(confinesWrites && fs::exists(place / "herdcheck-harmful.txt")) << place;
     }
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(folder)) {
