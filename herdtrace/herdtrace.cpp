@@ -5,11 +5,12 @@
 //   herdtrace --from TRANSCRIPT [-o FILE.svg]
 //
 // Exit code: PROGRAM's own; 2 for a wrong command line; 125 when the
-// transcript cannot be read or the picture cannot be written; 127 when
-// PROGRAM cannot be started.
+// transcript cannot be read (missing, unreadable, larger than 64 MB) or the
+// picture cannot be written; 127 when PROGRAM cannot be started. Any
+// transcript that can be read is drawn: lines it does not understand are
+// listed (the first 20) and counted, and a long line is cut in the list.
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -67,15 +68,31 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
     return !file.fail();
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+// Reads the transcript, at most kLargestTranscript bytes of it; the
+// reason in Russian when it cannot.
+bool ReadTranscriptFile(const std::string& path, std::string& content, std::string& failure) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
+        failure = "не удалось прочитать " + path;
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    content = text.str();
-    return !file.bad();
+    // In pieces, so that a small file takes little memory and a device
+    // without end (/dev/zero) stops at the limit.
+    std::vector<char> piece(1 << 20);
+    while (file && content.size() <= kLargestTranscript) {
+        file.read(piece.data(), std::streamsize(piece.size()));
+        content.append(piece.data(), std::size_t(file.gcount()));
+    }
+    if (file.bad()) {
+        failure = "не удалось прочитать " + path;
+        return false;
+    }
+    if (content.size() > kLargestTranscript) {
+        failure = path + " больше " + std::to_string(kLargestTranscript >> 20) +
+                  " МБ: это не запись консоли курса";
+        return false;
+    }
+    return true;
 }
 
 void ReportUnread(const Trace& trace) {
@@ -84,8 +101,8 @@ void ReportUnread(const Trace& trace) {
         report += "Строка " + std::to_string(trace.unread[i].number) +
                   " не понята: " + trace.unread[i].text + "\n";
     }
-    if (trace.unread.size() > kUnreadShown) {
-        report += "... и ещё " + std::to_string(trace.unread.size() - kUnreadShown) + "\n";
+    if (trace.unreadCount > kUnreadShown) {
+        report += "... и ещё " + std::to_string(trace.unreadCount - kUnreadShown) + "\n";
     }
     WriteUserText(report, true);
 }
@@ -102,8 +119,9 @@ int Conclude(const Trace& trace, const std::string& picture) {
 
 int DrawTranscript(const Arguments& arguments) {
     std::string bytes;
-    if (!ReadWholeFile(arguments.transcript, bytes)) {
-        WriteUserText("herdtrace: не удалось прочитать " + arguments.transcript + "\n", true);
+    std::string failure;
+    if (!ReadTranscriptFile(arguments.transcript, bytes, failure)) {
+        WriteUserText("herdtrace: " + failure + "\n", true);
         return kToolFailure;
     }
     const Trace trace = ReadTranscript(bytes);

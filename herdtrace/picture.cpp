@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "herdlab_toolkit.h"
+
 namespace herdtrace {
 
 namespace {
@@ -184,7 +186,7 @@ std::string LaneLabel(const Lane& lane) {
     if (lane.priorityIndex < 0) {
         return lane.name;
     }
-    return lane.name + " — " + kPriorityNames[lane.priorityIndex];
+    return lane.name + " — " + std::string(herdlab_toolkit::ClassWord(lane.priorityIndex));
 }
 
 std::string DrawLane(const Lane& lane, const Scale& scale, double top, Millis traceEnd) {
@@ -256,8 +258,8 @@ std::string Legend(const Trace& trace, double top) {
     double x = 8;
     for (int i = 0; i < 6; ++i) {
         out += Rect(x, top, 12, 12, kClassColours[i], 1);
-        out += Text(x + 16, top + 10, kPriorityNames[i]);
-        x += 24 + 7.0 * double(std::string(kPriorityNames[i]).size()) / 2 + 8;
+        out += Text(x + 16, top + 10, std::string(herdlab_toolkit::ClassWord(i)));
+        x += 24 + 7.0 * double(herdlab_toolkit::ClassWord(i).size()) / 2 + 8;
     }
     out += Text(8, top + 28,
                 PhaseLegend(trace.kind) +

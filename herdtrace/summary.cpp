@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <numeric>
 
+#include "herdlab_toolkit.h"
+
 namespace herdtrace {
 
 namespace {
@@ -53,7 +55,8 @@ std::string Padded(const std::string& text, std::size_t characters) {
 std::string ChildLine(const Lane& lane, Millis start) {
     std::string line =
         "  " + Padded(lane.name, 12) + " " +
-        Padded(lane.priorityIndex >= 0 ? kPriorityNames[lane.priorityIndex] : "класс неизвестен",
+        Padded(lane.priorityIndex >= 0 ? std::string(herdlab_toolkit::ClassWord(lane.priorityIndex))
+                                       : "класс неизвестен",
                18);
     if (lane.cpuMilliseconds >= 0) {
         char cpu[48];
@@ -148,8 +151,8 @@ std::string Summary(const Trace& trace) {
     if (trace.kind == RunKind::kHerd) {
         out += Correlation(trace);
     }
-    if (!trace.unread.empty()) {
-        out += "Непонятых строк: " + std::to_string(trace.unread.size()) + ".\n";
+    if (trace.unreadCount > 0) {
+        out += "Непонятых строк: " + std::to_string(trace.unreadCount) + ".\n";
     }
     return out;
 }

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../named_place.h"
 #include "harness.h"
 
 namespace {
@@ -47,7 +48,7 @@ const std::vector<std::string> kLaneBlocks = {
 };
 
 std::vector<std::string> LeftoverLaneBlocks() {
-    const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
+    const std::string prefix = named_place::BlockPrefix();
     std::vector<std::string> leftovers;
     for (const std::string& name : harness::SharedMemoryNames()) {
         for (const std::string& block : kLaneBlocks) {
