@@ -172,7 +172,7 @@ std::string NativePath(std::string_view path) {
 }
 
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         ChildProcess& child, std::uint32_t& error) {
+                         const void* /*ring*/, ChildProcess& child, std::uint32_t& error) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;

@@ -97,8 +97,8 @@ void AllowBeneath(int ruleset, const char* path, std::uint64_t rights) {
     }
 }
 
-// Writes only in the scratch folder, into existing shared blocks and
-// /dev/null; no TCP; no signals or abstract sockets beyond its own processes.
+// Writes only in the scratch folder, into its own block and /dev/null; no TCP; no signals or
+// abstract sockets beyond its own processes.
 bool ConfineWrites(const KeeperPlan& plan) {
     const int abi = plan.support.landlockAbi;
     if (abi == 0) {
@@ -115,7 +115,9 @@ bool ConfineWrites(const KeeperPlan& plan) {
     }
     const std::uint64_t fileWrite = kFsWriteFile | (abi >= 5 ? kFsIoctlDev : 0);
     AllowBeneath(ruleset, plan.scratch, attr.handledAccessFs);
-    AllowBeneath(ruleset, "/dev/shm", kFsWriteFile);
+    if (plan.block[0] != '\0') {
+        AllowBeneath(ruleset, plan.block, kFsWriteFile);
+    }
     AllowBeneath(ruleset, "/dev/null", fileWrite);
     const bool confined = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     close(ruleset);
@@ -243,10 +245,14 @@ bool Beneath(const std::string& path, const std::string& folder) {
 }
 
 // Whether a write to `path` stays where the child may write. A relative
-// path counts from the scratch folder, the child's current folder.
-bool WriteAllowed(const std::string& path, const std::string& scratch) {
+// path counts from the scratch folder, the child's current folder. The
+// block's folder is the one a child's layer makes sure of (it exists).
+bool WriteAllowed(const std::string& path, const KeeperPlan& plan) {
+    const std::string scratch = plan.scratch;
+    const std::string block = plan.block;
     const std::string full = Normalized(path.starts_with("/") ? path : scratch + "/" + path);
-    return Beneath(full, scratch) || Beneath(full, "/dev/shm") || full == "/dev/null";
+    return Beneath(full, scratch) || full == "/dev/null" ||
+           (!block.empty() && (full == block || full == block.substr(0, block.rfind('/'))));
 }
 
 // The path argument of a watched call, and the folder it is relative to.
@@ -261,8 +267,7 @@ void NoteWrite(const KeeperPlan& plan, const seccomp_notif& request) {
     const std::uint64_t address = PathArgument(request.data, relativeToFd);
     const std::string path = PathOfCaller(static_cast<pid_t>(request.pid), address);
     // Only what can be resolved here is reported; Landlock refuses the rest too.
-    if (!path.empty() && !(relativeToFd && !path.starts_with("/")) &&
-        !WriteAllowed(path, plan.scratch)) {
+    if (!path.empty() && !(relativeToFd && !path.starts_with("/")) && !WriteAllowed(path, plan)) {
         Send(plan.report, KeeperNews::kWroteOutside, 0, path.c_str());
     }
 }

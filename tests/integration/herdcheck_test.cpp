@@ -291,7 +291,19 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     };
     std::string pattern = (fs::temp_directory_path() / "herdcheck-harm-XXXXXX").string();
     const fs::path folder = mkdtemp(pattern.data());
-    chmod(folder.c_str(), 0777);  // the checker's own TMPDIR and results, as nobody
+    // The checker's own TMPDIR, its results and, as nobody, its place for
+    // named blocks (the layer takes only a folder of the user's own, in a
+    // parent nobody else may change: sticky).
+    chmod(folder.c_str(), 01777);
+    const std::string runtimeFolder =
+        std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
+    if (geteuid() == 0) {
+        const fs::path place = folder / "place";
+        fs::create_directory(place);
+        ASSERT_EQ(chown(place.c_str(), 65534, 65534), 0);
+        chmod(place.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", place.c_str(), 1);
+    }
     LoopbackTrap trap;
     setenv("HERDCHECK_HARMFUL_PORT", std::to_string(trap.port).c_str(), 1);
     setenv("TMPDIR", folder.c_str(), 1);
@@ -302,6 +314,9 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
     const harness::Session session = RunChecker(arguments, "C.UTF-8", true);
     unsetenv("TMPDIR");
+    if (!runtimeFolder.empty()) {
+        setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
+    }
     EXPECT_EQ(session.exitCode, 1) << session.outputText << session.errorText;
     const std::string json = ReadFile(folder / "class.json");
     const std::string junit = ReadFile(folder / "class.xml");
@@ -342,7 +357,9 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        left.push_back(entry.path().filename().string());
+        if (entry.path().filename() != "place") {
+            left.push_back(entry.path().filename().string());
+        }
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"class.json", "class.xml"}));
