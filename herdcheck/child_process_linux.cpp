@@ -22,9 +22,9 @@
 #include "child_process_unit.h"
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
 #include "keeper_linux.h"
 #include "process_table_linux.h"
-#include "report_unit.h"
 #include "win32.h"
 
 namespace {
@@ -61,16 +61,6 @@ std::string ProgramToRun(std::string_view programPath) {
         start = end + 1;
     }
     return path;  // exec then reports that it is not there
-}
-
-std::string Cp1251FromUtf8(const std::string& text) {
-    std::vector<WCHAR> wide(text.size() + 1);
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          wide.data(), static_cast<int>(wide.size()));
-    std::string narrow(static_cast<std::size_t>(units > 0 ? units : 0), '?');
-    WideCharToMultiByte(1251, 0, wide.data(), units, narrow.data(), static_cast<int>(narrow.size()),
-                        nullptr, nullptr);
-    return narrow;
 }
 
 std::string SignalName(int signalNumber) {
@@ -165,7 +155,7 @@ void TakeNews(ChildProcess& child, const KeeperMessage& message) {
             break;
         case KeeperNews::kWroteOutside:
             if (child.harms.wroteOutside.empty()) {
-                child.harms.wroteOutside = Cp1251FromUtf8(message.path);
+                child.harms.wroteOutside = herdlab_toolkit::Cp1251FromUtf8(message.path);
             }
             break;
         case KeeperNews::kLeftBehind:
@@ -256,7 +246,7 @@ std::string ProtectionSummary() {
 }
 
 std::string NativePath(std::string_view path) {
-    return Utf8FromCp1251(path);
+    return herdlab_toolkit::Utf8FromCp1251(path);
 }
 
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
@@ -265,7 +255,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     const std::string block = FileMappedAt(ring);
     std::vector<std::string> utf8Words;
     for (const std::string& word : words) {
-        utf8Words.push_back(Utf8FromCp1251(word));
+        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
     }
     std::vector<char*> argv;
     for (std::string& word : utf8Words) {
