@@ -170,7 +170,7 @@ bool StartRun(CheckRun& run, RunKind kind, const ElephantRecord& row, const std:
     run.plan = PlanOf(kind, row);
     run.startTick = GetTickCount();
     const std::vector<std::string> words = CommandLineWords(commandLine);
-    if (!StartContainedChild(program, words, run.child, run.outcome.startError)) {
+    if (!StartContainedChild(program, words, run.ring, run.child, run.outcome.startError)) {
         ReleaseRing(run);
         return false;
     }

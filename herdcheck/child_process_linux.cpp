@@ -22,9 +22,9 @@
 #include "child_process_unit.h"
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
 #include "keeper_linux.h"
 #include "process_table_linux.h"
-#include "report_unit.h"
 #include "win32.h"
 
 namespace {
@@ -61,16 +61,6 @@ std::string ProgramToRun(std::string_view programPath) {
         start = end + 1;
     }
     return path;  // exec then reports that it is not there
-}
-
-std::string Cp1251FromUtf8(const std::string& text) {
-    std::vector<WCHAR> wide(text.size() + 1);
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          wide.data(), static_cast<int>(wide.size()));
-    std::string narrow(static_cast<std::size_t>(units > 0 ? units : 0), '?');
-    WideCharToMultiByte(1251, 0, wide.data(), units, narrow.data(), static_cast<int>(narrow.size()),
-                        nullptr, nullptr);
-    return narrow;
 }
 
 std::string SignalName(int signalNumber) {
@@ -121,6 +111,40 @@ pid_t StartKeeper(const KeeperPlan& plan) {
     return keeper;
 }
 
+// The file of the block mapped at `address` in the checker: the mapping
+// (/proc/self/maps) gives its folder and inode (the layer maps the file it
+// made before it gave it its name), the folder the name. Empty when none.
+std::string FileMappedAt(const void* address) {
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (maps == nullptr) {
+        return {};
+    }
+    const auto wanted = reinterpret_cast<std::uintptr_t>(address);
+    char line[4096 + 128];
+    std::string folder;
+    unsigned long inode = 0;
+    while (folder.empty() && std::fgets(line, sizeof line, maps) != nullptr) {
+        unsigned long start = 0;
+        unsigned long end = 0;
+        int pathAt = 0;
+        if (std::sscanf(line, "%lx-%lx %*s %*s %*s %lu %n", &start, &end, &inode, &pathAt) >= 3 &&
+            wanted >= start && wanted < end && line[pathAt] == '/') {
+            const std::string path(line + pathAt, std::strcspn(line + pathAt, "\n"));
+            folder = path.substr(0, path.rfind('/'));
+        }
+    }
+    std::fclose(maps);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        struct stat status {};
+        if (lstat(entry.path().c_str(), &status) == 0 && status.st_ino == inode &&
+            S_ISREG(status.st_mode)) {
+            return entry.path().string();
+        }
+    }
+    return {};
+}
+
 // Takes in one message of the keeper.
 void TakeNews(ChildProcess& child, const KeeperMessage& message) {
     switch (message.news) {
@@ -131,7 +155,7 @@ void TakeNews(ChildProcess& child, const KeeperMessage& message) {
             break;
         case KeeperNews::kWroteOutside:
             if (child.harms.wroteOutside.empty()) {
-                child.harms.wroteOutside = Cp1251FromUtf8(message.path);
+                child.harms.wroteOutside = herdlab_toolkit::Cp1251FromUtf8(message.path);
             }
             break;
         case KeeperNews::kLeftBehind:
@@ -222,15 +246,16 @@ std::string ProtectionSummary() {
 }
 
 std::string NativePath(std::string_view path) {
-    return Utf8FromCp1251(path);
+    return herdlab_toolkit::Utf8FromCp1251(path);
 }
 
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         ChildProcess& child, std::uint32_t& error) {
+                         const void* ring, ChildProcess& child, std::uint32_t& error) {
     const std::string path = ProgramToRun(programPath);
+    const std::string block = FileMappedAt(ring);
     std::vector<std::string> utf8Words;
     for (const std::string& word : words) {
-        utf8Words.push_back(Utf8FromCp1251(word));
+        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
     }
     std::vector<char*> argv;
     for (std::string& word : utf8Words) {
@@ -254,6 +279,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     plan.output = outputPipe[1];
     plan.report = newsPipe[1];
     plan.scratch = child.scratch.c_str();
+    plan.block = block.c_str();
     plan.support = sandbox;
     plan.uid = getuid();
     plan.gid = getgid();

@@ -50,10 +50,12 @@ void PrepareChildren();
 std::string ProtectionSummary();
 
 // Starts `programPath` (Windows-1251) contained, with `words` (Windows-1251,
-// word 0 the program name the child sees). False with the platform's error
-// number in `error` when it cannot be started.
+// word 0 the program name the child sees). `ring` is the checker's view of
+// the child's block: on Linux the block's file is the one file outside its
+// folder it may write. False with the platform's error number in `error`
+// when it cannot be started.
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         ChildProcess& child, std::uint32_t& error);
+                         const void* ring, ChildProcess& child, std::uint32_t& error);
 
 // Reads what the child wrote since the last call and discards it; returns
 // how many bytes that was. Also takes in what the containment reported.

@@ -1,9 +1,9 @@
-// The checker's children on Windows: CreateProcessA, created suspended and
-// put into a job object of its own before it runs, with a pipe for the
-// output. The job limits the processes and memory of the child and all it
-// starts, gives their processor time, tells through a completion port when
-// a limit was reached, and ends them all when it is closed, with the child
-// or with the checker.
+// The checker's children on Windows: started suspended through the tools'
+// platform service and put into a job object of its own before they run,
+// with a pipe for the output. The job limits the processes and memory of the
+// child and all it starts, tells through a completion port when a limit was
+// reached, and ends them all when it is closed, with the child or with the
+// checker.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -11,6 +11,7 @@
 #include "child_process_unit.h"
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
 #include "win32.h"
 
 namespace {
@@ -28,17 +29,6 @@ HANDLE HandleOf(std::intptr_t value) {
 
 std::intptr_t ValueOf(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
-}
-
-double Seconds(const LARGE_INTEGER& time) {
-    return static_cast<double>(time.QuadPart) / 1e7;  // 100 ns units
-}
-
-double Seconds(const FILETIME& time) {
-    ULARGE_INTEGER value;
-    value.LowPart = time.dwLowDateTime;
-    value.HighPart = time.dwHighDateTime;
-    return static_cast<double>(value.QuadPart) / 1e7;
 }
 
 // The file to run: as typed, else with ".exe" added, as the console finds it.
@@ -64,12 +54,6 @@ std::string JoinedWords(const std::vector<std::string>& words) {
         line += word;
     }
     return line;
-}
-
-bool RunningUnderWine() {
-    static const bool underWine =
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    return underWine;
 }
 
 bool IsCrashCode(DWORD code) {
@@ -172,7 +156,7 @@ std::string NativePath(std::string_view path) {
 }
 
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         ChildProcess& child, std::uint32_t& error) {
+                         const void* /*ring*/, ChildProcess& child, std::uint32_t& error) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -182,28 +166,32 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
         return false;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    child.output = ValueOf(readEnd);
     HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                &inheritable, OPEN_EXISTING, 0, nullptr);
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(STARTUPINFOA);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input == INVALID_HANDLE_VALUE ? nullptr : input;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION info = {};
-    const std::string path = ProgramToRun(programPath);
-    std::string commandLine = JoinedWords(words);
-    const BOOL started = CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
-                                        child.scratch.c_str(), &startup, &info);
-    error = started ? 0 : GetLastError();
+    herdlab_toolkit::ChildRequest request;
+    request.program = ProgramToRun(programPath);
+    request.commandLine = JoinedWords(words);
+    request.input = input == INVALID_HANDLE_VALUE ? herdlab_toolkit::kNoHandle : ValueOf(input);
+    request.output = ValueOf(writeEnd);
+    request.errorOutput = ValueOf(writeEnd);
+    request.windowsCreationFlags = NORMAL_PRIORITY_CLASS;
+    request.suspended = true;  // into its job before it can start anything
+    // The child starts in the checker's current folder: its scratch folder
+    // for the moment (the program's path is absolute by now).
+    char ownFolder[MAX_PATH] = {};
+    const DWORD ownLength = GetCurrentDirectoryA(sizeof ownFolder, ownFolder);
+    SetCurrentDirectoryA(child.scratch.c_str());
+    herdlab_toolkit::StartedChild started;
+    error = herdlab_toolkit::StartChildProcess(request, started);
+    if (ownLength > 0 && ownLength < sizeof ownFolder) {
+        SetCurrentDirectoryA(ownFolder);
+    }
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {
         CloseHandle(input);
     }
-    child.output = ValueOf(readEnd);
-    if (!started) {
+    if (error != 0) {
         ReleaseChild(child);
         return false;
     }
@@ -212,11 +200,11 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     child.watch = job != nullptr ? ValueOf(job) : -1;
     child.events = events != nullptr ? ValueOf(events) : -1;
     if (job != nullptr) {
-        AssignProcessToJobObject(job, info.hProcess);
+        AssignProcessToJobObject(job, HandleOf(started.process));
     }
-    ResumeThread(info.hThread);
-    child.process = ValueOf(info.hProcess);
-    child.program = ValueOf(info.hThread);
+    herdlab_toolkit::ResumeChildProcess(started);
+    child.process = started.process;
+    child.program = started.thread;
     child.running = true;
     return true;
 }
@@ -267,26 +255,15 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
     return true;
 }
 
+// The child's own processor time (under Wine its main thread's: see the toolkit).
 ChildUsage SampleChild(ChildProcess& child) {
     ChildUsage usage;
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    // Wine keeps another process's total at an old value and adds to it in
-    // lumps; its main thread's time is live, so under Wine that is measured.
-    if (RunningUnderWine()) {
-        if (GetThreadTimes(HandleOf(child.program), &created, &exited, &kernel, &user)) {
-            usage.cpuSeconds = Seconds(kernel) + Seconds(user);
-        }
-    } else if (child.watch != -1 &&
-               QueryInformationJobObject(HandleOf(child.watch), JobObjectBasicAccountingInformation,
-                                         &accounting, sizeof accounting, nullptr)) {
-        usage.cpuSeconds = Seconds(accounting.TotalKernelTime) + Seconds(accounting.TotalUserTime);
-    } else if (GetProcessTimes(HandleOf(child.process), &created, &exited, &kernel, &user)) {
-        usage.cpuSeconds = Seconds(kernel) + Seconds(user);
-    }
+    herdlab_toolkit::StartedChild started;
+    started.process = child.process;
+    started.thread = child.program;
+    const herdlab_toolkit::ProcessorReading reading =
+        herdlab_toolkit::ReadProcessorTime(herdlab_toolkit::WatchChild(started));
+    usage.cpuSeconds = reading.valid ? reading.milliseconds / 1000.0 : 0.0;
     TakeJobEvents(child);
     return usage;
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "herdlab_toolkit.h"
 #include "process_table_linux.h"
 
 namespace {
@@ -97,8 +98,8 @@ void AllowBeneath(int ruleset, const char* path, std::uint64_t rights) {
     }
 }
 
-// Writes only in the scratch folder, into existing shared blocks and
-// /dev/null; no TCP; no signals or abstract sockets beyond its own processes.
+// Writes only in the scratch folder, into its own block and /dev/null; no TCP; no signals or
+// abstract sockets beyond its own processes.
 bool ConfineWrites(const KeeperPlan& plan) {
     const int abi = plan.support.landlockAbi;
     if (abi == 0) {
@@ -115,7 +116,9 @@ bool ConfineWrites(const KeeperPlan& plan) {
     }
     const std::uint64_t fileWrite = kFsWriteFile | (abi >= 5 ? kFsIoctlDev : 0);
     AllowBeneath(ruleset, plan.scratch, attr.handledAccessFs);
-    AllowBeneath(ruleset, "/dev/shm", kFsWriteFile);
+    if (plan.block[0] != '\0') {
+        AllowBeneath(ruleset, plan.block, kFsWriteFile);
+    }
     AllowBeneath(ruleset, "/dev/null", fileWrite);
     const bool confined = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     close(ruleset);
@@ -146,23 +149,24 @@ std::int32_t OuterPid() {
     return length > 0 ? std::atoi(text) : 0;
 }
 
-[[noreturn]] void StartProgram(const KeeperPlan& plan, int listener, int execError) {
-    if (listener >= 0) {
-        close(listener);  // the program must not answer its own calls
+// What the program's fork does last before exec.
+struct ProgramStart {
+    const KeeperPlan* plan = nullptr;
+    int listener = -1;
+    int pidReport = -1;  // write end: the program's process id as the checker sees it
+};
+
+// In the program's fork, right before exec (async-signal-safe calls only).
+int ConfineProgram(void* context) {
+    const ProgramStart& start = *static_cast<const ProgramStart*>(context);
+    if (start.listener >= 0) {
+        close(start.listener);  // the program must not answer its own calls
     }
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    signal(SIGPIPE, SIG_DFL);
-    LimitResources(plan);
-    ConfineWrites(plan);
+    LimitResources(*start.plan);
+    ConfineWrites(*start.plan);
     const std::int32_t pid = OuterPid();
-    [[maybe_unused]] const ssize_t sent = write(execError, &pid, sizeof pid);
-    dup2(plan.input, STDIN_FILENO);
-    dup2(plan.output, STDOUT_FILENO);
-    dup2(plan.output, STDERR_FILENO);
-    execv(plan.program, plan.argv);
-    const int error = errno;
-    [[maybe_unused]] const ssize_t written = write(execError, &error, sizeof error);
-    _exit(127);
+    return write(start.pidReport, &pid, sizeof pid) == sizeof pid ? 0 : errno;
 }
 
 // ---- The seccomp watch ------------------------------------------------------
@@ -243,10 +247,14 @@ bool Beneath(const std::string& path, const std::string& folder) {
 }
 
 // Whether a write to `path` stays where the child may write. A relative
-// path counts from the scratch folder, the child's current folder.
-bool WriteAllowed(const std::string& path, const std::string& scratch) {
+// path counts from the scratch folder, the child's current folder. The
+// block's folder is the one a child's layer makes sure of (it exists).
+bool WriteAllowed(const std::string& path, const KeeperPlan& plan) {
+    const std::string scratch = plan.scratch;
+    const std::string block = plan.block;
     const std::string full = Normalized(path.starts_with("/") ? path : scratch + "/" + path);
-    return Beneath(full, scratch) || Beneath(full, "/dev/shm") || full == "/dev/null";
+    return Beneath(full, scratch) || full == "/dev/null" ||
+           (!block.empty() && (full == block || full == block.substr(0, block.rfind('/'))));
 }
 
 // The path argument of a watched call, and the folder it is relative to.
@@ -261,8 +269,7 @@ void NoteWrite(const KeeperPlan& plan, const seccomp_notif& request) {
     const std::uint64_t address = PathArgument(request.data, relativeToFd);
     const std::string path = PathOfCaller(static_cast<pid_t>(request.pid), address);
     // Only what can be resolved here is reported; Landlock refuses the rest too.
-    if (!path.empty() && !(relativeToFd && !path.starts_with("/")) &&
-        !WriteAllowed(path, plan.scratch)) {
+    if (!path.empty() && !(relativeToFd && !path.starts_with("/")) && !WriteAllowed(path, plan)) {
         Send(plan.report, KeeperNews::kWroteOutside, 0, path.c_str());
     }
 }
@@ -362,16 +369,6 @@ void EndEverything(bool ownNamespace, pid_t self) {
     _exit(0);
 }
 
-// Reads one number the program's fork wrote before exec; false at the end
-// of the pipe, which closes on a good exec.
-bool ReadFromFork(int pipeEnd, std::int32_t& value) {
-    ssize_t got;
-    do {
-        got = read(pipeEnd, &value, sizeof value);
-    } while (got < 0 && errno == EINTR);
-    return got == static_cast<ssize_t>(sizeof value);
-}
-
 bool NamespacesWork() {
     const uid_t uid = getuid();  // inside, unmapped, it would read as the overflow user
     const gid_t gid = getgid();
@@ -389,27 +386,32 @@ bool NamespacesWork() {
 // The first process below the keeper (in the namespaces, their first
 // process): starts the program and ends with it and what it left.
 [[noreturn]] void RunFirstProcess(const KeeperPlan& plan, int listener) {
-    int execPipe[2] = {-1, -1};
-    if (chdir(plan.scratch) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
+    int pidPipe[2] = {-1, -1};
+    if (chdir(plan.scratch) != 0 || pipe2(pidPipe, O_CLOEXEC) != 0) {
         Send(plan.report, KeeperNews::kExecFailed, errno);
         _exit(0);
     }
-    const pid_t program = fork();
-    if (program == 0) {
-        StartProgram(plan, listener, execPipe[1]);
+    ProgramStart start{&plan, listener, pidPipe[1]};
+    herdlab_toolkit::ChildRequest request;
+    request.program = plan.program;
+    for (char* const* word = plan.argv; *word != nullptr; ++word) {
+        request.words.emplace_back(*word);
     }
-    const int forkError = errno;
-    close(execPipe[1]);
-    // First the program's process id, then, only when exec failed, its errno.
+    request.input = plan.input;
+    request.output = plan.output;
+    request.errorOutput = plan.output;
+    request.beforeExec = ConfineProgram;
+    request.beforeExecContext = &start;
+    herdlab_toolkit::StartedChild program;
+    const std::uint32_t error = herdlab_toolkit::StartChildProcess(request, program);
+    close(pidPipe[1]);
     std::int32_t outerPid = 0;
-    std::int32_t error = 0;
-    if (program < 0 || !ReadFromFork(execPipe[0], outerPid) || ReadFromFork(execPipe[0], error)) {
-        Send(plan.report, KeeperNews::kExecFailed, program < 0 ? forkError : error);
-        waitpid(program, nullptr, 0);
+    if (error != 0 || read(pidPipe[0], &outerPid, sizeof outerPid) != sizeof outerPid) {
+        Send(plan.report, KeeperNews::kExecFailed, static_cast<std::int32_t>(error));
         _exit(0);
     }
     Send(plan.report, KeeperNews::kStarted, outerPid);
-    Supervise(plan, program, listener);
+    Supervise(plan, static_cast<pid_t>(program.process), listener);
 }
 
 // The keeper above the namespaces: answers the watched calls until their

@@ -6,6 +6,7 @@
 
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
 #include "win32.h"
 
 namespace {
@@ -67,7 +68,7 @@ std::string TableProgram(std::string_view program) {
 
 std::string JsonString(std::string_view cp1251Text) {
     std::string out = "\"";
-    for (char c : Utf8FromCp1251(cp1251Text)) {
+    for (char c : herdlab_toolkit::Utf8FromCp1251(cp1251Text)) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -111,7 +112,7 @@ std::string JsonChild(const ChildReport& report) {
 // characters escaped, control characters XML 1.0 cannot hold left out.
 std::string XmlText(std::string_view cp1251Text) {
     std::string out;
-    for (char c : Utf8FromCp1251(cp1251Text)) {
+    for (char c : herdlab_toolkit::Utf8FromCp1251(cp1251Text)) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
             case '&':
@@ -201,20 +202,6 @@ std::string JunitReport(int dataSet, const std::vector<ChildReport>& reports) {
         xml += JunitSuite(report);
     }
     return xml + "</testsuites>\n";
-}
-
-std::string Utf8FromCp1251(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    std::vector<WCHAR> wide(text.size());
-    const int units = MultiByteToWideChar(1251, 0, text.data(), size, wide.data(), size);
-    std::string utf8(text.size() * 3, '\0');
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(),
-                                          static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
-    return utf8;
 }
 
 std::vector<std::string> ChildReportLines(const ChildReport& report) {

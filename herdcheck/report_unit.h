@@ -15,9 +15,6 @@ struct ChildReport {
     CheckResult results[kCheckCount];
 };
 
-// UTF-8 of a Windows-1251 text.
-std::string Utf8FromCp1251(std::string_view text);
-
 // The child's lines: a heading, then one line per check (Windows-1251, no line ends).
 std::vector<std::string> ChildReportLines(const ChildReport& report);
 
