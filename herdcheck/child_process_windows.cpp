@@ -1,10 +1,16 @@
-// The checker's children on Windows: CreateProcessA with a pipe for the
-// output, GetProcessTimes for the processor time, TerminateProcess to end
-// one, and a job that ends them all with the checker.
+// The checker's children on Windows: CreateProcessA, created suspended and
+// put into a job object of its own before it runs, with a pipe for the
+// output. The job limits the processes and memory of the child and all it
+// starts, gives their processor time, tells through a completion port when
+// a limit was reached, and ends them all when it is closed, with the child
+// or with the checker.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "child_process_unit.h"
+#include "cp1251_unit.h"
+#include "format_unit.h"
 #include "win32.h"
 
 namespace {
@@ -16,33 +22,42 @@ constexpr DWORD kMostDrainPerCall = 256 * 1024;
 // How long a terminated child may take to be gone.
 constexpr DWORD kEndWaitMs = 5000;
 
-HANDLE childrenJob = nullptr;
-
 HANDLE HandleOf(std::intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
+}
+
+std::intptr_t ValueOf(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
+double Seconds(const LARGE_INTEGER& time) {
+    return static_cast<double>(time.QuadPart) / 1e7;  // 100 ns units
 }
 
 double Seconds(const FILETIME& time) {
     ULARGE_INTEGER value;
     value.LowPart = time.dwLowDateTime;
     value.HighPart = time.dwHighDateTime;
-    return static_cast<double>(value.QuadPart) / 1e7;  // 100 ns units
+    return static_cast<double>(value.QuadPart) / 1e7;
 }
 
 // The file to run: as typed, else with ".exe" added, as the console finds it.
+// Made absolute, since the child runs in its scratch folder.
 std::string ProgramToRun(std::string_view programPath) {
     std::string path(programPath);
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const std::string withExtension = path + ".exe";
         if (GetFileAttributesA(withExtension.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return withExtension;
+            path = withExtension;
         }
     }
-    return path;
+    char full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
 // The words joined by single blanks and not quoted, as the feeder writes them.
-std::string CommandLineOf(const std::vector<std::string>& words) {
+std::string JoinedWords(const std::vector<std::string>& words) {
     std::string line;
     for (const std::string& word : words) {
         line += line.empty() ? "" : " ";
@@ -67,29 +82,103 @@ std::string CrashName(DWORD code) {
     return text;
 }
 
-}  // namespace
+// A scratch folder of the child's own under the user's temporary folder.
+bool MakeScratch(std::string& folder) {
+    char temp[MAX_PATH] = {};
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) {
+        return false;
+    }
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[MAX_PATH + 64];
+        std::snprintf(name, sizeof name, "%sherdcheck-%lu-%u", temp,
+                      static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
+        if (CreateDirectoryA(name, nullptr)) {
+            folder = name;
+            return true;
+        }
+    }
+    return false;
+}
 
-void PrepareChildren() {
-    childrenJob = CreateJobObjectA(nullptr, nullptr);
-    if (childrenJob == nullptr) {
-        return;
+// A job of the child's own: at most kMostProcessesAtOnce processes and
+// kMostMemoryMegabytes of committed memory together, all ended when the
+// job's last handle closes, and its limit events sent to a completion port.
+HANDLE CreateChildJob(HANDLE& events) {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(childrenJob, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+                                              JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
+                                              JOB_OBJECT_LIMIT_JOB_MEMORY;
+    limits.BasicLimitInformation.ActiveProcessLimit = kMostProcessesAtOnce;
+    limits.JobMemoryLimit = static_cast<SIZE_T>(kMostMemoryMegabytes) * 1024 * 1024;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    events = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    if (events != nullptr) {
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT port = {job, events};
+        SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &port,
+                                sizeof port);
+    }
+    return job;
+}
+
+// Takes in the job's limit events.
+void TakeJobEvents(ChildProcess& child) {
+    if (child.events == -1) {
+        return;
+    }
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED detail = nullptr;
+    while (GetQueuedCompletionStatus(HandleOf(child.events), &message, &key, &detail, 0)) {
+        child.harms.processLimitReached |= message == JOB_OBJECT_MSG_ACTIVE_PROCESS_LIMIT;
+        child.harms.memoryLimitReached |= message == JOB_OBJECT_MSG_JOB_MEMORY_LIMIT ||
+                                          message == JOB_OBJECT_MSG_PROCESS_MEMORY_LIMIT;
+    }
+}
+
+DWORD ActiveProcesses(const ChildProcess& child) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+    return QueryInformationJobObject(HandleOf(child.watch), JobObjectBasicAccountingInformation,
+                                     &accounting, sizeof accounting, nullptr)
+               ? accounting.ActiveProcesses
+               : 0;
+}
+
+void CloseAndForget(std::intptr_t& handle) {
+    if (handle != -1) {
+        CloseHandle(HandleOf(handle));
+        handle = -1;
+    }
+}
+
+}  // namespace
+
+void PrepareChildren() {}
+
+std::string ProtectionSummary() {
+    return FormatText(
+        "защита: до %d процессов и %d МБ памяти вместе, ничего не остаётся после проверки; "
+        "не хватает: запись вне своей папки и сеть не ограничены"_cp1251,
+        {kMostProcessesAtOnce, kMostMemoryMegabytes});
 }
 
 std::string NativePath(std::string_view path) {
     return std::string(path);
 }
 
-bool StartChild(std::string_view programPath, const std::vector<std::string>& words,
-                ChildProcess& child, std::uint32_t& error) {
+bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
+                         ChildProcess& child, std::uint32_t& error) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    if (!MakeScratch(child.scratch) || !CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
         error = GetLastError();
+        ReleaseChild(child);
         return false;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
@@ -104,31 +193,36 @@ bool StartChild(std::string_view programPath, const std::vector<std::string>& wo
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION info = {};
     const std::string path = ProgramToRun(programPath);
-    std::string commandLine = CommandLineOf(words);
-    const BOOL started =
-        CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                       NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
+    std::string commandLine = JoinedWords(words);
+    const BOOL started = CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                        NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
+                                        child.scratch.c_str(), &startup, &info);
     error = started ? 0 : GetLastError();
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {
         CloseHandle(input);
     }
+    child.output = ValueOf(readEnd);
     if (!started) {
-        CloseHandle(readEnd);
+        ReleaseChild(child);
         return false;
     }
-    if (childrenJob != nullptr) {
-        AssignProcessToJobObject(childrenJob, info.hProcess);
+    HANDLE events = nullptr;
+    HANDLE job = CreateChildJob(events);
+    child.watch = job != nullptr ? ValueOf(job) : -1;
+    child.events = events != nullptr ? ValueOf(events) : -1;
+    if (job != nullptr) {
+        AssignProcessToJobObject(job, info.hProcess);
     }
     ResumeThread(info.hThread);
-    child.process = reinterpret_cast<std::intptr_t>(info.hProcess);
-    child.thread = reinterpret_cast<std::intptr_t>(info.hThread);
-    child.output = reinterpret_cast<std::intptr_t>(readEnd);
+    child.process = ValueOf(info.hProcess);
+    child.program = ValueOf(info.hThread);
     child.running = true;
     return true;
 }
 
 std::size_t DrainChildOutput(ChildProcess& child) {
+    TakeJobEvents(child);
     if (child.output == -1) {
         return 0;
     }
@@ -149,6 +243,8 @@ std::size_t DrainChildOutput(ChildProcess& child) {
     return total;
 }
 
+// When the child has ended, what it started and left running is counted
+// and ended with its job.
 bool ChildEnded(ChildProcess& child, ChildEnd& how) {
     if (!child.running || WaitForSingleObject(HandleOf(child.process), 0) != WAIT_OBJECT_0) {
         return false;
@@ -163,26 +259,44 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
         how.end = RunEnd::kExited;
         how.exitCode = code;
     }
+    if (child.watch != -1) {
+        child.harms.leftBehind = static_cast<int>(ActiveProcesses(child));
+        TerminateJobObject(HandleOf(child.watch), 1);
+    }
+    TakeJobEvents(child);
     return true;
 }
 
-double ChildCpuSeconds(const ChildProcess& child) {
+ChildUsage SampleChild(ChildProcess& child) {
+    ChildUsage usage;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
     FILETIME created;
     FILETIME exited;
     FILETIME kernel;
     FILETIME user;
     // Wine keeps another process's total at an old value and adds to it in
     // lumps; its main thread's time is live, so under Wine that is measured.
-    const BOOL measured =
-        RunningUnderWine()
-            ? GetThreadTimes(HandleOf(child.thread), &created, &exited, &kernel, &user)
-            : GetProcessTimes(HandleOf(child.process), &created, &exited, &kernel, &user);
-    return measured ? Seconds(kernel) + Seconds(user) : 0.0;
+    if (RunningUnderWine()) {
+        if (GetThreadTimes(HandleOf(child.program), &created, &exited, &kernel, &user)) {
+            usage.cpuSeconds = Seconds(kernel) + Seconds(user);
+        }
+    } else if (child.watch != -1 &&
+               QueryInformationJobObject(HandleOf(child.watch), JobObjectBasicAccountingInformation,
+                                         &accounting, sizeof accounting, nullptr)) {
+        usage.cpuSeconds = Seconds(accounting.TotalKernelTime) + Seconds(accounting.TotalUserTime);
+    } else if (GetProcessTimes(HandleOf(child.process), &created, &exited, &kernel, &user)) {
+        usage.cpuSeconds = Seconds(kernel) + Seconds(user);
+    }
+    TakeJobEvents(child);
+    return usage;
 }
 
 void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
+    }
+    if (child.watch != -1) {
+        TerminateJobObject(HandleOf(child.watch), 1);
     }
     TerminateProcess(HandleOf(child.process), 1);
     WaitForSingleObject(HandleOf(child.process), kEndWaitMs);
@@ -191,16 +305,13 @@ void EndChild(ChildProcess& child) {
 
 void ReleaseChild(ChildProcess& child) {
     EndChild(child);
-    if (child.output != -1) {
-        CloseHandle(HandleOf(child.output));
-        child.output = -1;
+    for (std::intptr_t* handle :
+         {&child.output, &child.process, &child.program, &child.watch, &child.events}) {
+        CloseAndForget(*handle);
     }
-    if (child.process != -1) {
-        CloseHandle(HandleOf(child.process));
-        child.process = -1;
-    }
-    if (child.thread != -1) {
-        CloseHandle(HandleOf(child.thread));
-        child.thread = -1;
+    if (!child.scratch.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(child.scratch, ignored);
+        child.scratch.clear();
     }
 }

@@ -65,13 +65,9 @@ void RecordRegistration(WPARAM number, LPARAM workerThreadId) {
 
 // The worker answered from its first stage: the monitor ends it itself.
 void EndFirstStageWorker(WPARAM number) {
-    ChildSlot<ProcessRecord>* slot = SlotOfNumber(number);
-    if (slot == nullptr || slot->state.load() < kStarted) {
-        return;
+    if (SlotOfNumber(number) != nullptr) {
+        EndWorkerAsForced(static_cast<int>(number));
     }
-    slot->state = kEndedByMonitor;
-    TerminateProcess(slot->processInfo.hProcess, 0);
-    PrintLine(kForcedEndLine, {CurrentTimeText(), static_cast<std::int32_t>(number)});
 }
 
 // The worker answered from its second stage: it decides for itself.
@@ -138,6 +134,17 @@ void ResetWorkerSlots() {
     for (ChildSlot<ProcessRecord>& slot : WorkerSlots) {
         slot.state = kNotStarted;
     }
+}
+
+bool EndWorkerAsForced(int number) {
+    ChildSlot<ProcessRecord>& slot = WorkerSlots[number - 1];
+    std::int32_t started = kStarted;
+    if (!slot.state.compare_exchange_strong(started, kEndedByMonitor)) {
+        return false;
+    }
+    TerminateProcess(slot.processInfo.hProcess, 0);
+    PrintLine(kForcedEndLine, {CurrentTimeText(), number});
+    return true;
 }
 
 void HandleMonitorMessage(const MSG& message) {

@@ -18,9 +18,9 @@
 # run in the background while the next one compiles, since most of their time
 # is spent waiting for herds and feeders that run for a fixed 25 or 30 s. The
 # feeders' blocks have fixed names: run as root, each stage gets a private
-# /dev/shm (a mount namespace of its own) and so does each feeder test, so
-# they all run side by side; otherwise the stages run one after another and
-# the feeder tests take turns.
+# /dev/shm (a mount namespace of its own) with a private place for named
+# objects in it, and so does each feeder test, so they all run side by side;
+# otherwise the stages run one after another and the feeder tests take turns.
 # Each stage's output is kept in build/test-logs/STAGE.log.
 set -euo pipefail
 self=$(realpath "$0")
@@ -28,7 +28,8 @@ cd "$(dirname "$self")/.."
 
 # A test that fails is run once more: the stages share two processors with
 # each other and with the builds, and a program under Wine starts slowly. A
-# fault shows as a test that fails twice; the log keeps the first failure.
+# fault shows as a test that fails twice; the log keeps the first failure,
+# and the run ends with a list of every test that needed its second run.
 again=(--repeat until-pass:2)
 
 # The integration tests of the plain tree, run against the programs of the
@@ -80,14 +81,16 @@ logs=build/test-logs
 rm -rf "$logs"
 mkdir -p "$logs"
 
-# Runs a command with a private /dev/shm: the feeders' block names and the
-# lock by which the feeder tests of one stage take turns live there. The
-# plain tree's test records get a private folder too, since several stages
-# run its integration tests at once.
+# Runs a command with a private /dev/shm and, in it, a private place for
+# named objects (XDG_RUNTIME_DIR): the feeders' block names and thread queues
+# live in that place, the lock by which the feeder tests of one stage take
+# turns in /dev/shm. The plain tree's test records get a private folder too,
+# since several stages run its integration tests at once.
 isolated() {
   mkdir -p build/plain/Testing
   unshare --mount --propagation private -- bash -c \
     'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && mount -t tmpfs tmpfs build/plain/Testing &&
+     mkdir -m 700 /dev/shm/runtime && export XDG_RUNTIME_DIR=/dev/shm/runtime &&
      exec "$@"' isolated "$@"
 }
 side_by_side=0
@@ -204,8 +207,20 @@ tests release
 while ((${#running[@]})); do
   reap_one
 done
-echo "=== all stages done in $SECONDS s"
+
+# Every test that failed a first time, by stage, from ctest's output, where
+# each failed run reads "Test #N: NAME ...***Failed" (or ***Timeout ...).
+reruns=0
+for stage in plain wine tsan asan release; do
+  [[ -f $logs/$stage.log ]] || continue
+  while read -r name; do
+    echo "=== rerun: $stage: $name"
+    reruns=$((reruns + 1))
+  done < <(sed -nE 's/^.*Test +#[0-9]+: ([^ ]+) .*\*\*\*.*$/\1/p' "$logs/$stage.log" | awk '!seen[$0]++')
+done
+echo "=== tests that needed a second run: $reruns"
 if ((${#failed_stages[@]})); then
-  echo "=== FAILED: ${!failed_stages[*]}"
+  echo "=== FAILED: ${!failed_stages[*]} (reruns: $reruns)"
   exit 1
 fi
+echo "=== all stages done in $SECONDS s, reruns: $reruns"

@@ -3,6 +3,8 @@
 //
 //   exit N              ends with code N
 //   sleep MS            sleeps MS milliseconds, then ends with 0
+//   await PATH          ends with 0 once the file PATH exists: runs until the
+//                       test says so
 //   class               ends with the PriorityIndex (0..5) of its own class,
 //                       99 when the class is none of the six
 //   words HEX WORD...   compares the words of its command line from word 3 on
@@ -11,6 +13,8 @@
 //                       differs; on Linux 40+i when argv[3+i] is not the word
 //                       in UTF-8
 //   locale-info TYPE    ends with the first byte of GetLocaleInfoA(TYPE)
+//   affinity            ends with the low 8 bits of its own process affinity
+//                       mask (processors 0..7), 0 when it cannot be read
 //   fds                 (Linux) the number of descriptors open beyond 0, 1, 2
 //   codepage            (Linux) GetConsoleOutputCP as 1 UTF-8, 2 KOI8-R,
 //                       3 866, 4 ISO-8859-5, 5 1251, 0 another
@@ -259,6 +263,14 @@ int main(int argc, char** argv) {
         Sleep(static_cast<DWORD>(std::atoi(argument)));
         return 0;
     }
+    if (role == "await") {
+        std::FILE* told = nullptr;
+        while ((told = std::fopen(argument, "rb")) == nullptr) {
+            Sleep(5);
+        }
+        std::fclose(told);
+        return 0;
+    }
     if (role == "class") {
         return ReportClass();
     }
@@ -267,6 +279,11 @@ int main(int argc, char** argv) {
     }
     if (role == "locale-info") {
         return ReportLocaleInfo(static_cast<LCTYPE>(std::atoi(argument)));
+    }
+    if (role == "affinity") {
+        DWORD_PTR own = 0;
+        DWORD_PTR system = 0;
+        return GetProcessAffinityMask(GetCurrentProcess(), &own, &system) ? int(own & 0xFF) : 0;
     }
 #ifndef _WIN32
     if (role == "fds") {

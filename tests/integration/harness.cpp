@@ -1,6 +1,8 @@
 // Runs the real programs with piped console streams, for the integration tests.
 #include "harness.h"
 
+#include "../named_place.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -16,6 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -296,6 +299,18 @@ bool StillRunningAfter(Session& session, std::chrono::milliseconds period) {
     return !Reap(session, WNOHANG);
 }
 
+bool WaitUntil(Session& session, const std::function<bool()>& condition,
+               std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        PumpOutput(session, std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 void Finish(Session& session, std::chrono::milliseconds limit) {
     CloseInput(session);
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -389,22 +404,32 @@ bool LocaleAvailable(const std::string& locale) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::string ProcessStat(pid_t pid) {
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+namespace {
+
+// The text of /proc/PID/FILE (its first 4 KiB), or empty text when the
+// process is gone.
+std::string ProcessFile(pid_t pid, const char* file) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return "";
     }
-    char buffer[1024];
+    char buffer[4096];
     const ssize_t got = read(fd, buffer, sizeof buffer);
     close(fd);
     return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "";
 }
 
+}  // namespace
+
+std::string ProcessStat(pid_t pid) {
+    return ProcessFile(pid, "stat");
+}
+
 std::vector<std::string> SharedMemoryNames() {
-    const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
+    const std::string prefix = named_place::BlockPrefix();
     std::vector<std::string> names;
-    if (DIR* folder = opendir("/dev/shm")) {
+    if (DIR* folder = opendir(named_place::Folder().c_str())) {
         while (const dirent* entry = readdir(folder)) {
             if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
                 names.emplace_back(entry->d_name);
@@ -416,7 +441,8 @@ std::vector<std::string> SharedMemoryNames() {
 }
 
 bool SharedMemoryNameHeld(const std::string& name) {
-    const int fd = open(("/dev/shm/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        open((named_place::Folder() + "/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -469,17 +495,36 @@ std::vector<pid_t> LeftoverProcesses(const Session& session, std::chrono::millis
     return members;
 }
 
+std::vector<pid_t> LiveProcessesNamed(const Session& session, std::string_view text) {
+    std::vector<pid_t> named;
+    for (const pid_t pid : LiveGroupMembers(session.pid)) {
+        std::string commandLine = ProcessFile(pid, "cmdline");
+        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+        const std::size_t extension = commandLine.find(".exe ");
+        if (extension != std::string::npos) {
+            commandLine.erase(extension, 4);
+        }
+        if (commandLine.find(text) != std::string::npos) {
+            named.push_back(pid);
+        }
+    }
+    return named;
+}
+
 namespace {
 
 // Gives this test process, and every program it starts from now on, a
-// /dev/shm of its own: a private mount namespace with a fresh tmpfs there.
-// Needs root; under a runner the names live in its server, not in /dev/shm.
+// /dev/shm of its own (a private mount namespace with a fresh tmpfs there)
+// and in it a place of its own for named objects, as XDG_RUNTIME_DIR. Needs
+// root; under a runner the names live in its server, not in that place.
 bool TakeOwnSharedMemoryFolder() {
     if (UnderRunner() || geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
         return false;
     }
     return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+           mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0 &&
+           mkdir("/dev/shm/runtime", 0700) == 0 &&
+           setenv("XDG_RUNTIME_DIR", "/dev/shm/runtime", 1) == 0;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,11 @@ bool WaitForOutput(Session& session, std::string_view text, std::chrono::millise
 // True when the program is still running after `period` (reads output meanwhile).
 bool StillRunningAfter(Session& session, std::chrono::milliseconds period);
 
+// Polls `condition`, reading output meanwhile, until it holds (true) or
+// `limit` has passed (false): for what no line of output announces.
+bool WaitUntil(Session& session, const std::function<bool()>& condition,
+               std::chrono::milliseconds limit);
+
 // Closes the input if still open, waits for the program's end (kills it and
 // sets timedOut past the limit), checks that a program that ended on its own
 // left nothing running (see expectNoLeftovers), reads all output, ends the
@@ -114,6 +120,12 @@ bool SharedMemoryNameHeld(const std::string& name);
 // runner, whose own helper processes share the group.
 std::vector<pid_t> LeftoverProcesses(const Session& session,
                                      std::chrono::milliseconds grace = std::chrono::seconds(2));
+
+// Live processes (zombies aside) of the session's process group whose
+// command line contains `text`, such as the children of one program that
+// still run. The command line is taken as its words joined by blanks, with
+// no ".exe" (Windows programs under a runner show their own command lines).
+std::vector<pid_t> LiveProcessesNamed(const Session& session, std::string_view text);
 
 // Runs that create the feeders' block names take turns with each other
 // through one lock file per user, held while this object lives: two runs

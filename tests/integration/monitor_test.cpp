@@ -5,6 +5,7 @@
 // stage last 0 ms, so the second stage's parameter against the waiting time
 // fixes how far the worker is from its end when the end order comes.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -119,41 +120,12 @@ long long SecondStageDue(const Lines& lines, int k) {
     return StampOf(line) + std::stoll(line.substr(line.find(marker) + marker.size()));
 }
 
-// Live processes (zombies aside) of the session's process group other than
-// the monitor itself: the workers still running.
-int LiveWorkers(const harness::Session& session) {
-    int live = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(name) == session.pid) {
-            continue;
-        }
-        const std::string stat = harness::ProcessStat(std::stoi(name));
-        const std::size_t end = stat.rfind(')');
-        if (end == std::string::npos) {
-            continue;
-        }
-        char state = 0;
-        long group = 0;  // fields after the name: state, parent, process group
-        if (std::sscanf(stat.c_str() + end + 1, " %c %*d %ld", &state, &group) == 2 &&
-            group == session.pid && state != 'Z' && state != 'X') {
-            ++live;
-        }
-    }
-    return live;
-}
-
-// Waits until no worker of the session is alive; false after `limit`.
-bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (LiveWorkers(session) > 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        harness::StillRunningAfter(session, 50ms);
-    }
-    return true;
+// Waits until no process named `workers` runs (all workers by default, or
+// "stageworker 5 " for worker 5); false after `limit`.
+bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit,
+                 const std::string& workers = "stageworker") {
+    return harness::WaitUntil(
+        session, [&] { return harness::LiveProcessesNamed(session, workers).empty(); }, limit);
 }
 
 // The priority names a worker not observed may show: idle or below normal
@@ -176,6 +148,28 @@ harness::Session StartMonitor(const std::string& answers, const std::string& awa
     EXPECT_TRUE(harness::WaitForOutput(session, awaited, limit))
         << "missing: " << awaited << "\n"
         << session.outputText << session.errorText;
+    return session;
+}
+
+// Starts the monitor with `count` workers and holds it (stopped) from the
+// launch of the last one until the workers named `held` (as in WorkersGone)
+// have ended: its wait cannot run out first, however slowly a busy machine
+// starts and runs them.
+harness::Session StartHeldMonitor(const std::string& answers, int count, const std::string& held) {
+    harness::Session session = harness::Start("taskwarden");
+    harness::Send(session, answers);
+    const std::string last = "stageworker " + std::to_string(count) + " ";
+    EXPECT_TRUE(harness::WaitUntil(
+        session,
+        [&] {
+            return !harness::LiveProcessesNamed(session, last).empty() ||
+                   session.outputText.find(Worker(count) + "запущен") != std::string::npos;
+        },
+        30s))
+        << session.outputText;
+    kill(session.pid, SIGSTOP);
+    EXPECT_TRUE(WorkersGone(session, 60s, held)) << session.outputText;
+    kill(session.pid, SIGCONT);
     return session;
 }
 
@@ -229,11 +223,12 @@ TEST(MonitorDialogue, CountIsClampedAndTheTableIsPrintedExactly) {
 
 // Count 5 with observed worker 5: the prompts show 3310 and 2250; 0 and -7
 // become 1 and priority -1 becomes the normal class, as worker 5's own lines
-// show. Worker 5 finishes in a moment and is reported as ended.
+// show. Worker 5 finishes in a moment (the monitor held until then) and is
+// reported as ended.
 TEST(MonitorDialogue, ObservedWorkerEditsAreClampedAndReachTheWorker) {
-    harness::Session session =
-        StartMonitor("5\n5\n0\n-7\n-1\n3\n", "ВРЕМЯ ОЖИДАНИЯ (3 с.) ИСТЕКЛО.", 30s);
-    ASSERT_TRUE(harness::WaitForOutput(session, Worker(5) + "нормально завершился.", 10s));
+    harness::Session session = StartHeldMonitor("5\n5\n0\n-7\n-1\n3\n", 5, "stageworker 5 ");
+    ASSERT_TRUE(harness::WaitForOutput(session, Worker(5) + "нормально завершился.", 30s))
+        << session.outputText;
     EndMonitor(session);
     const Lines lines = harness::Lines(session.outputText);
     const int prompt = LineIndex(lines, kObservedPrompt);
@@ -302,9 +297,11 @@ TEST(MonitorLaunch, MissingWorkerProgramGivesErrorLinesAndAQuietEnd) {
     EXPECT_EQ(LineIndex(lines, "ВРЕМЯ ОЖИДАНИЯ"), -1);
 }
 
-// Workers 1..3 need less than 8 s in all: each is reported as ended, in order.
+// Workers 1..3, held until they have ended, are each reported as ended, in order.
 TEST(MonitorLaunch, WorkersThatEndedInTimeAreReportedInTableOrder) {
-    harness::Session session = StartMonitor("3\n0\n10\n", Worker(3) + "нормально завершился.", 40s);
+    harness::Session session = StartHeldMonitor("3\n0\n10\n", 3, "stageworker");
+    ASSERT_TRUE(harness::WaitForOutput(session, Worker(3) + "нормально завершился.", 30s))
+        << session.outputText;
     EndMonitor(session);
     const Lines lines = harness::Lines(session.outputText);
     const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (10 с.) ИСТЕКЛО.");
@@ -325,60 +322,71 @@ TEST(MonitorLaunch, WorkersThatEndedInTimeAreReportedInTableOrder) {
 
 // ---- The end at the timeout ----------------------------------------------------------
 
-// Still in a first stage drawn below 2,000,000,000 ms at the 1 s timeout: the
-// monitor ends the worker and prints the forced-end line; the worker prints
-// nothing more.
-TEST(MonitorTimeout, FirstStageWorkerIsEndedByTheMonitor) {
-    harness::Session session =
-        StartMonitor("1\n1\n2000000000\n1\n2\n1\n", Worker(1) + "завершен принудительно.", 30s);
-    if (!harness::UnderRunner()) {
-        EXPECT_TRUE(WorkersGone(session, 5s)) << "the worker still runs";
-    }
-    EndMonitor(session);
-    const Lines lines = harness::Lines(session.outputText);
-    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.");
-    ASSERT_GE(timeout, 0);
-    EXPECT_EQ(EventIndex(lines, Worker(1) + "завершен принудительно."), timeout + 2);
-    EXPECT_EQ(static_cast<int>(lines.size()), timeout + 3) << session.outputText;
-    EXPECT_GE(EventIndex(lines, Worker(1) + "выполнение первого этапа (параметр 2000000000)..."),
-              0);
-    EXPECT_EQ(LineIndex(lines, "WM_MYTERM"), -1);
-    EXPECT_EQ(LineIndex(lines, "первый этап выполнен"), -1);
+// True when `line` is an event line whose text begins with `start`.
+bool IsEventLineStarting(const std::string& line, const std::string& start) {
+    return harness::IsEventLine(line.substr(0, line.find(" - ") + 3 + start.size()), start);
 }
 
-// In a 60 s second stage at the 1 s timeout: about 59 s from its end, the
-// worker takes the end order, prints its factor and ends itself.
-TEST(MonitorTimeout, SecondStageWorkerFarFromItsEndEndsItself) {
-    harness::Session session =
-        StartMonitor("1\n1\n1\n60000\n2\n1\n", Worker(1) + "завершен принудительно.", 30s);
-    if (!harness::UnderRunner()) {
-        EXPECT_TRUE(WorkersGone(session, 5s)) << "the worker still runs";
+// A worker far from its end at the timeout is ended: still in a first stage
+// drawn below 2,000,000,000 ms, by the monitor, and it prints nothing more;
+// in a 60 s second stage, about 55 s from its end, by itself after the end
+// order and its factor. The 5 s wait is the bound for the worker's start.
+TEST(MonitorTimeout, WorkerFarFromItsEndIsEnded) {
+    struct Case {
+        std::string stages;
+        Lines afterTimeout;
+        long long leastFactor, mostFactor;  // -1: prints none
+        std::string neverPrinted;
+    };
+    const Case cases[] = {
+        {"2000000000\n1", {"завершен принудительно."}, -1, -1, "первый этап выполнен"},
+        {"1\n60000",
+         {"принял сообщение WM_MYTERM.", "фактор ожидания = ", "завершен принудительно."},
+         50000,
+         60000,
+         "второй этап выполнен"},
+    };
+    for (const Case& c : cases) {
+        harness::Session session = StartMonitor("1\n1\n" + c.stages + "\n2\n5\n",
+                                                Worker(1) + "завершен принудительно.", 30s);
+        if (!harness::UnderRunner()) {
+            EXPECT_TRUE(WorkersGone(session, 10s)) << "the worker still runs";
+        }
+        EndMonitor(session);
+        const Lines lines = harness::Lines(session.outputText);
+        const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (5 с.) ИСТЕКЛО.");
+        ASSERT_GE(timeout, 0) << session.outputText;
+        ASSERT_EQ(lines.size(), timeout + 2 + c.afterTimeout.size()) << session.outputText;
+        for (std::size_t i = 0; i < c.afterTimeout.size(); ++i) {
+            EXPECT_TRUE(IsEventLineStarting(lines[timeout + 2 + i], Worker(1) + c.afterTimeout[i]))
+                << lines[timeout + 2 + i];
+        }
+        const long long factor = PrintedFactor(lines, 1);
+        EXPECT_GE(factor, c.leastFactor);
+        EXPECT_LE(factor, c.mostFactor);
+        EXPECT_EQ(LineIndex(lines, c.neverPrinted), -1);
     }
-    EndMonitor(session);
-    const Lines lines = harness::Lines(session.outputText);
-    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.");
-    ASSERT_GE(timeout, 0);
-    const Lines expected = {
-        Worker(1) + "принял сообщение WM_MYTERM.",
-        Worker(1) + "фактор ожидания = ", Worker(1) + "завершен принудительно."};
-    ASSERT_EQ(static_cast<int>(lines.size()), timeout + 5) << session.outputText;
-    EXPECT_TRUE(harness::IsEventLine(lines[timeout + 2], expected[0]));
-    EXPECT_EQ(lines[timeout + 3].find(expected[1]), lines[timeout + 3].find(" - ") + 3);
-    EXPECT_TRUE(harness::IsEventLine(lines[timeout + 4], expected[2]));
-    const long long factor = PrintedFactor(lines, 1);
-    EXPECT_GT(factor, 50000);
-    EXPECT_LE(factor, 60000);
-    EXPECT_EQ(LineIndex(lines, "второй этап выполнен"), -1);
 }
 
-// In a 1.4 s second stage at the 1 s timeout: about 0.4 s from its end, the
-// worker is reprieved and completes its stage.
+// 0.6 s from the end of a 6 s second stage when the end order comes, the
+// worker is reprieved and completes its stage. The monitor is held (stopped)
+// once the worker's second stage has begun, and let go 0.6 s before its end:
+// its 5 s wait has run out by then, whenever the worker started.
 TEST(MonitorTimeout, SecondStageWorkerNearItsEndIsReprieved) {
-    harness::Session session =
-        StartMonitor("1\n1\n1\n1400\n2\n1\n", Worker(1) + "второй этап выполнен.", 30s);
+    harness::Session session = StartMonitor(
+        "1\n1\n1\n6000\n2\n5\n", Worker(1) + "выполнение второго этапа (параметр 6000)...", 30s);
+    ASSERT_EQ(session.outputText.find("ИСТЕКЛО"), std::string::npos)
+        << "the worker began its second stage only after the 5 s wait";
+    kill(session.pid, SIGSTOP);
+    const long long due = SecondStageDue(harness::Lines(session.outputText), 1);
+    harness::WaitUntil(
+        session, [&] { return StampNow() >= due - 600; }, 10s);
+    kill(session.pid, SIGCONT);
+    ASSERT_TRUE(harness::WaitForOutput(session, Worker(1) + "второй этап выполнен.", 30s))
+        << session.outputText;
     EndMonitor(session);
     const Lines lines = harness::Lines(session.outputText);
-    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (1 с.) ИСТЕКЛО.");
+    const int timeout = EventIndex(lines, "ВРЕМЯ ОЖИДАНИЯ (5 с.) ИСТЕКЛО.");
     ASSERT_GE(timeout, 0) << session.outputText;
     const int received = EventIndex(lines, Worker(1) + "принял сообщение WM_MYTERM.");
     ASSERT_GT(received, timeout) << session.outputText;

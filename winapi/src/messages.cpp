@@ -13,6 +13,7 @@
 
 #include "message_queue.h"
 #include "message_wire.h"
+#include "user_place.h"
 
 namespace winapi_internal {
 namespace {
@@ -46,15 +47,21 @@ bool FromUser(msghdr* header, uid_t user) {
 
 }  // namespace
 
-QueueAddress QueueAddressOf(DWORD threadId) {
-    static const uid_t user = getuid();  // asked once: a post should cost one system call
-    QueueAddress queue{};
+bool QueueAddressOf(DWORD threadId, QueueAddress& queue, DWORD& error) {
+    // Asked once: a post should cost one system call.
+    static const uid_t user = getuid();
+    const char* place = UserPlace(error);
+    if (place == nullptr) {
+        return false;
+    }
+    queue = QueueAddress{};
     queue.address.sun_family = AF_UNIX;
-    // Abstract namespace: a leading zero byte, then the name without a terminator.
-    const int length = std::snprintf(queue.address.sun_path + 1, sizeof(queue.address.sun_path) - 1,
-                                     "herdlab-msg-%u-%u", static_cast<unsigned>(user), threadId);
-    queue.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-    return queue;
+    // The place is short enough for every thread id (kPlaceCapacity).
+    const int length =
+        std::snprintf(queue.address.sun_path, sizeof queue.address.sun_path, "%s/herdlab-msg-%u-%u",
+                      place, static_cast<unsigned>(user), threadId);
+    queue.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + 1);
+    return true;
 }
 
 void EncodeMessage(const WireMessage& message, unsigned char (&datagram)[kMessageSize]) {
@@ -177,11 +184,16 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
     }
     unsigned char datagram[kMessageSize];
     EncodeMessage(WireMessage{Msg, wParam, lParam}, datagram);
-    const QueueAddress target = QueueAddressOf(idThread);
+    QueueAddress target;
+    DWORD error = ERROR_SUCCESS;
+    if (!QueueAddressOf(idThread, target, error)) {
+        SetLastError(ERROR_INVALID_THREAD_ID);  // no place: no thread has a queue
+        return FALSE;
+    }
     for (;;) {
         // A datagram goes whole or not at all.
-        if (sendto(fd, datagram, kMessageSize, MSG_NOSIGNAL,
-                   reinterpret_cast<const sockaddr*>(&target.address), target.length) >= 0) {
+        if (sendto(fd, datagram, kMessageSize, MSG_NOSIGNAL, AddressOf(target), target.length) >=
+            0) {
             return TRUE;
         }
         if (errno != EINTR) {
