@@ -23,9 +23,11 @@ namespace {
 
 using namespace herdtrace;
 
+// Exit codes of herdtrace's own failures (PROGRAM's own code otherwise).
 constexpr int kUsageError = 2;
 constexpr int kToolFailure = 125;
 constexpr int kCannotStart = 127;
+// Unread lines listed on standard error; the rest are only counted.
 constexpr std::size_t kUnreadShown = 20;
 
 struct Arguments {
@@ -39,6 +41,8 @@ const char* const kUsage =
     "  herdtrace [-o ФАЙЛ.svg] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
     "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg]\n";
 
+// Options first, then PROGRAM (after "--" or at the first word that is no
+// option); exactly one of PROGRAM and --from.
 bool ParseArguments(int argc, char** argv, Arguments& arguments) {
     int i = 1;
     for (; i < argc; ++i) {
@@ -61,6 +65,7 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
     return arguments.transcript.empty() != arguments.command.empty() && !arguments.picture.empty();
 }
 
+// True only when the whole picture reached the file.
 bool WriteWholeFile(const std::string& path, const std::string& content) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << content;
@@ -95,6 +100,8 @@ bool ReadTranscriptFile(const std::string& path, std::string& content, std::stri
     return true;
 }
 
+// The lines herdtrace did not understand, by number, on standard error:
+// a changed program or a foreign line shows there.
 void ReportUnread(const Trace& trace) {
     std::string report;
     for (std::size_t i = 0; i < trace.unread.size() && i < kUnreadShown; ++i) {
@@ -117,6 +124,7 @@ int Conclude(const Trace& trace, const std::string& picture) {
     return 0;
 }
 
+// --from: the picture of a saved transcript.
 int DrawTranscript(const Arguments& arguments) {
     std::string bytes;
     std::string failure;
@@ -129,6 +137,8 @@ int DrawTranscript(const Arguments& arguments) {
     return Conclude(trace, arguments.picture);
 }
 
+// PROGRAM run under observation, then drawn from its output and samples;
+// PROGRAM's exit code is passed on.
 int TraceProgram(const Arguments& arguments) {
     const TracedRun run = RunTraced(arguments.command);
     if (!run.started) {
