@@ -106,6 +106,7 @@ Millis TickStep(Millis span) {
     return (span / 15 / kTenMinutes + 1) * kTenMinutes;
 }
 
+// A mark's label: whole seconds from the trace's start.
 std::string SecondsText(Millis millis) {
     return std::to_string(millis / 1000) + " с";
 }
@@ -262,6 +263,7 @@ const char* Title(RunKind kind) {
     return "Запуск";
 }
 
+// What the upper half of a lane shows for this launcher's children.
 std::string PhaseLegend(RunKind kind) {
     switch (kind) {
         case RunKind::kHerd:
