@@ -9,6 +9,7 @@
 // picture cannot be written; 127 when PROGRAM cannot be started. Any
 // transcript that can be read is drawn: lines it does not understand are
 // listed (the first 20) and counted, and a long line is cut in the list.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -82,17 +83,28 @@ bool ReadTranscriptFile(const std::string& path, std::string& content, std::stri
         return false;
     }
     // In pieces, so that a small file takes little memory and a device
-    // without end (/dev/zero) stops at the limit.
+    // without end (/dev/zero) stops at the limit; the text never holds more.
     std::vector<char> piece(1 << 20);
-    while (file && content.size() <= kLargestTranscript) {
+    file.seekg(0, std::ios::end);  // a file's size, where it has one, is room made once
+    content.reserve(
+        std::min<std::size_t>(std::max<std::streamoff>(file.tellg(), 0), kLargestTranscript));
+    file.seekg(0, std::ios::beg);
+    file.clear();
+    bool tooLarge = false;
+    while (file && !tooLarge) {
         file.read(piece.data(), std::streamsize(piece.size()));
-        content.append(piece.data(), std::size_t(file.gcount()));
+        const auto got = std::size_t(file.gcount());
+        tooLarge = content.size() + got > kLargestTranscript;
+        if (!tooLarge && content.size() + got > content.capacity()) {
+            content.reserve(std::min(kLargestTranscript, 2 * (content.size() + got)));
+        }
+        content.append(piece.data(), tooLarge ? 0 : got);
     }
     if (file.bad()) {
         failure = "не удалось прочитать " + path;
         return false;
     }
-    if (content.size() > kLargestTranscript) {
+    if (tooLarge) {
         failure = path + " больше " + std::to_string(kLargestTranscript >> 20) +
                   " МБ: это не запись консоли курса";
         return false;
