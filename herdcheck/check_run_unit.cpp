@@ -12,7 +12,7 @@ constexpr DWORD kFirstPortionMs = 10000;  // start-up included, generous for Win
 constexpr DWORD kQuietMs = 3000;          // no portion taken although there was food
 constexpr DWORD kRunBaseMs = 15000;       // a run's limit: this plus kMsPerPortion a portion
 constexpr DWORD kMsPerPortion = 500;
-constexpr DWORD kSampleMs = 50;  // how often the child's processes are counted and measured
+constexpr DWORD kSampleMs = 100;  // how often the child's processes are counted and measured
 constexpr std::size_t kMostOutputBytes = 1024 * 1024;
 
 FeedingPlan PlanOf(RunKind kind, const ElephantRecord& row) {

@@ -113,17 +113,9 @@ bool MakeScratch(std::string& folder) {
     return true;
 }
 
-// Starts the keeper, in new user, process and network namespaces when the
-// machine offers them.
 pid_t StartKeeper(const KeeperPlan& plan) {
-    const unsigned long spaces =
-        sandbox.namespaces ? CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET : 0;
-    const pid_t checker = getpid();
-    const pid_t keeper = static_cast<pid_t>(syscall(SYS_clone, spaces | SIGCHLD, nullptr));
+    const pid_t keeper = fork();
     if (keeper == 0) {
-        if (getppid() != checker && !sandbox.namespaces) {
-            _exit(127);  // the checker is gone already
-        }
         RunKeeper(plan);
     }
     return keeper;
@@ -211,7 +203,9 @@ void PrepareChildren() {
 
 std::string ProtectionSummary() {
     std::string text = FormatText(
-        "защита: до %d процессов, до %d МБ памяти на процесс, ничего не остаётся после проверки"_cp1251,
+        kAddressSpaceLimited
+            ? "защита: до %d процессов, до %d МБ памяти на процесс, ничего не остаётся после проверки"_cp1251
+            : "защита: до %d процессов, до %d МБ памяти в сумме, ничего не остаётся после проверки"_cp1251,
         {kMostProcessesAtOnce, kMostMemoryMegabytes});
     if (sandbox.landlockAbi > 0) {
         text += ", запись только в свою папку"_cp1251;
@@ -263,6 +257,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     plan.support = sandbox;
     plan.uid = getuid();
     plan.gid = getgid();
+    plan.checker = getpid();
     const pid_t keeper = StartKeeper(plan);
     const int forkError = errno;
     CloseAll({input, outputPipe[1], newsPipe[1]});
@@ -343,8 +338,9 @@ ChildUsage SampleChild(ChildProcess& child) {
     // address space also holds what it has not touched yet); the checker
     // also watches the sums, which no kernel limit of an ordinary user covers.
     child.harms.processLimitReached |= tree.processes >= kMostProcessesAtOnce;
-    child.harms.memoryLimitReached |= tree.largestVirtualBytes >= kMostChildMemoryBytes / 8 * 7 ||
-                                      tree.residentBytes > kMostChildMemoryBytes;
+    child.harms.memoryLimitReached |=
+        (kAddressSpaceLimited && tree.largestVirtualBytes >= kMostChildMemoryBytes / 8 * 7) ||
+        tree.residentBytes > kMostChildMemoryBytes;
     usage.overLimit =
         tree.processes > kMostProcessesAtOnce || tree.residentBytes > kMostChildMemoryBytes;
     return usage;

@@ -123,8 +123,10 @@ bool ConfineWrites(const KeeperPlan& plan) {
 }
 
 void LimitResources(const KeeperPlan& plan) {
-    const rlimit memory = {kMostChildMemoryBytes, kMostChildMemoryBytes};
-    setrlimit(RLIMIT_AS, &memory);
+    if (kAddressSpaceLimited) {
+        const rlimit memory = {kMostChildMemoryBytes, kMostChildMemoryBytes};
+        setrlimit(RLIMIT_AS, &memory);
+    }
     const rlimit noCore = {0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
     // Counted per user namespace: outside one it would count all of the
@@ -371,38 +373,22 @@ bool ReadFromFork(int pipeEnd, std::int32_t& value) {
 }
 
 bool NamespacesWork() {
-    const uid_t uid = getuid();  // inside, unmapped, it reads as the overflow user
+    const uid_t uid = getuid();  // inside, unmapped, it would read as the overflow user
     const gid_t gid = getgid();
-    const pid_t probe = static_cast<pid_t>(
-        syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | SIGCHLD, nullptr));
+    const pid_t probe = fork();
     if (probe == 0) {
-        _exit(MapOwnUser(uid, gid) ? 0 : 1);
+        _exit(unshare(CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET) == 0 && MapOwnUser(uid, gid)
+                  ? 0
+                  : 1);
     }
     int status = 0;
     return probe > 0 && waitpid(probe, &status, 0) == probe && WIFEXITED(status) &&
            WEXITSTATUS(status) == 0;
 }
 
-}  // namespace
-
-SandboxSupport ProbeSandbox() {
-    SandboxSupport support;
-    support.namespaces = NamespacesWork();
-    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, kLandlockVersion);
-    support.landlockAbi = abi > 0 ? static_cast<int>(abi) : 0;
-    support.seccomp = seccomp_api_get() >= 5;  // the notify calls
-    return support;
-}
-
-[[noreturn]] void RunKeeper(const KeeperPlan& plan) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (plan.support.namespaces) {
-        MapOwnUser(plan.uid, plan.gid);
-    } else {
-        prctl(PR_SET_CHILD_SUBREAPER, 1);  // orphans of the program come here
-    }
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    const int listener = plan.support.seccomp ? InstallWatchFilter() : -1;
+// The first process below the keeper (in the namespaces, their first
+// process): starts the program and ends with it and what it left.
+[[noreturn]] void RunFirstProcess(const KeeperPlan& plan, int listener) {
     int execPipe[2] = {-1, -1};
     if (chdir(plan.scratch) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
         Send(plan.report, KeeperNews::kExecFailed, errno);
@@ -424,4 +410,59 @@ SandboxSupport ProbeSandbox() {
     }
     Send(plan.report, KeeperNews::kStarted, outerPid);
     Supervise(plan, program, listener);
+}
+
+// The keeper above the namespaces: answers the watched calls until their
+// first process has ended.
+[[noreturn]] void AnswerCalls(const KeeperPlan& plan, pid_t first, int listener) {
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, first, 0));
+    int status = 0;
+    while (waitpid(first, &status, WNOHANG) == 0) {
+        WatchFor(plan, listener, pidfd, kKeeperLookMs);
+    }
+    _exit(0);
+}
+
+}  // namespace
+
+SandboxSupport ProbeSandbox() {
+    SandboxSupport support;
+    support.namespaces = NamespacesWork();
+    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, kLandlockVersion);
+    support.landlockAbi = abi > 0 ? static_cast<int>(abi) : 0;
+    support.seccomp = seccomp_api_get() >= 5;  // the notify calls
+    return support;
+}
+
+[[noreturn]] void RunKeeper(const KeeperPlan& plan) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != plan.checker) {
+        _exit(127);  // the checker is gone already
+    }
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    if (!plan.support.namespaces) {
+        prctl(PR_SET_CHILD_SUBREAPER, 1);  // orphans of the program come here
+        RunFirstProcess(plan, plan.support.seccomp ? InstallWatchFilter() : -1);
+    }
+    if (unshare(CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET) != 0 ||
+        !MapOwnUser(plan.uid, plan.gid)) {
+        Send(plan.report, KeeperNews::kExecFailed, errno);
+        _exit(0);
+    }
+    // After the keeper's own writes: from here on it opens nothing for
+    // writing, or it would wait for its own answer.
+    const int listener = plan.support.seccomp ? InstallWatchFilter() : -1;
+    const pid_t first = fork();
+    if (first == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (listener >= 0) {
+            close(listener);
+        }
+        RunFirstProcess(plan, -1);
+    }
+    if (first < 0) {
+        Send(plan.report, KeeperNews::kExecFailed, errno);
+        _exit(0);
+    }
+    AnswerCalls(plan, first, listener);
 }

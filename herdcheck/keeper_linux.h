@@ -1,9 +1,10 @@
 // The keeper: a small process of the checker's own between the checker and
-// each child it checks, on Linux. It is the child's parent and, where the
-// machine allows unprivileged user namespaces, the first process of the
-// child's own process and network namespaces: so everything the child
-// starts ends with it, and the child has no network interface but a
-// loopback that is down. Before the child's program runs, the keeper's fork
+// each child it checks, on Linux. Where the machine allows unprivileged user
+// namespaces, its child is the first process of the child's own user,
+// process and network namespaces and the child's parent: so everything the
+// child starts ends with it, and the child has no network interface but a
+// loopback that is down. Without them the keeper is the child's parent and
+// takes in its orphans. Before the child's program runs, the keeper's fork
 // of it limits processes and memory, confines its writes to its scratch
 // folder with Landlock, and a seccomp filter hands the keeper every socket
 // the child asks for and every file it opens for writing. The keeper refuses
@@ -25,6 +26,21 @@ struct SandboxSupport {
     bool seccomp = false;     // a filter whose calls a supervisor answers
 };
 SandboxSupport ProbeSandbox();
+
+// A build with AddressSanitizer or ThreadSanitizer (children included)
+// reserves terabytes of address space for its shadow memory: there only the
+// resident memory is limited, by the checker.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kAddressSpaceLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kAddressSpaceLimited = false;
+#else
+inline constexpr bool kAddressSpaceLimited = true;
+#endif
+#else
+inline constexpr bool kAddressSpaceLimited = true;
+#endif
 
 inline constexpr std::uint64_t kMostChildMemoryBytes =
     static_cast<std::uint64_t>(kMostMemoryMegabytes) * 1024 * 1024;
@@ -55,8 +71,8 @@ struct KeeperPlan {
     SandboxSupport support;
     uid_t uid = 0;  // the checker's user, mapped to itself inside the namespace
     gid_t gid = 0;
+    pid_t checker = 0;
 };
 
-// Runs in the process the checker has just created (with the namespaces
-// when the plan has them); never returns.
+// Runs in the process the checker has just forked; never returns.
 [[noreturn]] void RunKeeper(const KeeperPlan& plan);

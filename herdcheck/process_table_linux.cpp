@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -63,7 +64,7 @@ bool ReadRow(pid_t pid, ProcessRow& row) {
     return true;
 }
 
-std::vector<ProcessRow> ReadTable() {
+std::vector<ProcessRow> ReadWholeTable() {
     std::vector<ProcessRow> rows;
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {
@@ -81,9 +82,28 @@ std::vector<ProcessRow> ReadTable() {
     return rows;
 }
 
-// The rows below `root`, found generation by generation.
-std::vector<ProcessRow> RowsBelow(pid_t root, ProcessRow* rootRow) {
-    const std::vector<ProcessRow> table = ReadTable();
+// The table, read again only when the last reading is older than
+// kTableFreshMs: the lanes look at their children every few milliseconds,
+// and a reading reads every process of the machine.
+constexpr long kTableFreshMs = 25;
+
+const std::vector<ProcessRow>& ReadTable() {
+    static std::vector<ProcessRow> table;
+    static timespec readAt = {};
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long ageMs =
+        (now.tv_sec - readAt.tv_sec) * 1000 + (now.tv_nsec - readAt.tv_nsec) / 1000000;
+    if (table.empty() || ageMs >= kTableFreshMs) {
+        table = ReadWholeTable();
+        readAt = now;
+    }
+    return table;
+}
+
+// The rows of `table` below `root`, found generation by generation.
+std::vector<ProcessRow> RowsBelow(const std::vector<ProcessRow>& table, pid_t root,
+                                  ProcessRow* rootRow) {
     std::vector<pid_t> parents = {root};
     std::vector<ProcessRow> below;
     for (std::size_t next = 0; next < parents.size(); ++next) {
@@ -111,7 +131,8 @@ double RunQueueSeconds(pid_t pid) {
 
 std::vector<pid_t> Descendants(pid_t root) {
     std::vector<pid_t> pids;
-    for (const ProcessRow& row : RowsBelow(root, nullptr)) {
+    for (const ProcessRow& row :
+         RowsBelow(ReadWholeTable(), root, nullptr)) {  // fresh: to end them
         pids.push_back(row.pid);
     }
     return pids;
@@ -124,7 +145,7 @@ TreeUsage UsageBelow(pid_t root) {
     ProcessRow rootRow;
     TreeUsage usage;
     unsigned long long ticks = 0;
-    for (const ProcessRow& row : RowsBelow(root, &rootRow)) {
+    for (const ProcessRow& row : RowsBelow(ReadTable(), root, &rootRow)) {
         ++usage.processes;
         ticks += row.ticks + row.reapedTicks;
         usage.runQueueSeconds += RunQueueSeconds(row.pid);

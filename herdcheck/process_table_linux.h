@@ -23,5 +23,6 @@ std::vector<pid_t> Descendants(pid_t root);
 // How long `pid` has waited for a processor while ready to run.
 double RunQueueSeconds(pid_t pid);
 
-// What the processes below `root` use now.
+// What the processes below `root` use now (as of a reading of the table at
+// most 25 ms old, shared by all the children watched).
 TreeUsage UsageBelow(pid_t root);

@@ -114,15 +114,19 @@ CheckResult JudgeFindsBlock(const ElephantRecord& row, const RunOutcome& run) {
 }
 
 CheckResult JudgeTakesOnlyPlaced(const RunOutcome& run) {
-    if (!run.wrongWrite.empty()) {
-        return Failed(run.wrongWrite);
+    if (run.wrongWrite.slot >= 0) {
+        return Failed(FormatText(run.wrongWrite.intoEmpty
+                                     ? "слот %d: записано значение %d в пустой слот"_cp1251
+                                     : "слот %d: записано значение %d"_cp1251,
+                                 {run.wrongWrite.slot, run.wrongWrite.value}));
     }
     return StartedAndAte(run) ? Passed() : NotJudged({});
 }
 
 CheckResult JudgeRingOrder(const RunOutcome& run) {
-    if (!run.orderFault.empty()) {
-        return Failed(run.orderFault);
+    if (run.orderFault.slot >= 0) {
+        return Failed(FormatText("взял порцию из слота %d, а по порядку был слот %d"_cp1251,
+                                 {run.orderFault.slot, run.orderFault.expected}));
     }
     return StartedAndAte(run) ? Passed() : NotJudged({});
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "elephant_unit.h"
+#include "ring_watch_unit.h"
 
 enum class Check {
     kFindsBlock,
@@ -66,8 +67,8 @@ struct RunOutcome {
     std::string crashName;  // "SIGABRT", "0xC0000005"
     std::int32_t eaten = 0;
     std::int32_t supply = 0;
-    std::string wrongWrite;  // see RingWatch
-    std::string orderFault;
+    WrongWrite wrongWrite;  // the first one, as the ring watch saw it
+    OrderFault orderFault;
     double secondsAfterLastPortion = 0;  // from the last portion taken to the end
     double quietSeconds = 0;             // how long a stopped child had been quiet
     double runSeconds = 0;

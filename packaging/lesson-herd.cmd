@@ -10,8 +10,9 @@ set HERDLAB_UNIT_MS=40
 if exist herd.svg del herd.svg
 echo The lesson: HERDLAB_CPUS=1 (all elephants share one processor, so their classes decide who runs) and HERDLAB_UNIT_MS=40 (the herd's work outlasts the 25 s).
 "%~dp0herdtrace.exe" -o herd.svg -- "%~dp0herdboss1.exe"
+set status=%ERRORLEVEL%
 if exist herd.svg (
   echo The picture of this run: %CD%\herd.svg
   start "" herd.svg
 )
-endlocal
+endlocal & exit /b %status%

@@ -42,10 +42,10 @@ while ((checked < checks)); do
   if ((runs % 2 == 0)); then set=6 sample=tusker6; else set=2 sample=tusker2; fi
   output=$(cd "$bin" && ./herdcheck --set "$set" "$sample" student_tusker "$work/correct_child") ||
     true
-  ((runs += 1, checked += 3))
+  runs=$((runs + 1)) checked=$((checked + 3))
   run_failed=$(grep -c 'не сдано$' <<<"$output" || true)
   run_again=$(grep -c 'проверяю ещё раз' <<<"$output" || true)
-  ((failed += run_failed, again += run_again))
+  failed=$((failed + run_failed)) again=$((again + run_again))
   echo "run $runs (--set $set): $run_failed failed, $run_again checked again"
   if ((run_failed > 0)); then
     grep -E 'НЕ ПРОЙДЕНА|проверяю ещё раз' <<<"$output" | sed 's/^/    /'

@@ -71,13 +71,4 @@ TEST(Affinity, SuspendedChildEndedBeforeResumingReportsTheTerminateCode) {
     EXPECT_EQ(ipc_test::WaitForExit(info), 42u);
 }
 
-TEST(Affinity, EmptyMaskIsRefused) {
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(StartSuspended("exit 0", info));
-    EXPECT_FALSE(SetProcessAffinityMask(info.hProcess, 0));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(ResumeThread(info.hThread), 1u);
-    EXPECT_EQ(ipc_test::WaitForExit(info), 0u);
-}
-
 }  // namespace

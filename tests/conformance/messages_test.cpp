@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <fstream>
 #endif
 
 using ipc_test::ReceiveWithin;
@@ -183,19 +184,11 @@ TEST(ThreadMessages, PostWithoutQueueFails) {
 // How many datagrams the kernel holds on a socket nobody reads: the posts
 // that may still arrive when a queue fills. None on Windows.
 DWORD KernelQueueOfASocket() {
-#ifdef _WIN32
-    return 0;
-#else
-    unsigned length = 0;
-    std::FILE* setting = std::fopen("/proc/sys/net/unix/max_dgram_qlen", "r");
-    if (setting != nullptr && std::fscanf(setting, "%u", &length) != 1) {
-        length = 0;
-    }
-    if (setting != nullptr) {
-        std::fclose(setting);
-    }
-    return length;
+    DWORD length = 0;
+#ifndef _WIN32
+    std::ifstream("/proc/sys/net/unix/max_dgram_qlen") >> length;
 #endif
+    return length;
 }
 
 // A thread that sleeps while 10,000 messages are posted to it, then reads

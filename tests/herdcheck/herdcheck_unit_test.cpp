@@ -50,8 +50,8 @@ TEST(RingWatch, FeedsInRingOrderAndNeverBeyondTheSupply) {
     EXPECT_EQ(feeding.watch.eaten, 3);
     EXPECT_EQ(feeding.watch.placed, 10);  // slots 0 and 1 refilled, slot 2 not: supply reached
     EXPECT_EQ(Slots(feeding.ring), "11011111");
-    EXPECT_TRUE(feeding.watch.orderFault.empty());
-    EXPECT_TRUE(feeding.watch.wrongWrite.empty());
+    EXPECT_EQ(feeding.watch.orderFault.slot, -1);
+    EXPECT_EQ(feeding.watch.wrongWrite.slot, -1);
 }
 
 TEST(RingWatch, ATakeOutOfOrderIsRecordedOnce) {
@@ -59,10 +59,11 @@ TEST(RingWatch, ATakeOutOfOrderIsRecordedOnce) {
     feeding.Look();
     feeding.ring[1] = 0;  // slot 0 was first
     feeding.Look();
-    EXPECT_EQ(feeding.watch.orderFault, "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(feeding.watch.orderFault.slot, 1);
+    EXPECT_EQ(feeding.watch.orderFault.expected, 0);
     feeding.ring[3] = 0;
     feeding.Look();
-    EXPECT_EQ(feeding.watch.orderFault, "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(feeding.watch.orderFault.slot, 1);
     EXPECT_EQ(feeding.watch.eaten, 2);
 }
 
@@ -71,7 +72,9 @@ TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
     feeding.Look();
     feeding.ring[0] = 2;  // took the portion, wrote 2
     feeding.Look();
-    EXPECT_EQ(feeding.watch.wrongWrite, "слот 0: записано значение 2"_cp1251);
+    EXPECT_EQ(feeding.watch.wrongWrite.slot, 0);
+    EXPECT_EQ(feeding.watch.wrongWrite.value, 2);
+    EXPECT_FALSE(feeding.watch.wrongWrite.intoEmpty);
     EXPECT_EQ(feeding.watch.eaten, 1);
     EXPECT_EQ(feeding.ring[0], kFullSlot);  // undone, then fed again
 
@@ -81,7 +84,8 @@ TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
     empty.Look();
     empty.ring[5] = 1;  // a portion nobody placed
     empty.Look();
-    EXPECT_EQ(empty.watch.wrongWrite, "слот 5: записано значение 1 в пустой слот"_cp1251);
+    EXPECT_EQ(empty.watch.wrongWrite.slot, 5);
+    EXPECT_TRUE(empty.watch.wrongWrite.intoEmpty);
     EXPECT_EQ(empty.ring[5], kEmptySlot);
     EXPECT_EQ(empty.watch.eaten, 1);
 }
@@ -194,6 +198,15 @@ TEST(Verdict, DetailsSayWhatWasSeen) {
     JudgeChild(kTandy, hung, hung, results);
     EXPECT_EQ(results[static_cast<int>(Check::kEndsWhenFed)].detail,
               "не завершился за 3.00 с после последней порции, остановлен проверкой"_cp1251);
+
+    RunOutcome disorderly = FedRun(15);
+    disorderly.orderFault = {1, 0};
+    disorderly.wrongWrite = {5, 1, true};
+    JudgeChild(kTandy, disorderly, disorderly, results);
+    EXPECT_EQ(results[static_cast<int>(Check::kRingOrder)].detail,
+              "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(results[static_cast<int>(Check::kTakesOnlyPlaced)].detail,
+              "слот 5: записано значение 1 в пустой слот"_cp1251);
 
     RunOutcome harmful = FedRun(15);
     harmful.harms.processLimitReached = true;

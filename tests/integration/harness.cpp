@@ -453,6 +453,13 @@ bool SharedMemoryNameHeld(const std::string& name) {
 
 namespace {
 
+// True when a process shown as a zombie has really ended: the first thread
+// of a process shows as one as soon as it has ended itself, while the other
+// threads may still be ending, and until they have, nobody can wait for it.
+bool Ended(pid_t zombie) {
+    return ProcessFile(zombie, "status").find("\nThreads:\t1\n") != std::string::npos;
+}
+
 // Live members of process group `group`, zombies aside.
 std::vector<pid_t> LiveGroupMembers(pid_t group) {
     std::vector<pid_t> members;
@@ -472,7 +479,8 @@ std::vector<pid_t> LiveGroupMembers(pid_t group) {
         long processGroup = 0;  // fields after the name: state, parent, process group
         if (nameEnd != std::string::npos &&
             std::sscanf(stat.c_str() + nameEnd + 1, " %c %*d %ld", &state, &processGroup) == 2 &&
-            processGroup == group && state != 'Z' && state != 'X') {
+            processGroup == group && state != 'X' &&
+            (state != 'Z' || !Ended(static_cast<pid_t>(pid)))) {
             members.push_back(static_cast<pid_t>(pid));
         }
     }
@@ -499,6 +507,11 @@ std::vector<pid_t> LiveProcessesNamed(const Session& session, std::string_view t
     std::vector<pid_t> named;
     for (const pid_t pid : LiveGroupMembers(session.pid)) {
         std::string commandLine = ProcessFile(pid, "cmdline");
+        if (commandLine.empty()) {  // on its way out, before it is a zombie: its name then
+            const std::string stat = ProcessStat(pid);
+            const std::size_t open = stat.find('(');
+            commandLine = stat.substr(open + 1, stat.rfind(')') - open - 1);
+        }
         std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
         const std::size_t extension = commandLine.find(".exe ");
         if (extension != std::string::npos) {

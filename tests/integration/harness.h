@@ -124,7 +124,8 @@ std::vector<pid_t> LeftoverProcesses(const Session& session,
 // Live processes (zombies aside) of the session's process group whose
 // command line contains `text`, such as the children of one program that
 // still run. The command line is taken as its words joined by blanks, with
-// no ".exe" (Windows programs under a runner show their own command lines).
+// no ".exe" (Windows programs under a runner show their own command lines);
+// a process that is ending has none any more, and shows its name instead.
 std::vector<pid_t> LiveProcessesNamed(const Session& session, std::string_view text);
 
 // Runs that create the feeders' block names take turns with each other

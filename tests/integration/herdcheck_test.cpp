@@ -310,9 +310,14 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
         const std::string line = ChildLine(json, program);
         EXPECT_EQ(ResultOf(line, "stays_contained"), "failed") << program << "\n" << line;
         EXPECT_NE(line.find(harm), std::string::npos) << program << "\n" << line;
+        // A sanitizer build has no address-space limit: there the checker
+        // ends a child holding too much memory, which ends its feeding too.
+        const bool endedForMemory =
+            line.find("превысил предел процессов или памяти") != std::string::npos;
         for (const std::string& key : kCheckKeys) {
             EXPECT_TRUE(key == "stays_contained" || ResultOf(line, key) == "passed" ||
-                        ResultOf(line, key) == "not_judged")
+                        ResultOf(line, key) == "not_judged" ||
+                        (endedForMemory && program == "harmful_eats_memory"))
                 << program << ": " << key << "\n"
                 << line;
         }

@@ -120,12 +120,11 @@ long long SecondStageDue(const Lines& lines, int k) {
     return StampOf(line) + std::stoll(line.substr(line.find(marker) + marker.size()));
 }
 
-// Waits until no process named `workers` runs (all workers by default, or
-// "stageworker 5 " for worker 5); false after `limit`.
-bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit,
-                 const std::string& workers = "stageworker") {
+// Waits until no worker of the session is alive; false after `limit`.
+bool WorkersGone(harness::Session& session, std::chrono::milliseconds limit) {
     return harness::WaitUntil(
-        session, [&] { return harness::LiveProcessesNamed(session, workers).empty(); }, limit);
+        session, [&] { return harness::LiveProcessesNamed(session, "stageworker").empty(); },
+        limit);
 }
 
 // The priority names a worker not observed may show: idle or below normal
@@ -152,23 +151,21 @@ harness::Session StartMonitor(const std::string& answers, const std::string& awa
 }
 
 // Starts the monitor with `count` workers and holds it (stopped) from the
-// launch of the last one until the workers named `held` (as in WorkersGone)
-// have ended: its wait cannot run out first, however slowly a busy machine
-// starts and runs them.
-harness::Session StartHeldMonitor(const std::string& answers, int count, const std::string& held) {
+// launch of the last one until all have ended: its wait cannot run out
+// first, however slowly a busy machine starts and runs them (workers not
+// observed run in the idle class). Under Wine a worker needs its launcher until it runs
+// its own code: the hold begins at the last one's start line there.
+harness::Session StartHeldMonitor(const std::string& answers, int count) {
     harness::Session session = harness::Start("taskwarden");
     harness::Send(session, answers);
     const std::string last = "stageworker " + std::to_string(count) + " ";
-    EXPECT_TRUE(harness::WaitUntil(
-        session,
-        [&] {
-            return !harness::LiveProcessesNamed(session, last).empty() ||
-                   session.outputText.find(Worker(count) + "запущен") != std::string::npos;
-        },
-        30s))
-        << session.outputText;
+    const auto launched = [&] {
+        return session.outputText.find(Worker(count) + "запущен") != std::string::npos ||
+               (!harness::UnderRunner() && !harness::LiveProcessesNamed(session, last).empty());
+    };
+    EXPECT_TRUE(harness::WaitUntil(session, launched, 30s)) << session.outputText;
     kill(session.pid, SIGSTOP);
-    EXPECT_TRUE(WorkersGone(session, 60s, held)) << session.outputText;
+    EXPECT_TRUE(WorkersGone(session, 90s)) << session.outputText;
     kill(session.pid, SIGCONT);
     return session;
 }
@@ -223,10 +220,9 @@ TEST(MonitorDialogue, CountIsClampedAndTheTableIsPrintedExactly) {
 
 // Count 5 with observed worker 5: the prompts show 3310 and 2250; 0 and -7
 // become 1 and priority -1 becomes the normal class, as worker 5's own lines
-// show. Worker 5 finishes in a moment (the monitor held until then) and is
-// reported as ended.
+// show. The monitor held until all have ended, worker 5 is reported as ended.
 TEST(MonitorDialogue, ObservedWorkerEditsAreClampedAndReachTheWorker) {
-    harness::Session session = StartHeldMonitor("5\n5\n0\n-7\n-1\n3\n", 5, "stageworker 5 ");
+    harness::Session session = StartHeldMonitor("5\n5\n0\n-7\n-1\n3\n", 5);
     ASSERT_TRUE(harness::WaitForOutput(session, Worker(5) + "нормально завершился.", 30s))
         << session.outputText;
     EndMonitor(session);
@@ -281,8 +277,8 @@ TEST(MonitorLaunch, MissingWorkerProgramGivesErrorLinesAndAQuietEnd) {
     options.programDirectory = folder.string();
     options.workingDirectory = folder.string();
     harness::Session session = harness::Start("taskwarden", options);
-    harness::Send(session, "2\n0\n5\n");  // input stays open: no Enter is awaited
-    EXPECT_FALSE(harness::StillRunningAfter(session, 4s)) << "must end without the 5 s wait";
+    harness::Send(session, "2\n0\n60\n");  // input stays open: no Enter is awaited
+    EXPECT_FALSE(harness::StillRunningAfter(session, 30s)) << "must end without the 60 s wait";
     harness::Finish(session, 5s);
     fs::remove_all(folder);
 
@@ -299,7 +295,7 @@ TEST(MonitorLaunch, MissingWorkerProgramGivesErrorLinesAndAQuietEnd) {
 
 // Workers 1..3, held until they have ended, are each reported as ended, in order.
 TEST(MonitorLaunch, WorkersThatEndedInTimeAreReportedInTableOrder) {
-    harness::Session session = StartHeldMonitor("3\n0\n10\n", 3, "stageworker");
+    harness::Session session = StartHeldMonitor("3\n0\n10\n", 3);
     ASSERT_TRUE(harness::WaitForOutput(session, Worker(3) + "нормально завершился.", 30s))
         << session.outputText;
     EndMonitor(session);
@@ -311,7 +307,7 @@ TEST(MonitorLaunch, WorkersThatEndedInTimeAreReportedInTableOrder) {
     int previous = timeout;
     for (int k = 1; k <= 3; ++k) {
         const int ended = EventIndex(lines, Worker(k) + "нормально завершился.");
-        EXPECT_GT(ended, previous) << k;
+        EXPECT_GT(ended, previous) << k << "\n" << session.outputText;
         previous = ended;
         EXPECT_TRUE(IsUnobservedPriority(lines, k)) << k;
         EXPECT_LT(EventIndex(lines, Worker(k) + "второй этап выполнен."), timeout) << k;
@@ -373,6 +369,9 @@ TEST(MonitorTimeout, WorkerFarFromItsEndIsEnded) {
 // once the worker's second stage has begun, and let go 0.6 s before its end:
 // its 5 s wait has run out by then, whenever the worker started.
 TEST(MonitorTimeout, SecondStageWorkerNearItsEndIsReprieved) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "a Windows program under Wine restarts its wait when held";
+    }
     harness::Session session = StartMonitor(
         "1\n1\n1\n6000\n2\n5\n", Worker(1) + "выполнение второго этапа (параметр 6000)...", 30s);
     ASSERT_EQ(session.outputText.find("ИСТЕКЛО"), std::string::npos)
@@ -415,14 +414,14 @@ TEST(MonitorTimeout, EveryWorkerIsDealtWithWhenTheConsoleStopsAtTheTimeout) {
     options.terminal = true;
     harness::Session session = harness::Start("taskwarden", options);
     harness::Send(session, "15\n0\n1\n");  // fifteen workers, none observed, 1 s
-    ASSERT_TRUE(harness::WaitForOutput(session, "ИСТЕКЛО.", 30s)) << session.outputText;
+    ASSERT_TRUE(harness::WaitForOutput(session, "ИСТЕКЛО.", 90s)) << session.outputText;
     harness::PressKeys(session, "\x13");
     EXPECT_TRUE(harness::StillRunningAfter(session, 3s));
     const long long resumed = StampNow();
     harness::PressKeys(session, "\x11");
     // Reprieved workers end within a second; a sanitizer build on a busy
     // machine needs more than 5 s for fifteen ends.
-    EXPECT_TRUE(WorkersGone(session, 15s)) << "a worker still runs";
+    EXPECT_TRUE(WorkersGone(session, 60s)) << "a worker still runs";
     EndMonitor(session);
 
     const Lines lines = harness::Lines(session.outputText);

@@ -128,24 +128,26 @@ bool HasEnded(ProcessObject& process) {
     return result < 0 || info.si_pid != 0;
 }
 
-// The pid behind a process handle or GetCurrentProcess(), 0 with the error
-// set for anything else or a child that has been reaped (its pid may be
-// reused).
-pid_t PidOfProcessHandle(HANDLE handle) {
+// Calls use(pid) for GetCurrentProcess() or a child not yet reaped, holding
+// the child's lock so that no wait can reap it and free its pid meanwhile.
+// FALSE with ERROR_INVALID_HANDLE for anything else, ERROR_ACCESS_DENIED for
+// a reaped child.
+template <typename Use>
+BOOL WithProcessId(HANDLE handle, Use use) {
     if (handle == GetCurrentProcess()) {
-        return getpid();
+        return use(getpid());
     }
     ProcessObject* process = ProcessOf(handle);
     if (process == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
+        return FALSE;
     }
     std::lock_guard<std::mutex> guard(process->lock);
     if (process->exited) {
         SetLastError(ERROR_ACCESS_DENIED);
-        return 0;
+        return FALSE;
     }
-    return process->pid;
+    return use(process->pid);
 }
 
 // Processors 0..63 that the machine has: the mask of one processor group.
@@ -367,14 +369,16 @@ BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const pid_t pid = PidOfProcessHandle(hProcess);
-    if (pid == 0) {
-        return FALSE;
-    }
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
-    if (sched_getaffinity(pid, sizeof allowed, &allowed) != 0) {
-        SetLastError(static_cast<DWORD>(errno));
+    const BOOL read = WithProcessId(hProcess, [&](pid_t pid) {
+        if (sched_getaffinity(pid, sizeof allowed, &allowed) != 0) {
+            SetLastError(static_cast<DWORD>(errno));
+            return FALSE;
+        }
+        return TRUE;
+    });
+    if (!read) {
         return FALSE;
     }
     DWORD_PTR mask = 0;
@@ -397,10 +401,6 @@ BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const pid_t pid = PidOfProcessHandle(hProcess);
-    if (pid == 0) {
-        return FALSE;
-    }
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     for (unsigned cpu = 0; cpu < 8 * sizeof dwProcessAffinityMask; ++cpu) {
@@ -408,9 +408,11 @@ BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask) {
             CPU_SET(cpu, &allowed);
         }
     }
-    if (sched_setaffinity(pid, sizeof allowed, &allowed) != 0) {
-        SetLastError(static_cast<DWORD>(errno));
-        return FALSE;
-    }
-    return TRUE;
+    return WithProcessId(hProcess, [&](pid_t pid) {
+        if (sched_setaffinity(pid, sizeof allowed, &allowed) != 0) {
+            SetLastError(static_cast<DWORD>(errno));
+            return FALSE;
+        }
+        return TRUE;
+    });
 }

@@ -70,7 +70,7 @@ void LimitDescriptors(const ChildPlan& plan) {
 }
 
 // True once the launcher releases the held child; false when it closed its
-// end of the pipe (or ended) instead.
+// end of the socket pair (or ended) instead.
 bool AwaitRelease(const ChildPlan& plan) {
     close(plan.releaseFd);
     char go = 0;
