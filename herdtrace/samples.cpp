@@ -21,6 +21,8 @@ Millis Aligned(Millis timeOfDay, const Trace& trace) {
     return timeOfDay;
 }
 
+// The lane's processor shares from its process's readings: between two
+// readings, the processor time used over the time passed.
 void Fill(Lane& lane, const TracedProcess& process, const Trace& trace) {
     lane.cpu.clear();
     for (std::size_t i = 1; i < process.readings.size(); ++i) {

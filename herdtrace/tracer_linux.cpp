@@ -29,12 +29,16 @@ namespace {
 // After PROGRAM has ended, its children still writing get this long.
 constexpr Millis kLeftoverGrace = 5000;
 
+// A signal caught and not yet forwarded; 0 for none.
 std::atomic<int> pendingSignal{0};
 
+// The handler only notes the signal; the main loop forwards it, outside
+// the handler, to PROGRAM and its descendants.
 void NoteSignal(int signal) {
     pendingSignal.store(signal);
 }
 
+// The clock of the sampling: it never jumps when the time of day is set.
 Millis MonotonicMillis() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -52,6 +56,8 @@ struct Watched {
     TracedProcess record;
 };
 
+// Starts following a process first seen now; `parentWords` is its parent's
+// command line, which it shows until its own exec.
 void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, std::vector<std::string> parentWords,
                  Millis now) {
     if (watched.count(pid) != 0) {
@@ -65,6 +71,7 @@ void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, std::vector<std::
     watched.emplace(pid, std::move(entry));
 }
 
+// Everything followed: PROGRAM and each descendant, by pid.
 struct Sampler {
     pid_t program = 0;
     std::map<pid_t, Watched> watched;  // PROGRAM first, then its descendants
@@ -72,6 +79,9 @@ struct Sampler {
     int sweeps = 0;
 };
 
+// Adds the children that the followed processes have started since the
+// last sweep: from their children files, or from a scan of all of /proc
+// on a kernel without them.
 void FindChildren(Sampler& sampler, Millis now) {
     std::vector<std::pair<pid_t, std::vector<std::string>>> born;
     bool anyWithoutFile = false;
@@ -120,6 +130,9 @@ void ReadCommandLine(Watched& entry) {
     }
 }
 
+// One sweep: new children found, every live process's processor time read,
+// the command lines of new ones settled. A process that has ended (a
+// zombie already) is read no more: its last reading stands.
 void Sample(Sampler& sampler) {
     const Millis now = MonotonicMillis() + sampler.clockOffset;
     FindChildren(sampler, now);
@@ -140,6 +153,7 @@ void Sample(Sampler& sampler) {
     }
 }
 
+// True while some process PROGRAM started, however deep, still runs.
 bool AnyDescendantAlive(const Sampler& sampler) {
     for (const auto& [pid, entry] : sampler.watched) {
         if (pid != sampler.program && entry.alive) {
@@ -149,6 +163,7 @@ bool AnyDescendantAlive(const Sampler& sampler) {
     return false;
 }
 
+// Sends the signal to PROGRAM and every descendant still running.
 void ForwardSignal(const Sampler& sampler, int signal) {
     for (const auto& [pid, entry] : sampler.watched) {
         if (entry.alive) {
@@ -247,6 +262,7 @@ ssize_t PassOutput(int fd, std::string& copy, bool& echo) {
     return got;
 }
 
+// PROGRAM's exit code as a shell reports it: 128 + the signal that ended it.
 int ExitCodeOf(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -254,6 +270,8 @@ int ExitCodeOf(int status) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
 }
 
+// Ctrl+C, a closed terminal and SIGTERM are forwarded, not obeyed, so the
+// picture is still drawn; a reader that goes away must not end herdtrace.
 void CatchSignals() {
     struct sigaction action {};
     action.sa_handler = NoteSignal;

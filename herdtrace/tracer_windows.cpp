@@ -17,7 +17,9 @@ namespace herdtrace {
 
 namespace {
 
+// After PROGRAM has ended, its children still writing get this long.
 constexpr Millis kLeftoverGrace = 5000;
+// The most processes of the job followed at a time.
 constexpr DWORD kMostProcesses = 256;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -29,16 +31,20 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 namespace toolkit = herdlab_toolkit;
 
+// A process of the job, and what has been read of it.
 struct Watched {
     toolkit::ProcessWatch watch;
     TracedProcess record;
 };
 
+// PROGRAM's output pipe, and what came through it.
 struct OutputCopy {
     HANDLE pipe = nullptr;
     std::string text;  // read by the main thread only after the reader ended
 };
 
+// The reader thread: PROGRAM's output to ours, and a copy for the picture,
+// until the last writer closes the pipe.
 DWORD WINAPI PassOutput(LPVOID parameter) {
     auto* copy = static_cast<OutputCopy*>(parameter);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -52,6 +58,7 @@ DWORD WINAPI PassOutput(LPVOID parameter) {
     return 0;
 }
 
+// The local time of day by the tick count, which never jumps.
 Millis Now(Millis offset) {
     return Millis(GetTickCount64()) + offset;
 }
@@ -92,6 +99,7 @@ void Sample(HANDLE job, DWORD program, std::map<DWORD, Watched>& watched, Millis
     }
 }
 
+// True while some process of the job still runs.
 bool AnyActive(HANDLE job) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
     return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
@@ -99,6 +107,7 @@ bool AnyActive(HANDLE job) {
            accounting.ActiveProcesses > 0;
 }
 
+// Why PROGRAM could not be started, by the platform's error number.
 std::string ErrorText(DWORD error) {
     return "ошибка " + std::to_string(error);
 }

@@ -173,6 +173,7 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Where the run of digits at `at` ends.
 std::size_t DigitsEnd(std::string_view text, std::size_t at) {
     while (at < text.size() && IsDigit(text[at])) {
         ++at;
@@ -322,6 +323,7 @@ Millis Unwrap(Reader& reader, Millis timeOfDay) {
     return time;
 }
 
+// The lane of a child already seen, by the name its lines give it.
 Lane* FindLane(Trace& trace, const std::string& name) {
     for (Lane& lane : trace.lanes) {
         if (lane.name == name) {
@@ -348,6 +350,8 @@ Lane* LaneOf(Trace& trace, const std::string& name, const std::string& key, Mill
     return &trace.lanes.back();
 }
 
+// Phases follow each other: a new one closes the one before, and the
+// child's end closes the last. A null lane (past kMostLanes) is ignored.
 void ClosePhase(Lane* lane, Millis time) {
     // Lines of different processes may arrive slightly out of order.
     if (lane != nullptr && !lane->phases.empty() && lane->phases.back().end == kNoTime) {
@@ -371,12 +375,14 @@ void EndLane(Lane* lane, Ending ending, Millis time) {
     lane->endedAt = time;
 }
 
+// The class the child reports itself, by its Russian word.
 void SetClass(Lane* lane, std::string_view classWord) {
     if (lane != nullptr) {
         lane->priorityIndex = toolkit::ClassIndexOfWord(classWord);
     }
 }
 
+// The launcher is the one whose children speak first.
 void SetKind(Trace& trace, RunKind kind) {
     if (trace.kind == RunKind::kUnknown) {
         trace.kind = kind;
@@ -473,6 +479,7 @@ void ApplyFeedLine(Reader& reader, LineKind kind, const Fields& fields, Millis t
     }
 }
 
+// A recognised line's effect on the trace, by whose line it is.
 void Apply(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
     switch (kind) {
         case LineKind::kElephantSearching:
@@ -503,6 +510,8 @@ bool IsTypedAnswer(std::string_view line) {
     return line.find_first_not_of(" 0123456789+-$xXabcdefABCDEF") == std::string_view::npos;
 }
 
+// True for a line without a time stamp that a program prints, or an
+// answer typed at a prompt.
 bool IsUntimedProgramLine(std::string_view line) {
     Fields fields;
     for (const auto& [format, answerMayFollow] : Forms().untimed) {
@@ -546,6 +555,7 @@ std::string ReportedText(std::string_view line, TextEncoding encoding) {
     return ToUtf8(line.substr(0, end), encoding) + "… (" + std::to_string(line.size()) + " байт)";
 }
 
+// Counts a line not understood; the first kMostUnreadKept are kept.
 void NoteUnread(Trace& trace, int number, std::string_view line, TextEncoding encoding) {
     ++trace.unreadCount;
     if (trace.unread.size() < kMostUnreadKept) {
@@ -597,6 +607,8 @@ void OrderLanes(Trace& trace) {
     }
 }
 
+// Once all lines are read: the lanes in order, the trace's start, and the
+// feeders' deadline, which they do not print.
 void Finish(Reader& reader) {
     Trace& trace = reader.trace;
     OrderLanes(trace);

@@ -11,6 +11,7 @@
 
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "picture.h"
 #include "priority_unit.h"
 #include "program_lines_unit.h"
 #include "transcript_reader.h"
@@ -347,6 +348,12 @@ TEST(Transcript, HostileInputsStayWithinTheLimits) {
             EXPECT_LE(line.text.size(), kUnreadShownBytes * 3 + 40);
         }
     }
+    // Every other line a day later: a picture spanning years stays small.
+    std::string years;
+    for (int i = 0; i < 2000; ++i) {
+        years += (i % 2 == 0 ? "23:00:00.000" : "0:00:00.000") + std::string(" - Слон 1 напился\n");
+    }
+    EXPECT_LT(RenderSvg(ReadTranscript(years)).size(), 20000u);
     std::string unreadMany;
     for (std::size_t i = 0; i < kMostUnreadKept + 5; ++i) {
         unreadMany += "?\n";
