@@ -260,6 +260,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     plan.output = outputPipe[1];
     plan.report = newsPipe[1];
     plan.scratch = child.scratch.c_str();
+    plan.blocks = HerdlabNamedObjectFolder();
     plan.support = sandbox;
     plan.uid = getuid();
     plan.gid = getgid();

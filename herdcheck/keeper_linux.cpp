@@ -115,7 +115,9 @@ bool ConfineWrites(const KeeperPlan& plan) {
     }
     const std::uint64_t fileWrite = kFsWriteFile | (abi >= 5 ? kFsIoctlDev : 0);
     AllowBeneath(ruleset, plan.scratch, attr.handledAccessFs);
-    AllowBeneath(ruleset, "/dev/shm", kFsWriteFile);
+    if (plan.blocks != nullptr) {
+        AllowBeneath(ruleset, plan.blocks, kFsWriteFile);
+    }
     AllowBeneath(ruleset, "/dev/null", fileWrite);
     const bool confined = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     close(ruleset);
@@ -242,9 +244,11 @@ bool Beneath(const std::string& path, const std::string& folder) {
 
 // Whether a write to `path` stays where the child may write. A relative
 // path counts from the scratch folder, the child's current folder.
-bool WriteAllowed(const std::string& path, const std::string& scratch) {
+bool WriteAllowed(const std::string& path, const KeeperPlan& plan) {
+    const std::string scratch = plan.scratch;
     const std::string full = Normalized(path.starts_with("/") ? path : scratch + "/" + path);
-    return Beneath(full, scratch) || Beneath(full, "/dev/shm") || full == "/dev/null";
+    return Beneath(full, scratch) || (plan.blocks != nullptr && Beneath(full, plan.blocks)) ||
+           full == "/dev/null";
 }
 
 // The path argument of a watched call, and the folder it is relative to.
@@ -259,8 +263,7 @@ void NoteWrite(const KeeperPlan& plan, const seccomp_notif& request) {
     const std::uint64_t address = PathArgument(request.data, relativeToFd);
     const std::string path = PathOfCaller(static_cast<pid_t>(request.pid), address);
     // Only what can be resolved here is reported; Landlock refuses the rest too.
-    if (!path.empty() && !(relativeToFd && !path.starts_with("/")) &&
-        !WriteAllowed(path, plan.scratch)) {
+    if (!path.empty() && !(relativeToFd && !path.starts_with("/")) && !WriteAllowed(path, plan)) {
         Send(plan.report, KeeperNews::kWroteOutside, 0, path.c_str());
     }
 }

@@ -52,6 +52,7 @@ struct KeeperPlan {
     int output = -1;                // its standard output and error
     int report = -1;                // write end of the message pipe (close-on-exec)
     const char* scratch = nullptr;  // the child's own folder, its current folder
+    const char* blocks = nullptr;   // the folder of the shared blocks (the user's own place)
     SandboxSupport support;
     uid_t uid = 0;  // the checker's user, mapped to itself inside the namespace
     gid_t gid = 0;

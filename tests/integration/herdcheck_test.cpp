@@ -73,9 +73,17 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
     options.locale = locale;
     options.workingDirectory = fs::path(harness::ProgramPath("herdcheck")).parent_path().string();
     std::string program = "herdcheck";
+    fs::path runtime;  // nobody's own place for named objects, as a login would make it
     if (asOrdinaryUser && geteuid() == 0) {
+        std::string pattern = (fs::temp_directory_path() / "herdcheck-runtime-XXXXXX").string();
+        runtime = mkdtemp(pattern.data());
+        EXPECT_EQ(chown(runtime.c_str(), 65534, 65534), 0);
         options.programDirectory = "/usr/bin";
-        options.arguments = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+        options.arguments = {"--reuid=nobody",
+                             "--regid=nogroup",
+                             "--clear-groups",
+                             "/usr/bin/env",
+                             "XDG_RUNTIME_DIR=" + runtime.string(),
                              harness::ProgramPath("herdcheck")};
         options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
         program = "setpriv";
@@ -86,6 +94,9 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
     const std::vector<std::string> before = LeftoverLaneBlocks();
     harness::Session session = harness::Run(program, "", options, 180s);
     EXPECT_EQ(LeftoverLaneBlocks(), before) << session.outputText;
+    if (!runtime.empty()) {
+        fs::remove_all(runtime);
+    }
     return session;
 }
 
