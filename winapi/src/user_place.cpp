@@ -85,7 +85,7 @@ bool MakeWhenMissing(const std::string& path) {
 bool TryChoice(const Choice& choice, Place& place, std::string& report, bool& refused) {
     const char* parentValue = std::getenv(choice.variable);
     if (parentValue == nullptr || parentValue[0] != '/') {
-        report += "\n  $" + std::string(choice.variable) + " is not an absolute path";
+        report += "\n  $" + std::string(choice.variable) + " is not set to an absolute path";
         return false;
     }
     std::string parent = parentValue;
