@@ -106,9 +106,8 @@ int main(int argc, char** argv) {
     if (gRawSeconds <= 0) {
         return 0;
     }
-    std::printf(
-        "8 blocks, alternating rounds: layer %.1f us, raw shm %.1f us, ratio %.2f\n",
-        gLayerSeconds / kAlternatingRounds * 1e6, gRawSeconds / kAlternatingRounds * 1e6,
-        gLayerSeconds / gRawSeconds);
+    std::printf("8 blocks, alternating rounds: layer %.1f us, raw shm %.1f us, ratio %.2f\n",
+                gLayerSeconds / kAlternatingRounds * 1e6, gRawSeconds / kAlternatingRounds * 1e6,
+                gLayerSeconds / gRawSeconds);
     return 0;
 }

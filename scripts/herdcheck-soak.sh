@@ -12,7 +12,7 @@
 # (default 200). The correct children: the sample, the students' example,
 # and a faulty child under a name that is no fault (so correct), in both
 # data sets by turns. Feeder blocks have fixed names: run it where no feeder
-# or other herdcheck runs (for example through a private /dev/shm).
+# or other herdcheck runs (for example with a private XDG_RUNTIME_DIR).
 # Prints one line per herdcheck run and a summary; exit code 1 when some
 # correct child failed.
 set -euo pipefail

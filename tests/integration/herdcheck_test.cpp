@@ -73,9 +73,17 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
     options.locale = locale;
     options.workingDirectory = fs::path(harness::ProgramPath("herdcheck")).parent_path().string();
     std::string program = "herdcheck";
+    fs::path runtime;  // nobody's own place for named objects, as a login would make it
     if (asOrdinaryUser && geteuid() == 0) {
+        std::string pattern = (fs::temp_directory_path() / "herdcheck-runtime-XXXXXX").string();
+        runtime = mkdtemp(pattern.data());
+        EXPECT_EQ(chown(runtime.c_str(), 65534, 65534), 0);
         options.programDirectory = "/usr/bin";
-        options.arguments = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+        options.arguments = {"--reuid=nobody",
+                             "--regid=nogroup",
+                             "--clear-groups",
+                             "/usr/bin/env",
+                             "XDG_RUNTIME_DIR=" + runtime.string(),
                              harness::ProgramPath("herdcheck")};
         options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
         program = "setpriv";
@@ -86,6 +94,9 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
     const std::vector<std::string> before = LeftoverLaneBlocks();
     harness::Session session = harness::Run(program, "", options, 180s);
     EXPECT_EQ(LeftoverLaneBlocks(), before) << session.outputText;
+    if (!runtime.empty()) {
+        fs::remove_all(runtime);
+    }
     return session;
 }
 
@@ -291,19 +302,8 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     };
     std::string pattern = (fs::temp_directory_path() / "herdcheck-harm-XXXXXX").string();
     const fs::path folder = mkdtemp(pattern.data());
-    // The checker's own TMPDIR, its results and, as nobody, its place for
-    // named blocks (the layer takes only a folder of the user's own, in a
-    // parent nobody else may change: sticky).
+    // The checker's own TMPDIR and its results: open to the checker run as nobody.
     chmod(folder.c_str(), 01777);
-    const std::string runtimeFolder =
-        std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
-    if (geteuid() == 0) {
-        const fs::path place = folder / "place";
-        fs::create_directory(place);
-        ASSERT_EQ(chown(place.c_str(), 65534, 65534), 0);
-        chmod(place.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", place.c_str(), 1);
-    }
     LoopbackTrap trap;
     setenv("HERDCHECK_HARMFUL_PORT", std::to_string(trap.port).c_str(), 1);
     setenv("TMPDIR", folder.c_str(), 1);
@@ -314,9 +314,6 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
     const harness::Session session = RunChecker(arguments, "C.UTF-8", true);
     unsetenv("TMPDIR");
-    if (!runtimeFolder.empty()) {
-        setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
-    }
     EXPECT_EQ(session.exitCode, 1) << session.outputText << session.errorText;
     const std::string json = ReadFile(folder / "class.json");
     const std::string junit = ReadFile(folder / "class.xml");

@@ -72,12 +72,20 @@ Fault PlaceFault(const std::string& path) {
     return Fault{};
 }
 
+// Makes the place with mode 0700 unless something is there already; looks
+// first, since a program confined to its folders may not even try to make
+// one. False with errno set.
+bool MakeWhenMissing(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 || mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
 // Tries one choice, making its folder when missing: true with the path in
 // `place`, else false with what was wrong in `report`.
 bool TryChoice(const Choice& choice, Place& place, std::string& report, bool& refused) {
     const char* parentValue = std::getenv(choice.variable);
     if (parentValue == nullptr || parentValue[0] != '/') {
-        report += "\n  $" + std::string(choice.variable) + " is not an absolute path";
+        report += "\n  $" + std::string(choice.variable) + " is not set to an absolute path";
         return false;
     }
     std::string parent = parentValue;
@@ -92,8 +100,7 @@ bool TryChoice(const Choice& choice, Place& place, std::string& report, bool& re
         fault = Fault{"too long for a socket address"};
     } else if (fault.why.empty()) {
         faulty = path;
-        fault = mkdir(path.c_str(), 0700) != 0 && errno != EEXIST ? Fault{std::strerror(errno)}
-                                                                  : PlaceFault(path);
+        fault = MakeWhenMissing(path) ? PlaceFault(path) : Fault{std::strerror(errno)};
     }
     if (!fault.why.empty()) {
         report += "\n  " + faulty + ": " + fault.why;
@@ -129,3 +136,12 @@ const char* UserPlace(DWORD& error) {
 }
 
 }  // namespace winapi_internal
+
+LPCSTR HerdlabNamedObjectFolder() {
+    DWORD error = ERROR_SUCCESS;
+    const char* place = winapi_internal::UserPlace(error);
+    if (place == nullptr) {
+        SetLastError(error);
+    }
+    return place;
+}
