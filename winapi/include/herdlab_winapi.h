@@ -325,11 +325,6 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 // or ERROR_PATH_NOT_FOUND (none was set or could be made); a queue cannot be
 // made then, and posts fail with ERROR_INVALID_THREAD_ID. Programs that do
 // not use this library find the place the same way.
-//
-// Not Win32, for the tools that confine other programs (so that they let
-// them at their blocks): the place's path, found as above; null with
-// GetLastError's error when the user has none.
-LPCSTR HerdlabNamedObjectFolder();
 
 // ---- Thread messages -----------------------------------------------------------
 // A thread's queue is an AF_UNIX datagram socket bound to the file

@@ -136,12 +136,3 @@ const char* UserPlace(DWORD& error) {
 }
 
 }  // namespace winapi_internal
-
-LPCSTR HerdlabNamedObjectFolder() {
-    DWORD error = ERROR_SUCCESS;
-    const char* place = winapi_internal::UserPlace(error);
-    if (place == nullptr) {
-        SetLastError(error);
-    }
-    return place;
-}
