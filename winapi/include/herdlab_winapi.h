@@ -319,7 +319,8 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 // A missing one is made with mode 0700. One that is not a real folder of the
 // user with no access for group and others, or whose parent belongs to
 // another user (root aside) or is writable by others without the sticky bit,
-// is refused: never used, changed or removed; the next choice is tried. With
+// is refused: never used, changed or removed; the next choice is tried (so
+// is a path longer than 72 bytes: a socket's path must fit sockaddr_un). With
 // no usable choice the layer says on standard error what it refused, and
 // calls on named objects fail with ERROR_ACCESS_DENIED (a choice was refused)
 // or ERROR_PATH_NOT_FOUND (none was set or could be made); a queue cannot be
