@@ -123,9 +123,11 @@ struct ProcessWatch {
 // Opens process `id`; false when it is gone or may not be read.
 bool OpenProcessWatch(unsigned long id, ProcessWatch& watch);
 
-// A watch over a child we started; the caller keeps its handles.
+// A watch over a child we started. On Windows it borrows the child's
+// handles, which the caller keeps and closes; its main thread is known.
 ProcessWatch WatchChild(const StartedChild& child);
 
+// Lets go of what the watch opened (every watch, WatchChild's included).
 void CloseProcessWatch(ProcessWatch& watch);
 
 struct ProcessorReading {
