@@ -64,16 +64,23 @@ std::vector<std::string> LeftoverLaneBlocks() {
 // herdcheck runs in the programs' folder and names the children without one,
 // as a teacher does in the folder of the class's programs. It takes its turn
 // with the feeder tests, whose block names it shares, and leaves none of
-// them behind.
-// As root it runs as user nobody, as a teacher's ordinary account would.
+// them behind. With `ordinaryUserFolder` it runs from there (a copy of the programs that
+// user may run) and, as root, as user nobody, as a teacher's ordinary
+// account would.
 harness::Session RunChecker(const std::vector<std::string>& arguments, const std::string& locale,
-                            bool asOrdinaryUser = false) {
+                            const fs::path& ordinaryUserFolder = {}) {
+    const bool asOrdinaryUser = !ordinaryUserFolder.empty();
     harness::Options options;
     options.arguments = arguments;
     options.locale = locale;
-    options.workingDirectory = fs::path(harness::ProgramPath("herdcheck")).parent_path().string();
+    options.workingDirectory =
+        asOrdinaryUser ? ordinaryUserFolder.string()
+                       : fs::path(harness::ProgramPath("herdcheck")).parent_path().string();
     std::string program = "herdcheck";
     fs::path runtime;  // nobody's own place for named objects, as a login would make it
+    if (asOrdinaryUser) {
+        options.programDirectory = ordinaryUserFolder.string();
+    }
     if (asOrdinaryUser && geteuid() == 0) {
         std::string pattern = (fs::temp_directory_path() / "herdcheck-runtime-XXXXXX").string();
         runtime = mkdtemp(pattern.data());
@@ -84,7 +91,7 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
                              "--clear-groups",
                              "/usr/bin/env",
                              "XDG_RUNTIME_DIR=" + runtime.string(),
-                             harness::ProgramPath("herdcheck")};
+                             (ordinaryUserFolder / "herdcheck").string()};
         options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
         program = "setpriv";
     }
@@ -312,7 +319,20 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     for (const auto& [program, harm] : harmOf) {
         arguments.push_back(program);
     }
-    const harness::Session session = RunChecker(arguments, "C.UTF-8", true);
+    // The programs, copied where nobody may run them (a build folder may be
+    // closed to other users).
+    const fs::path programs = folder / "programs";
+    fs::create_directory(programs);
+    chmod(programs.c_str(), 0755);
+    std::vector<std::string> copied = {"herdcheck", "tusker6"};
+    for (const auto& [program, harm] : harmOf) {
+        copied.push_back(program);
+    }
+    for (const std::string& program : copied) {
+        fs::copy_file(harness::ProgramPath(program), programs / program);
+        chmod((programs / program).c_str(), 0755);
+    }
+    const harness::Session session = RunChecker(arguments, "C.UTF-8", programs);
     unsetenv("TMPDIR");
     EXPECT_EQ(session.exitCode, 1) << session.outputText << session.errorText;
     const std::string json = ReadFile(folder / "class.json");
@@ -345,7 +365,6 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     EXPECT_NE(ChildLine(json, "tusker6").find("\"passed\": true"), std::string::npos) << json;
     // Nothing runs on, nothing was written outside the scratch folders (which
     // are gone), nothing reached the network.
-    const fs::path programs = fs::path(harness::ProgramPath("herdcheck")).parent_path();
     EXPECT_EQ(ProcessesFrom(programs), std::vector<std::string>{});
     const char* home = std::getenv("HOME");
     for (const fs::path& place :
@@ -354,7 +373,7 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().filename() != "place") {
+        if (entry.path().filename() != "place" && entry.path().filename() != "programs") {
             left.push_back(entry.path().filename().string());
         }
     }

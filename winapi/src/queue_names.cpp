@@ -18,9 +18,9 @@ namespace {
 // the table but none of the names. A queue that finds the table full leaves
 // its file to the next binder of the name.
 constexpr int kNameSlots = 256;
-enum SlotState : int { kSlotFree, kSlotFilling, kSlotLive };
+enum NameSlotState : int { kNameFree, kNameFilling, kNameLive };
 struct NameSlot {
-    std::atomic<int> state{kSlotFree};
+    std::atomic<int> state{kNameFree};
     pid_t owner = 0;
     char path[sizeof(sockaddr_un::sun_path)];
 };
@@ -49,12 +49,12 @@ bool IsStaleSocket(const QueueAddress& queue) {
 int Remember(const QueueAddress& queue) {
     std::call_once(removalInstalled, [] { std::atexit(RemoveQueueNames); });
     for (int i = 0; i < kNameSlots; ++i) {
-        int free = kSlotFree;
-        if (nameSlots[i].state.compare_exchange_strong(free, kSlotFilling,
+        int free = kNameFree;
+        if (nameSlots[i].state.compare_exchange_strong(free, kNameFilling,
                                                        std::memory_order_acq_rel)) {
             nameSlots[i].owner = getpid();
             std::memcpy(nameSlots[i].path, queue.address.sun_path, sizeof nameSlots[i].path);
-            nameSlots[i].state.store(kSlotLive, std::memory_order_release);
+            nameSlots[i].state.store(kNameLive, std::memory_order_release);
             return i;
         }
     }
@@ -77,14 +77,14 @@ bool BindQueueName(int socketFd, const QueueAddress& queue, int& slot) {
 void ForgetQueueName(const QueueAddress& queue, int slot) {
     unlink(queue.address.sun_path);
     if (slot >= 0) {
-        nameSlots[slot].state.store(kSlotFree, std::memory_order_release);
+        nameSlots[slot].state.store(kNameFree, std::memory_order_release);
     }
 }
 
 void RemoveQueueNames() {
     const pid_t self = getpid();
     for (NameSlot& slot : nameSlots) {
-        if (slot.state.load(std::memory_order_acquire) == kSlotLive && slot.owner == self) {
+        if (slot.state.load(std::memory_order_acquire) == kNameLive && slot.owner == self) {
             unlink(slot.path);
         }
     }
