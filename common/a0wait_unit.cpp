@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "number_text_unit.h"
 #include "win32.h"
 
 std::atomic<std::uint32_t> waitStamp{0};
@@ -94,25 +95,12 @@ void SpinForProcessorTime(std::int64_t milliseconds) {
 }  // namespace
 
 std::int32_t ParseSpinUnitMilliseconds(const char* text) {
-    if (text == nullptr || *text == '\0') {
-        return 0;
-    }
-    std::int32_t value = 0;
-    for (const char* digit = text; *digit != '\0'; ++digit) {
-        if (*digit < '0' || *digit > '9') {
-            return 0;
-        }
-        value = value * 10 + (*digit - '0');
-        if (value > kLongestUnitMilliseconds) {
-            return 0;  // also stops long digit strings before they overflow
-        }
-    }
-    return value;
+    return ParseSettingNumber(text, kLongestUnitMilliseconds);
 }
 
 std::int32_t SpinUnitMilliseconds() {
-    // The one setting the programs read; a launcher's children inherit it
-    // with the rest of the environment.
+    // One of the two settings the programs read; a launcher's children
+    // inherit it with the rest of the environment.
     static const std::int32_t unit = ParseSpinUnitMilliseconds(std::getenv("HERDLAB_UNIT_MS"));
     return unit;
 }

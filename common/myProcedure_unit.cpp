@@ -8,9 +8,9 @@
 #include <climits>
 #include <string>
 
-#include "cp1251_unit.h"
 #include "errors_unit.h"
 #include "priority_unit.h"
+#include "program_lines_unit.h"
 
 namespace {
 
@@ -139,8 +139,8 @@ void PrintPrompt(std::string_view format, std::initializer_list<FormatValue> val
 }
 
 void PriorityMenu() {
-    PrintLine("№   Приоритет"_cp1251);
+    PrintLine(kPriorityMenuHeading);
     for (int i = 0; i < kPriorityCount; ++i) {
-        PrintLine("%d   %s.", {i, kPriorityNames[i]});
+        PrintLine(kPriorityMenuRow, {i, kPriorityNames[i]});
     }
 }

@@ -173,6 +173,23 @@ std::optional<std::int32_t> ParseInteger(std::string_view text, IntegerRules rul
     return static_cast<std::int32_t>(value);
 }
 
+std::int32_t ParseSettingNumber(const char* text, std::int32_t highest) {
+    if (text == nullptr || *text == '\0') {
+        return 0;
+    }
+    std::int32_t value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9') {
+            return 0;
+        }
+        value = value * 10 + (*digit - '0');
+        if (value > highest) {
+            return 0;  // also stops long digit strings before they overflow
+        }
+    }
+    return value;
+}
+
 std::int32_t TextToInteger(std::string_view text) {
     const std::optional<std::int32_t> value = ParseInteger(text);
     if (!value) {

@@ -23,6 +23,11 @@ std::optional<std::int32_t> ParseInteger(std::string_view text,
 // "'<text>' is not a valid integer value".
 std::int32_t TextToInteger(std::string_view text);
 
+// A setting of the environment (HERDLAB_UNIT_MS, HERDLAB_CPUS): decimal
+// digits only, no sign or blanks, value 1..highest. Anything else, null and
+// empty text included, gives 0: the setting is taken as not set.
+std::int32_t ParseSettingNumber(const char* text, std::int32_t highest);
+
 // Blanks (code 32), an optional sign, digits, optionally the locale's decimal
 // separator and digits, optionally an exponent ("e" or "E", an optional sign,
 // at least one digit), blanks; at least one digit or the separator (a lone

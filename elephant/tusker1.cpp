@@ -9,7 +9,6 @@
 #include "a0wait_unit.h"
 #include "a1wait_unit.h"
 #include "command_line_unit.h"
-#include "cp1251_unit.h"
 #include "curtime_unit.h"
 #include "elephant_unit.h"
 #include "errors_unit.h"
@@ -17,15 +16,16 @@
 #include "myProcedure_unit.h"
 #include "number_text_unit.h"
 #include "priority_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 namespace {
 
 // ---- Texts and constants ------------------------------------------------------
 // Windows-1251; every line is an event line.
-constexpr std::string_view kSearchStarted = "%s - Слон %s поиск начал, приоритет - %s"_cp1251;
-constexpr std::string_view kFoundWater = "%s - Слон %s нашел воду"_cp1251;
-constexpr std::string_view kHasDrunk = "%s - Слон %s напился"_cp1251;
+constexpr std::string_view kSearchStarted = kElephantSearchLine;
+constexpr std::string_view kFoundWater = kElephantFoundLine;
+constexpr std::string_view kHasDrunk = kElephantDrunkLine;
 
 // ---- Module state -------------------------------------------------------------
 // The elephant's parameters, filled once from the command line.

@@ -15,7 +15,6 @@
 #include <string>
 
 #include "command_line_unit.h"
-#include "cp1251_unit.h"
 #include "curtime_unit.h"
 #include "elephant_unit.h"
 #include "errors_unit.h"
@@ -24,23 +23,24 @@
 #include "myProcedure_unit.h"
 #include "number_text_unit.h"
 #include "priority_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 #if HERDLAB_TUSKER_NAME_WORDS == 2
 constexpr int kNameWords = 2;
-constexpr std::string_view kWhoFormat = "%s"_cp1251;  // the name says "процесс" itself
+constexpr std::string_view kWhoFormat = kProcessChildWho;
 #else
 constexpr int kNameWords = 1;
-constexpr std::string_view kWhoFormat = "Слон %s"_cp1251;
+constexpr std::string_view kWhoFormat = kElephantChildWho;
 #endif
 
 namespace {
 
-constexpr std::string_view kStartLine = "%s - %s начал есть, рацион - %d, приоритет - %s"_cp1251;
-constexpr std::string_view kProgressLine = "%s - %s съел %d порций"_cp1251;
-constexpr std::string_view kFedLine = "%s - %s наелся"_cp1251;
-constexpr std::string_view kNoRingLine = "%s - %s не нашел свою общую память"_cp1251;
-constexpr std::string_view kOrphanLine = "%s - %s остался без корма и завершился"_cp1251;
+constexpr std::string_view kStartLine = kChildStartLine;
+constexpr std::string_view kProgressLine = kChildProgressLine;
+constexpr std::string_view kFedLine = kChildFedLine;
+constexpr std::string_view kNoRingLine = kChildNoRingLine;
+constexpr std::string_view kOrphanLine = kChildOrphanLine;
 
 // The block exists before the child starts; a few short retries cover a
 // platform that is slow to show it.

@@ -4,6 +4,7 @@
 
 #include "cp1251_unit.h"
 #include "feeder_unit.h"
+#include "program_lines_unit.h"
 
 inline constexpr FeederBuildData kNumberedProcessesBuild = {
     "tusker2",
@@ -17,9 +18,9 @@ inline constexpr FeederBuildData kNumberedProcessesBuild = {
         HerdRow("процесс 7"_cp1251, 42, 6.9),
         HerdRow("процесс 8"_cp1251, 10, 3.0),
     },
-    "%s - Начало работы"_cp1251,
-    "Ошибка запуска процесса %d"_cp1251,
-    "%s - процесс %s нормально завершился"_cp1251,
-    "%s - процесс %s завершился принудительно"_cp1251,
+    kFeederGreetingLine,
+    kProcessFeederStartFailedLine,
+    kProcessFeederEndedLine,
+    kProcessFeederKilledLine,
 };
 static_assert(EveryRationExceedsRing(kNumberedProcessesBuild));

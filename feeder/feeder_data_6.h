@@ -3,6 +3,7 @@
 
 #include "cp1251_unit.h"
 #include "feeder_unit.h"
+#include "program_lines_unit.h"
 
 inline constexpr FeederBuildData kNamedElephantsBuild = {
     "tusker6",
@@ -16,9 +17,9 @@ inline constexpr FeederBuildData kNamedElephantsBuild = {
         HerdRow("Hathy", 42, 6.9),
         HerdRow("Kitty", 10, 3.0),
     },
-    "%s - Начало работы"_cp1251,
-    "Ошибка запуска Слона %d"_cp1251,
-    "%s - Слон %s нормально завершился"_cp1251,
-    "%s - Слон %s погиб"_cp1251,
+    kFeederGreetingLine,
+    kElephantFeederStartFailedLine,
+    kElephantFeederEndedLine,
+    kElephantFeederKilledLine,
 };
 static_assert(EveryRationExceedsRing(kNamedElephantsBuild));

@@ -2,6 +2,7 @@
 #include "feeder_unit.h"
 
 #include "cp1251_unit.h"
+#include "cpus_unit.h"
 #include "curtime_unit.h"
 #include "format_unit.h"
 #include "myProcedure_unit.h"
@@ -26,10 +27,6 @@ constexpr std::int32_t kDrawnPriorityClasses = 5;
 // The longest pause after a visit is one less than this, in ms.
 constexpr std::int32_t kPauseBound = 100;
 
-// No time stamp, like the start-failure line it replaces.
-constexpr std::string_view kRingFailureLine =
-    "Не удалось создать общую память «%s», ошибка %d"_cp1251;
-
 constexpr double kSecondsPerDay = 86400.0;
 constexpr double kMillisecondsPerDay = 86400000.0;
 
@@ -45,13 +42,21 @@ void PrepareChildSlot(int index) {
     slot.priorityClass = kPriorityClasses[RandomBelow(kDrawnPriorityClasses)];
 }
 
-// Starts child `index` in its class; the class is the only creation flag.
-// Prints the build's start-failure line with the error number on failure.
-bool StartChild(int index) {
+// Starts child `index` in its class, suspended first while it is confined
+// to the children's processors. Prints the build's start-failure line with
+// the error number on failure.
+bool StartFeederChild(int index) {
     ChildSlot<const ElephantRecord>& slot = ChildSlots[index];
     std::string commandLine = ChildCommandLine(*slot.params);
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, slot.priorityClass,
-                       nullptr, nullptr, &StartupInfo, &slot.processInfo)) {
+    const DWORD_PTR childProcessors = ChildProcessorMask();
+    const DWORD suspended = childProcessors != 0 ? CREATE_SUSPENDED : 0;
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                       slot.priorityClass | suspended, nullptr, nullptr, &StartupInfo,
+                       &slot.processInfo)) {
+        if (suspended != 0) {
+            SetProcessAffinityMask(slot.processInfo.hProcess, childProcessors);
+            ResumeThread(slot.processInfo.hThread);
+        }
         return true;
     }
     PrintLine(kFeederBuild.startFailureLine, {LastErrorNumber()});
@@ -109,7 +114,7 @@ std::int32_t LaunchFeederHerd() {
         RemainingRations[index] = RationOf(ChildSlots[index].params->weight);
         RingPositions[index] = 0;
         // Without its block a child would wait for food that can never come.
-        if (ringReady && StartChild(index)) {
+        if (ringReady && StartFeederChild(index)) {
             ChildSlots[index].state = kStarted;
             ++StartedCount;
         }

@@ -13,6 +13,7 @@
 #include "elephant_unit.h"
 #include "feed_ring_unit.h"
 #include "process_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 inline constexpr int kFeederHerdSize = 8;
@@ -89,8 +90,8 @@ std::int32_t LaunchFeederHerd();
 
 // How long feeding may last, by the time of day and, as a bound that holds
 // across midnight and clock changes, by the monotonic tick count.
-inline constexpr double kFeedingSeconds = 30.0;
-inline constexpr DWORD kFeedingTicks = 30000;
+inline constexpr double kFeedingSeconds = kFeedingMilliseconds / 1000.0;
+inline constexpr DWORD kFeedingTicks = kFeedingMilliseconds;
 
 // The time of day as a fraction of a day, to the millisecond.
 double DayFraction(const SYSTEMTIME& time);

@@ -6,30 +6,27 @@
 #include <string_view>
 
 #include "console_input_unit.h"
-#include "cp1251_unit.h"
 #include "curtime_unit.h"
 #include "errors_unit.h"
 #include "herd_launcher.h"
 #include "myProcedure_unit.h"
 #include "priority_unit.h"
+#include "program_lines_unit.h"
 #include "random_unit.h"
 
 namespace {
 
-constexpr std::string_view kGreeting = "%s - Начало работы"_cp1251;
-constexpr std::string_view kCountPrompt = "Введите количество процессов (1 до 15)>"_cp1251;
-constexpr std::string_view kCountFallback =
-    "Введено некорректное значение. Используем настройки по умолчанию (15)."_cp1251;
-constexpr std::string_view kListingTitle = "Доступные процессы:"_cp1251;
-constexpr std::string_view kListingLine = "%s - Процесс %d, возраст: %d, вес: %f."_cp1251;
-constexpr std::string_view kEditPrompt =
-    "Введите № процесса для редактирования параметров или 0 для продолжения работы>"_cp1251;
-constexpr std::string_view kNoEdit = "Продолжаем работу..."_cp1251;
-constexpr std::string_view kPriorityPrompt = "Введите приоритет (0 до 5)>"_cp1251;
-constexpr std::string_view kAgePrompt = "Введите возраст (1 до 60)>"_cp1251;
-constexpr std::string_view kWeightPrompt = "Введите вес (1 до 40)>"_cp1251;
-constexpr std::string_view kRejected =
-    "Введено некорректное значение. Используем настройки по умолчанию."_cp1251;
+constexpr std::string_view kGreeting = kHerdGreetingLine;
+constexpr std::string_view kCountPrompt = kHerdCountPrompt;
+constexpr std::string_view kCountFallback = kHerdCountFallback;
+constexpr std::string_view kListingTitle = kHerdListingTitle;
+constexpr std::string_view kListingLine = kHerdListingLine;
+constexpr std::string_view kEditPrompt = kHerdEditPrompt;
+constexpr std::string_view kNoEdit = kHerdNoEditLine;
+constexpr std::string_view kPriorityPrompt = kHerdPriorityPrompt;
+constexpr std::string_view kAgePrompt = kHerdAgePrompt;
+constexpr std::string_view kWeightPrompt = kHerdWeightPrompt;
+constexpr std::string_view kRejected = kHerdRejectedLine;
 
 // The random draw covers idle to high; only the edit can choose real time.
 constexpr std::int32_t kDrawnClasses = 5;

@@ -4,30 +4,31 @@
 #include <string_view>
 
 #include "console_input_unit.h"
-#include "cp1251_unit.h"
+#include "cpus_unit.h"
 #include "curtime_unit.h"
 #include "format_unit.h"
 #include "herd_launcher.h"
 #include "myProcedure_unit.h"
 #include "process_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 namespace {
 
 constexpr std::string_view kChildCommandLine = "%s %d %d %f";
-constexpr std::string_view kStartFailed = "Ошибка запуска процесса %d"_cp1251;
-constexpr std::string_view kTimeIsUp = "%s - ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"_cp1251;
-constexpr std::string_view kDestroyed = "%s - процесс %d уничтожен."_cp1251;
-constexpr std::string_view kEndedNormally = "%s - процесс %d нормально завершился"_cp1251;
+constexpr std::string_view kStartFailed = kHerdStartFailedLine;
+constexpr std::string_view kTimeIsUp = kHerdTimeUpLine;
+constexpr std::string_view kDestroyed = kHerdDestroyedLine;
+constexpr std::string_view kEndedNormally = kHerdEndedLine;
 
 // The herd gets this long, however early its elephants finish.
-constexpr DWORD kHerdTimeMilliseconds = 25000;
+constexpr DWORD kHerdTimeMilliseconds = kHerdWaitMilliseconds;
 
 // Shared by every start: only the size is set, so the child gets the
 // launcher's console and default window settings.
 STARTUPINFOA StartupInfo{};
 
-void StartChild(ChildSlot<HerdRecord>& slot) {
+void StartElephant(ChildSlot<HerdRecord>& slot) {
     const HerdRecord& row = *slot.params;
     // The weight goes out with two decimals and the locale's separator,
     // which the elephant, running in the same locale, reads back.
@@ -35,10 +36,17 @@ void StartChild(ChildSlot<HerdRecord>& slot) {
         FormatText(kChildCommandLine, {ChildProgramName, row.number, row.age, row.weight});
     // No application name: the platform searches for the program by the
     // first word of the (writable) command line. The child inherits the
-    // launcher's console, environment and current directory.
+    // launcher's console, environment and current directory. A child that
+    // must keep to the herd's processors starts suspended until confined.
+    const DWORD_PTR herdProcessors = ChildProcessorMask();
+    const DWORD suspended = herdProcessors != 0 ? CREATE_SUSPENDED : 0;
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                       slot.priorityClass | CreationFlags, nullptr, nullptr, &StartupInfo,
-                       &slot.processInfo)) {
+                       slot.priorityClass | CreationFlags | suspended, nullptr, nullptr,
+                       &StartupInfo, &slot.processInfo)) {
+        if (suspended != 0) {
+            SetProcessAffinityMask(slot.processInfo.hProcess, herdProcessors);
+            ResumeThread(slot.processInfo.hThread);
+        }
         slot.state = kStarted;
         ++StartedCount;
     } else {
@@ -63,7 +71,7 @@ void ReapChild(const ChildSlot<HerdRecord>& slot) {
 void LaunchHerd() {
     StartupInfo.cb = sizeof(STARTUPINFOA);
     for (std::int32_t i = 0; i < ProcessCount; ++i) {
-        StartChild(Slots[i]);
+        StartElephant(Slots[i]);
     }
 }
 

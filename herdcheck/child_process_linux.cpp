@@ -1,21 +1,31 @@
-// The checker's children on Linux: fork and exec with a pipe for the output,
-// the processor time from /proc, SIGKILL to end one.
+// The checker's children on Linux: each runs under a keeper process of its
+// own (keeper_linux.h), which reports through a pipe; the checker reads the
+// children's processor time and memory from /proc and ends a child with
+// everything below its keeper.
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
 #include "child_process_unit.h"
+#include "cp1251_unit.h"
 #include "format_unit.h"
-#include "report_unit.h"
+#include "herdlab_toolkit.h"
+#include "keeper_linux.h"
+#include "process_table_linux.h"
+#include "win32.h"
 
 namespace {
 
@@ -23,48 +33,54 @@ namespace {
 // cannot keep the checker in one call.
 constexpr std::size_t kMostDrainPerCall = 256 * 1024;
 
-pid_t PidOf(const ChildProcess& child) {
-    return static_cast<pid_t>(child.process);
+SandboxSupport sandbox;
+
+pid_t PidOf(std::intptr_t value) {
+    return static_cast<pid_t>(value);
 }
 
 // A name without a folder runs from the current folder when it is there,
 // else from PATH, as a teacher typing it in the children's folder expects.
+// Made absolute, since the child runs in its scratch folder.
 std::string ProgramToRun(std::string_view programPath) {
-    std::string path = NativePath(programPath);
+    const std::string path = NativePath(programPath);
     struct stat status {};
-    if (path.find('/') == std::string::npos && stat(path.c_str(), &status) == 0) {
-        path = "./" + path;
+    if (path.find('/') != std::string::npos || stat(path.c_str(), &status) == 0) {
+        return std::filesystem::absolute(path).string();
     }
-    return path;
+    const char* searched = std::getenv("PATH");
+    std::string folders = searched != nullptr ? searched : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate =
+            (end > start ? folders.substr(start, end - start) : std::string(".")) + "/" + path;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return std::filesystem::absolute(candidate).string();
+        }
+        start = end + 1;
+    }
+    return path;  // exec then reports that it is not there
 }
 
-[[noreturn]] void RunProgramInChild(const char* path, char* const* argv, int input, int output,
-                                    int errorFd, pid_t checker) {
-    // End with the checker, however it ends; it may already be gone.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != checker) {
-        _exit(127);
+std::string SignalName(int signalNumber) {
+    if (const char* name = sigabbrev_np(signalNumber)) {
+        return std::string("SIG") + name;
     }
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
-    dup2(input, STDIN_FILENO);
-    dup2(output, STDOUT_FILENO);
-    dup2(output, STDERR_FILENO);
-    execvp(path, argv);
-    const int error = errno;
-    [[maybe_unused]] const ssize_t written = write(errorFd, &error, sizeof error);
-    _exit(127);
+    return FormatText("сигнал %d"_cp1251, {signalNumber});
 }
 
-// The errno the child reported before exec failed, or 0 after a good exec.
-int ExecError(int errorRead) {
-    int error = 0;
-    ssize_t got;
-    do {
-        got = read(errorRead, &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+std::string FamilyName(int family) {
+    switch (family) {
+        case AF_INET:
+            return "AF_INET";
+        case AF_INET6:
+            return "AF_INET6";
+        case AF_PACKET:
+            return "AF_PACKET";
+        default:
+            return std::to_string(family);
+    }
 }
 
 void CloseAll(std::initializer_list<int> fds) {
@@ -75,11 +91,130 @@ void CloseAll(std::initializer_list<int> fds) {
     }
 }
 
-std::string SignalName(int signalNumber) {
-    if (const char* name = sigabbrev_np(signalNumber)) {
-        return std::string("SIG") + name;
+// A scratch folder of the child's own, readable only by the teacher.
+bool MakeScratch(std::string& folder) {
+    const char* temp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/herdcheck-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return false;
     }
-    return FormatText("сигнал %d", {signalNumber});
+    folder = pattern;
+    return true;
+}
+
+pid_t StartKeeper(const KeeperPlan& plan) {
+    const pid_t keeper = fork();
+    if (keeper == 0) {
+        RunKeeper(plan);
+    }
+    return keeper;
+}
+
+// The file of the block mapped at `address` in the checker: the mapping
+// (/proc/self/maps) gives its folder and inode (the layer maps the file it
+// made before it gave it its name), the folder the name. Empty when none.
+std::string FileMappedAt(const void* address) {
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (maps == nullptr) {
+        return {};
+    }
+    const auto wanted = reinterpret_cast<std::uintptr_t>(address);
+    char line[4096 + 128];
+    std::string folder;
+    unsigned long inode = 0;
+    while (folder.empty() && std::fgets(line, sizeof line, maps) != nullptr) {
+        unsigned long start = 0;
+        unsigned long end = 0;
+        int pathAt = 0;
+        if (std::sscanf(line, "%lx-%lx %*s %*s %*s %lu %n", &start, &end, &inode, &pathAt) >= 3 &&
+            wanted >= start && wanted < end && line[pathAt] == '/') {
+            const std::string path(line + pathAt, std::strcspn(line + pathAt, "\n"));
+            folder = path.substr(0, path.rfind('/'));
+        }
+    }
+    std::fclose(maps);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        struct stat status {};
+        if (lstat(entry.path().c_str(), &status) == 0 && status.st_ino == inode &&
+            S_ISREG(status.st_mode)) {
+            return entry.path().string();
+        }
+    }
+    return {};
+}
+
+// Takes in one message of the keeper.
+void TakeNews(ChildProcess& child, const KeeperMessage& message) {
+    switch (message.news) {
+        case KeeperNews::kNetworkTried:
+            if (child.harms.networkTried.empty()) {
+                child.harms.networkTried = FamilyName(message.value);
+            }
+            break;
+        case KeeperNews::kWroteOutside:
+            if (child.harms.wroteOutside.empty()) {
+                child.harms.wroteOutside = herdlab_toolkit::Cp1251FromUtf8(message.path);
+            }
+            break;
+        case KeeperNews::kLeftBehind:
+            child.harms.leftBehind = message.value;
+            break;
+        case KeeperNews::kProgramEnded:
+            child.endReported = true;
+            child.end = WIFSIGNALED(message.value) ? RunEnd::kCrashed : RunEnd::kExited;
+            child.exitCode = WIFEXITED(message.value) ? WEXITSTATUS(message.value) : 0;
+            child.crashName = WIFSIGNALED(message.value) ? SignalName(WTERMSIG(message.value)) : "";
+            break;
+        case KeeperNews::kStarted:
+        case KeeperNews::kExecFailed:
+            break;
+    }
+}
+
+// Reads the keeper's messages; with `wait`, blocks for the next one.
+bool ReadNews(int fd, KeeperMessage& message, bool wait) {
+    if (!wait) {
+        pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0) {
+            return false;
+        }
+    }
+    ssize_t got;
+    do {
+        got = read(fd, &message, sizeof message);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof message);
+}
+
+void TakeAllNews(ChildProcess& child) {
+    KeeperMessage message;
+    while (child.watch >= 0 && ReadNews(static_cast<int>(child.watch), message, false)) {
+        TakeNews(child, message);
+    }
+}
+
+std::string NamedGaps() {
+    std::vector<std::string_view> gaps;
+    if (!sandbox.namespaces) {
+        gaps.push_back(
+            "нет пространств имён: сеть по UDP открыта, процессы ищутся по родителям"_cp1251);
+    }
+    if (sandbox.landlockAbi == 0) {
+        gaps.push_back("нет Landlock: запись вне папки не запрещена"_cp1251);
+    } else if (sandbox.landlockAbi < 4 && !sandbox.namespaces) {
+        gaps.push_back("Landlock без сети"_cp1251);
+    }
+    if (!sandbox.seccomp) {
+        gaps.push_back("нет seccomp: попытки сети и записи не видны"_cp1251);
+    }
+    std::string text;
+    for (std::string_view gap : gaps) {
+        text += text.empty() ? "" : "; ";
+        text += gap;
+    }
+    return text;
 }
 
 }  // namespace
@@ -87,18 +222,40 @@ std::string SignalName(int signalNumber) {
 void PrepareChildren() {
     // A child that closes its pipe early must not end the checker.
     signal(SIGPIPE, SIG_IGN);
+    sandbox = ProbeSandbox();
+}
+
+std::string ProtectionSummary() {
+    std::string text = FormatText(
+        kAddressSpaceLimited
+            ? "защита: до %d процессов, до %d МБ памяти на процесс, ничего не остаётся после проверки"_cp1251
+            : "защита: до %d процессов, до %d МБ памяти в сумме, ничего не остаётся после проверки"_cp1251,
+        {kMostProcessesAtOnce, kMostMemoryMegabytes});
+    if (sandbox.landlockAbi > 0) {
+        text += ", запись только в свою папку"_cp1251;
+    }
+    if (sandbox.namespaces || sandbox.seccomp) {
+        text += ", без сети"_cp1251;
+    }
+    const std::string gaps = NamedGaps();
+    if (!gaps.empty()) {
+        text += "; не хватает: "_cp1251;
+        text += gaps;
+    }
+    return text;
 }
 
 std::string NativePath(std::string_view path) {
-    return Utf8FromCp1251(path);
+    return herdlab_toolkit::Utf8FromCp1251(path);
 }
 
-bool StartChild(std::string_view programPath, const std::vector<std::string>& words,
-                ChildProcess& child, std::uint32_t& error) {
+bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
+                         const void* ring, ChildProcess& child, std::uint32_t& error) {
     const std::string path = ProgramToRun(programPath);
+    const std::string block = FileMappedAt(ring);
     std::vector<std::string> utf8Words;
     for (const std::string& word : words) {
-        utf8Words.push_back(Utf8FromCp1251(word));
+        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
     }
     std::vector<char*> argv;
     for (std::string& word : utf8Words) {
@@ -107,38 +264,50 @@ bool StartChild(std::string_view programPath, const std::vector<std::string>& wo
     argv.push_back(nullptr);
 
     int outputPipe[2] = {-1, -1};
-    int errorPipe[2] = {-1, -1};
+    int newsPipe[2] = {-1, -1};
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (input < 0 || pipe2(outputPipe, O_CLOEXEC) != 0 || pipe2(errorPipe, O_CLOEXEC) != 0) {
+    if (input < 0 || pipe2(outputPipe, O_CLOEXEC) != 0 || pipe2(newsPipe, O_CLOEXEC) != 0 ||
+        !MakeScratch(child.scratch)) {
         error = static_cast<std::uint32_t>(errno);
-        CloseAll({input, outputPipe[0], outputPipe[1], errorPipe[0], errorPipe[1]});
+        CloseAll({input, outputPipe[0], outputPipe[1], newsPipe[0], newsPipe[1]});
         return false;
     }
-    const pid_t checker = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        RunProgramInChild(path.c_str(), argv.data(), input, outputPipe[1], errorPipe[1], checker);
-    }
+    KeeperPlan plan;
+    plan.program = path.c_str();
+    plan.argv = argv.data();
+    plan.input = input;
+    plan.output = outputPipe[1];
+    plan.report = newsPipe[1];
+    plan.scratch = child.scratch.c_str();
+    plan.block = block.c_str();
+    plan.support = sandbox;
+    plan.uid = getuid();
+    plan.gid = getgid();
+    plan.checker = getpid();
+    const pid_t keeper = StartKeeper(plan);
     const int forkError = errno;
-    CloseAll({input, outputPipe[1], errorPipe[1]});
-    const int execError = pid < 0 ? forkError : ExecError(errorPipe[0]);
-    close(errorPipe[0]);
-    if (execError != 0) {
-        if (pid > 0) {
-            waitpid(pid, nullptr, 0);
+    CloseAll({input, outputPipe[1], newsPipe[1]});
+    child.process = keeper;
+    child.output = outputPipe[0];
+    child.watch = newsPipe[0];
+    KeeperMessage first;
+    if (keeper < 0 || !ReadNews(newsPipe[0], first, true) || first.news != KeeperNews::kStarted) {
+        error = static_cast<std::uint32_t>(keeper < 0 ? forkError : first.value);
+        if (keeper > 0) {
+            waitpid(keeper, nullptr, 0);
         }
-        close(outputPipe[0]);
-        error = static_cast<std::uint32_t>(execError);
+        child.process = -1;
+        ReleaseChild(child);
         return false;
     }
     fcntl(outputPipe[0], F_SETFL, O_NONBLOCK);
-    child.process = pid;
-    child.output = outputPipe[0];
+    child.program = first.value;
     child.running = true;
     return true;
 }
 
 std::size_t DrainChildOutput(ChildProcess& child) {
+    TakeAllNews(child);
     if (child.output < 0) {
         return 0;
     }
@@ -157,6 +326,7 @@ std::size_t DrainChildOutput(ChildProcess& child) {
     return total;
 }
 
+// The keeper ends once the program has ended and nothing it started runs.
 bool ChildEnded(ChildProcess& child, ChildEnd& how) {
     if (!child.running) {
         return false;
@@ -164,60 +334,76 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
     int status = 0;
     pid_t result;
     do {
-        result = waitpid(PidOf(child), &status, WNOHANG);
+        result = waitpid(PidOf(child.process), &status, WNOHANG);
     } while (result < 0 && errno == EINTR);
-    if (result != PidOf(child)) {
+    if (result != PidOf(child.process)) {
         return false;
     }
     child.running = false;
-    if (WIFSIGNALED(status)) {
-        how.end = RunEnd::kCrashed;
-        how.crashName = SignalName(WTERMSIG(status));
-    } else {
-        how.end = RunEnd::kExited;
-        how.exitCode = static_cast<std::uint32_t>(WEXITSTATUS(status));
+    TakeAllNews(child);
+    if (!child.endReported) {  // the keeper itself was ended
+        child.end = RunEnd::kCrashed;
+        child.crashName = WIFSIGNALED(status) ? SignalName(WTERMSIG(status)) : "keeper";
     }
+    how.end = child.end;
+    how.exitCode = child.exitCode;
+    how.crashName = child.crashName;
     return true;
 }
 
-double ChildCpuSeconds(const ChildProcess& child) {
-    // /proc/<pid>/stat: after the name in parentheses, utime and stime are
-    // the 12th and 13th fields, in clock ticks, summed over all threads.
-    std::ifstream stat("/proc/" + std::to_string(PidOf(child)) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const std::size_t nameEnd = line.rfind(')');
-    if (nameEnd == std::string::npos) {
-        return 0.0;
+ChildUsage SampleChild(ChildProcess& child) {
+    ChildUsage usage;
+    if (!child.running) {
+        return usage;
     }
-    std::istringstream fields(line.substr(nameEnd + 1));
-    std::string field;
-    unsigned long long userTicks = 0;
-    unsigned long long systemTicks = 0;
-    for (int index = 1; index <= 13 && fields >> field; ++index) {
-        if (index == 12) {
-            userTicks = std::strtoull(field.c_str(), nullptr, 10);
-        } else if (index == 13) {
-            systemTicks = std::strtoull(field.c_str(), nullptr, 10);
-        }
-    }
-    return static_cast<double>(userTicks + systemTicks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    const TreeUsage tree = UsageBelow(PidOf(child.process));
+    usage.cpuSeconds = tree.cpuSeconds;
+    usage.runQueueSeconds = tree.runQueueSeconds;
+    usage.checkerRunQueueSeconds = RunQueueSeconds(getpid());
+    // The kernel's own limits hold them just below the line (and a process's
+    // address space also holds what it has not touched yet); the checker
+    // also watches the sums, which no kernel limit of an ordinary user covers.
+    child.harms.processLimitReached |= tree.processes >= kMostProcessesAtOnce;
+    child.harms.memoryLimitReached |=
+        (kAddressSpaceLimited && tree.largestVirtualBytes >= kMostChildMemoryBytes / 8 * 7) ||
+        tree.residentBytes > kMostChildMemoryBytes;
+    usage.overLimit =
+        tree.processes > kMostProcessesAtOnce || tree.residentBytes > kMostChildMemoryBytes;
+    return usage;
 }
 
 void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
     }
-    kill(PidOf(child), SIGKILL);
-    while (waitpid(PidOf(child), nullptr, 0) < 0 && errno == EINTR) {
+    const pid_t keeper = PidOf(child.process);
+    for (int round = 0; round < 100; ++round) {
+        const std::vector<pid_t> below = Descendants(keeper);
+        if (below.empty()) {
+            break;
+        }
+        for (pid_t pid : below) {
+            kill(pid, SIGKILL);
+        }
+        usleep(1000);
+    }
+    kill(keeper, SIGKILL);
+    while (waitpid(keeper, nullptr, 0) < 0 && errno == EINTR) {
     }
     child.running = false;
 }
 
 void ReleaseChild(ChildProcess& child) {
     EndChild(child);
-    if (child.output >= 0) {
-        close(static_cast<int>(child.output));
-        child.output = -1;
+    for (std::intptr_t* fd : {&child.output, &child.watch}) {
+        if (*fd >= 0) {
+            close(static_cast<int>(*fd));
+            *fd = -1;
+        }
+    }
+    if (!child.scratch.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(child.scratch, ignored);
+        child.scratch.clear();
     }
 }

@@ -1,15 +1,22 @@
-// The checker's hold on one child program: start it with the feeder's command
-// line and its output captured, see how it ends, measure its processor time,
-// end it. One source per platform: child_process_linux.cpp and
-// child_process_windows.cpp.
+// The checker's hold on one child program: start it contained, with the
+// feeder's command line and its output captured, see how it ends, measure
+// its processor time, end it with everything it started. One source per
+// platform: child_process_linux.cpp and child_process_windows.cpp.
 //
 // The child gets exactly the command line a feeder gives it (its first word
 // is the data set's program name, whatever file is run), an empty standard
-// input, and a pipe for its standard output and error that the checker
-// drains and discards. It runs in the normal class: a lower one would let
-// other work on a busy machine hide a child's spinning, since its share of a
-// processor is what the waiting check measures. It ends with the checker,
-// however the checker ends.
+// input, a scratch folder of its own as its current folder (removed when it
+// is released), and a pipe for its standard output and error that the
+// checker drains and discards. It runs in the normal class: a lower one
+// would let other work on a busy machine hide a child's spinning, since its
+// share of a processor is what the waiting check measures. It ends with the
+// checker, however the checker ends.
+//
+// Contained: at most kMostProcessesAtOnce processes and kMostMemoryMegabytes
+// of memory, nothing left running after it, and, where the platform offers
+// it to an ordinary user, no writes outside its folder and no network. What
+// it tried is kept in `harms`; what this machine cannot contain is named by
+// ProtectionSummary().
 #pragma once
 
 #include <cstdint>
@@ -20,20 +27,38 @@
 #include "verdict_unit.h"
 
 struct ChildProcess {
-    std::intptr_t process = -1;  // Linux: the pid; Windows: the process HANDLE
-    std::intptr_t thread = -1;   // Windows: the main thread's HANDLE; unused on Linux
+    std::intptr_t process = -1;  // Linux: the keeper's pid; Windows: the process HANDLE
+    std::intptr_t program = -1;  // Linux: the program's pid; Windows: the main thread's HANDLE
     std::intptr_t output = -1;   // the read end of the output pipe (fd or HANDLE)
+    std::intptr_t watch = -1;    // Linux: the keeper's messages; Windows: the job HANDLE
+    std::intptr_t events = -1;   // Windows: the job's completion port; unused on Linux
+    std::string scratch;         // its folder (native path)
     bool running = false;
+    ContainmentHarms harms;
+    bool endReported = false;  // Linux: the keeper has told how the program ended
+    RunEnd end = RunEnd::kExited;
+    std::uint32_t exitCode = 0;
+    std::string crashName;
 };
 
-// Starts `programPath` (Windows-1251) with `words` (Windows-1251, word 0 the
-// program name the child sees). False with the platform's error number in
-// `error` when it cannot be started.
-bool StartChild(std::string_view programPath, const std::vector<std::string>& words,
-                ChildProcess& child, std::uint32_t& error);
+// Prepares the checker itself and finds what the machine can contain. Call
+// once before the first StartContainedChild.
+void PrepareChildren();
+
+// The protections in force and those missing (Windows-1251), for the
+// report's header: "защита: ...".
+std::string ProtectionSummary();
+
+// Starts `programPath` (Windows-1251) contained, with `words` (Windows-1251,
+// word 0 the program name the child sees). `ring` is the checker's view of
+// the child's block: on Linux the block's file is the one file outside its
+// folder it may write. False with the platform's error number in `error`
+// when it cannot be started.
+bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
+                         const void* ring, ChildProcess& child, std::uint32_t& error);
 
 // Reads what the child wrote since the last call and discards it; returns
-// how many bytes that was.
+// how many bytes that was. Also takes in what the containment reported.
 std::size_t DrainChildOutput(ChildProcess& child);
 
 // How a finished child ended, without waiting. False while it runs.
@@ -44,18 +69,22 @@ struct ChildEnd {
 };
 bool ChildEnded(ChildProcess& child, ChildEnd& how);
 
-// Processor time (user and system) the child has used so far, in seconds.
-double ChildCpuSeconds(const ChildProcess& child);
+// What the child and all it started use now. Looking also records in
+// `harms` when they reached the limits of processes or memory.
+struct ChildUsage {
+    double cpuSeconds = 0;              // user and system, of the child and all it started
+    double runQueueSeconds = 0;         // time they were ready to run but got no processor
+    double checkerRunQueueSeconds = 0;  // the same of the checker itself
+    bool overLimit = false;             // beyond what the platform itself stops: end the child
+};
+ChildUsage SampleChild(ChildProcess& child);
 
-// Ends a running child and waits until it is gone.
+// Ends the child and everything it started, and waits until they are gone.
 void EndChild(ChildProcess& child);
 
-// Ends the child if it still runs and releases everything held for it.
+// Ends the child if it still runs and releases everything held for it,
+// its scratch folder included.
 void ReleaseChild(ChildProcess& child);
-
-// Prepares the checker itself: on Windows, a job that ends every child with
-// the checker. Call once before the first StartChild.
-void PrepareChildren();
 
 // A file name typed by the user (Windows-1251) as the platform's file calls take it.
 std::string NativePath(std::string_view path);

@@ -6,6 +6,7 @@
 
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
 #include "win32.h"
 
 namespace {
@@ -67,7 +68,7 @@ std::string TableProgram(std::string_view program) {
 
 std::string JsonString(std::string_view cp1251Text) {
     std::string out = "\"";
-    for (char c : Utf8FromCp1251(cp1251Text)) {
+    for (char c : herdlab_toolkit::Utf8FromCp1251(cp1251Text)) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -107,20 +108,100 @@ std::string JsonChild(const ChildReport& report) {
     return line;
 }
 
+// UTF-8 of a Windows-1251 text for an XML attribute or element: markup
+// characters escaped, control characters XML 1.0 cannot hold left out.
+std::string XmlText(std::string_view cp1251Text) {
+    std::string out;
+    for (char c : herdlab_toolkit::Utf8FromCp1251(cp1251Text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                if (byte >= 0x20 || c == '\t' || c == '\n') {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
+int CountOf(const ChildReport& report, Verdict verdict) {
+    return static_cast<int>(
+        std::count_if(std::begin(report.results), std::end(report.results),
+                      [verdict](const CheckResult& result) { return result.verdict == verdict; }));
+}
+
+std::string JunitCase(const ChildReport& report, int check) {
+    const CheckResult& result = report.results[check];
+    std::string text = "    <testcase classname=\"";
+    text += XmlText(report.program);
+    text += "\" name=\"";
+    text += CheckKey(static_cast<Check>(check));
+    text += "\">\n";
+    if (result.verdict == Verdict::kFailed) {
+        text += "      <failure message=\"" + XmlText(result.detail) + "\"/>\n";
+    } else if (result.verdict == Verdict::kNotJudged) {
+        text += "      <skipped message=\"" + XmlText(result.detail) + "\"/>\n";
+    }
+    std::string said(CheckTitle(static_cast<Check>(check)));
+    said += ": ";
+    said += VerdictWord(result.verdict);
+    if (!result.detail.empty()) {
+        said += " — "_cp1251;
+        said += result.detail;
+    }
+    text += "      <system-out>" + XmlText(said) + "</system-out>\n    </testcase>\n";
+    return text;
+}
+
+std::string JunitSuite(const ChildReport& report) {
+    std::string text = "  <testsuite name=\"";
+    text += XmlText(report.program);
+    text += "\" tests=\"" + std::to_string(kCheckCount);
+    text += "\" failures=\"" + std::to_string(CountOf(report, Verdict::kFailed));
+    text += "\" errors=\"0\" skipped=\"" + std::to_string(CountOf(report, Verdict::kNotJudged));
+    text += "\">\n    <properties>\n      <property name=\"commandLine\" value=\"";
+    text += XmlText(report.commandLine);
+    text += "\"/>\n    </properties>\n";
+    for (int check = 0; check < kCheckCount; ++check) {
+        text += JunitCase(report, check);
+    }
+    return text + "  </testsuite>\n";
+}
+
 }  // namespace
 
-std::string Utf8FromCp1251(std::string_view text) {
-    if (text.empty()) {
-        return {};
+std::string JunitReport(int dataSet, const std::vector<ChildReport>& reports) {
+    int failures = 0;
+    int skipped = 0;
+    for (const ChildReport& report : reports) {
+        failures += CountOf(report, Verdict::kFailed);
+        skipped += CountOf(report, Verdict::kNotJudged);
     }
-    const int size = static_cast<int>(text.size());
-    std::vector<WCHAR> wide(text.size());
-    const int units = MultiByteToWideChar(1251, 0, text.data(), size, wide.data(), size);
-    std::string utf8(text.size() * 3, '\0');
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(),
-                                          static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
-    return utf8;
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"herdcheck --set ";
+    xml += std::to_string(dataSet);
+    xml += "\" tests=\"" + std::to_string(kCheckCount * static_cast<int>(reports.size()));
+    xml += "\" failures=\"" + std::to_string(failures);
+    xml += "\" errors=\"0\" skipped=\"" + std::to_string(skipped) + "\">\n";
+    for (const ChildReport& report : reports) {
+        xml += JunitSuite(report);
+    }
+    return xml + "</testsuites>\n";
 }
 
 std::vector<std::string> ChildReportLines(const ChildReport& report) {
@@ -166,11 +247,13 @@ std::vector<std::string> TableLines(const std::vector<ChildReport>& reports) {
     return lines;
 }
 
+bool EveryChildPassed(const std::vector<ChildReport>& reports) {
+    return std::all_of(reports.begin(), reports.end(),
+                       [](const ChildReport& report) { return AllPassed(report.results); });
+}
+
 std::string JsonReport(int dataSet, const std::vector<ChildReport>& reports) {
-    bool allPassed = true;
-    for (const ChildReport& report : reports) {
-        allPassed = allPassed && AllPassed(report.results);
-    }
+    const bool allPassed = EveryChildPassed(reports);
     std::string json = "{\n  \"dataSet\": ";
     json += std::to_string(dataSet);
     json += ",\n  \"passed\": ";

@@ -3,9 +3,6 @@
 
 #include <atomic>
 
-#include "cp1251_unit.h"
-#include "format_unit.h"
-
 namespace {
 
 std::int32_t PauseBefore(const FeedingPlan& plan, std::int32_t portion) {
@@ -35,10 +32,8 @@ void CheckOrder(const bool (&taken)[kRingSlots], int count, RingWatch& watch) {
         const int slot = (watch.childPosition + step) % kRingSlots;
         if (taken[slot]) {
             furthest = slot;
-            if (step >= expectedRun && watch.orderFault.empty()) {
-                watch.orderFault =
-                    FormatText("взял порцию из слота %d, а по порядку был слот %d"_cp1251,
-                               {slot, watch.childPosition});
+            if (step >= expectedRun && watch.orderFault.slot < 0) {
+                watch.orderFault = {slot, watch.childPosition};
             }
         }
     }
@@ -57,12 +52,8 @@ std::int32_t ReadChildMoves(unsigned char* ring, RingWatch& watch) {
             continue;  // unchanged
         }
         if (value != kEmptySlot) {
-            if (watch.wrongWrite.empty()) {
-                watch.wrongWrite =
-                    wasFull ? FormatText("слот %d: записано значение %d"_cp1251,
-                                         {slot, static_cast<std::int32_t>(value)})
-                            : FormatText("слот %d: записано значение %d в пустой слот"_cp1251,
-                                         {slot, static_cast<std::int32_t>(value)});
+            if (watch.wrongWrite.slot < 0) {
+                watch.wrongWrite = {slot, value, !wasFull};
             }
             UndoWrite(ring, slot, value);
         }

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "feed_ring_unit.h"
 #include "win32.h"
@@ -30,6 +29,19 @@ inline constexpr std::int32_t kExtraPortions = kRingSlots;
 // The slow feeder: pauses before the first portions, up to 2 s, irregular.
 inline constexpr std::int32_t kSlowFeederPauses[] = {300, 2000, 0, 0, 400, 0, 900, 0, 150};
 
+// A write into the ring that was not a portion taken (1 turned into 0).
+struct WrongWrite {
+    int slot = -1;  // -1: none seen
+    int value = 0;
+    bool intoEmpty = false;  // written into a slot that held no portion
+};
+
+// A portion taken out of ring order.
+struct OrderFault {
+    int slot = -1;     // -1: none seen
+    int expected = 0;  // the slot next in ring order
+};
+
 // What the checker knows of one run so far.
 struct RingWatch {
     // The feeder's side.
@@ -41,8 +53,8 @@ struct RingWatch {
     std::int32_t eaten = 0;
     int childPosition = 0;  // the slot an in-order child empties next
     DWORD lastEatenTick = 0;
-    std::string wrongWrite;  // the first write that was not 1 -> 0 (Windows-1251), or empty
-    std::string orderFault;  // the first portion taken out of ring order, or empty
+    WrongWrite wrongWrite;  // the first one
+    OrderFault orderFault;  // the first one
     // Waiting: the ring is empty while the feeder holds back on purpose.
     bool hungry = false;
     DWORD foodSinceTick = 0;  // since when food has waited untouched

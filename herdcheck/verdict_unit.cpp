@@ -1,7 +1,9 @@
 // Judging a child's two runs.
 #include "verdict_unit.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "cp1251_unit.h"
 #include "feed_ring_unit.h"
@@ -23,6 +25,7 @@ constexpr CheckText kCheckTexts[kCheckCount] = {
     {"завершается, наевшись"_cp1251, "конец"_cp1251, "ends_when_fed"},
     {"ждёт, не занимая процессор"_cp1251, "ожидание"_cp1251, "waits_politely"},
     {"выдерживает медленную кормушку"_cp1251, "медленно"_cp1251, "survives_slow_feeder"},
+    {"не выходит за свои пределы"_cp1251, "пределы"_cp1251, "stays_contained"},
 };
 
 CheckResult Passed(std::string detail = {}) {
@@ -73,6 +76,10 @@ std::string HowItEnded(const RunOutcome& run) {
             if (run.stopReason == StopReason::kFlooded) {
                 return std::string("залил вывод, остановлен проверкой"_cp1251);
             }
+            if (run.stopReason == StopReason::kOverLimit) {
+                return std::string(
+                    "превысил предел процессов или памяти, остановлен проверкой"_cp1251);
+            }
             if (run.stopReason == StopReason::kTimeLimit) {
                 return FormatText("не уложился в %s, остановлен проверкой"_cp1251,
                                   {std::string_view(Seconds(run.runSeconds))});
@@ -107,15 +114,19 @@ CheckResult JudgeFindsBlock(const ElephantRecord& row, const RunOutcome& run) {
 }
 
 CheckResult JudgeTakesOnlyPlaced(const RunOutcome& run) {
-    if (!run.wrongWrite.empty()) {
-        return Failed(run.wrongWrite);
+    if (run.wrongWrite.slot >= 0) {
+        return Failed(FormatText(run.wrongWrite.intoEmpty
+                                     ? "слот %d: записано значение %d в пустой слот"_cp1251
+                                     : "слот %d: записано значение %d"_cp1251,
+                                 {run.wrongWrite.slot, run.wrongWrite.value}));
     }
     return StartedAndAte(run) ? Passed() : NotJudged({});
 }
 
 CheckResult JudgeRingOrder(const RunOutcome& run) {
-    if (!run.orderFault.empty()) {
-        return Failed(run.orderFault);
+    if (run.orderFault.slot >= 0) {
+        return Failed(FormatText("взял порцию из слота %d, а по порядку был слот %d"_cp1251,
+                                 {run.orderFault.slot, run.orderFault.expected}));
     }
     return StartedAndAte(run) ? Passed() : NotJudged({});
 }
@@ -180,6 +191,48 @@ CheckResult JudgeWaitsPolitely(const RunOutcome& run) {
     return Passed(FormatText("%d % процессора в ожидании"_cp1251, {percent}));
 }
 
+// What the child tried beyond its limits in one run, in the student's words.
+void AddHarms(const ContainmentHarms& harms, std::vector<std::string>& said) {
+    const auto say = [&said](std::string text) {
+        if (std::find(said.begin(), said.end(), text) == said.end()) {
+            said.push_back(std::move(text));
+        }
+    };
+    if (harms.processLimitReached) {
+        say(FormatText("запустил больше %d процессов"_cp1251, {kMostProcessesAtOnce}));
+    }
+    if (harms.memoryLimitReached) {
+        say(FormatText("превысил %d МБ памяти"_cp1251, {kMostMemoryMegabytes}));
+    }
+    if (!harms.networkTried.empty()) {
+        say(FormatText("пытался выйти в сеть (%s)"_cp1251, {std::string_view(harms.networkTried)}));
+    }
+    if (!harms.wroteOutside.empty()) {
+        say(FormatText("пытался писать вне своей папки: %s"_cp1251,
+                       {std::string_view(harms.wroteOutside)}));
+    }
+    if (harms.leftBehind > 0) {
+        say(FormatText("оставил после себя процессы (%d)"_cp1251, {harms.leftBehind}));
+    }
+}
+
+CheckResult JudgeStaysContained(const RunOutcome& steady, const RunOutcome& slow) {
+    if (steady.end == RunEnd::kNotStarted) {
+        return NotJudged({});
+    }
+    std::vector<std::string> said;
+    AddHarms(steady.harms, said);
+    AddHarms(slow.harms, said);
+    if (said.empty()) {
+        return Passed();
+    }
+    std::string detail = said.front();
+    for (std::size_t i = 1; i < said.size(); ++i) {
+        detail += "; " + said[i];
+    }
+    return Failed(detail);
+}
+
 // The first five checks of one run.
 void JudgeRun(const ElephantRecord& row, const RunOutcome& run,
               CheckResult (&results)[kCheckCount]) {
@@ -227,6 +280,16 @@ void JudgeChild(const ElephantRecord& row, const RunOutcome& steady, const RunOu
     results[static_cast<int>(Check::kSurvivesSlowFeeder)] =
         steady.end == RunEnd::kNotStarted ? NotJudged({})
                                           : JudgeSurvivesSlowFeeder(results, slowResults);
+    results[static_cast<int>(Check::kStaysContained)] = JudgeStaysContained(steady, slow);
+}
+
+bool FailedOnTime(const RunOutcome& run) {
+    const bool stoppedOnTime =
+        run.end == RunEnd::kStopped &&
+        (run.stopReason == StopReason::kQuiet || run.stopReason == StopReason::kTimeLimit);
+    const bool endedLate = run.end == RunEnd::kExited && run.eaten > 0 &&
+                           run.secondsAfterLastPortion > kEndWithinSeconds;
+    return stoppedOnTime || endedLate;
 }
 
 bool AllPassed(const CheckResult (&results)[kCheckCount]) {

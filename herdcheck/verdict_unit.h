@@ -1,4 +1,4 @@
-// The seven checks of a feeder's child and how the two runs of a child are
+// The eight checks of a feeder's child and how the two runs of a child are
 // judged against them.
 //
 // Each child runs twice under the same name: once with a steady feeder that
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "elephant_unit.h"
+#include "ring_watch_unit.h"
 
 enum class Check {
     kFindsBlock,
@@ -22,8 +23,9 @@ enum class Check {
     kEndsWhenFed,
     kWaitsPolitely,
     kSurvivesSlowFeeder,
+    kStaysContained,
 };
-inline constexpr int kCheckCount = 7;
+inline constexpr int kCheckCount = 8;
 
 // Titles and short table labels (Windows-1251), and names for the JSON file.
 std::string_view CheckTitle(Check check);
@@ -43,6 +45,17 @@ enum class StopReason {
     kQuiet,      // took nothing for a while although food was there, or after its last portion
     kFlooded,    // wrote more output than the checker takes
     kTimeLimit,  // the run's time was up
+    kOverLimit,  // more processes or memory than a child may have
+};
+
+// What the containment saw a child (and everything it started) try.
+struct ContainmentHarms {
+    bool processLimitReached = false;  // tried to run more processes at once than allowed
+    bool memoryLimitReached = false;
+    std::string networkTried;  // the kind of socket refused first ("AF_INET"), or empty
+    std::string
+        wroteOutside;    // the first file opened for writing outside its folder (Windows-1251)
+    int leftBehind = 0;  // processes still running after the child had ended
 };
 
 // Everything the judgement needs of one run.
@@ -54,13 +67,14 @@ struct RunOutcome {
     std::string crashName;  // "SIGABRT", "0xC0000005"
     std::int32_t eaten = 0;
     std::int32_t supply = 0;
-    std::string wrongWrite;  // see RingWatch
-    std::string orderFault;
+    WrongWrite wrongWrite;  // the first one, as the ring watch saw it
+    OrderFault orderFault;
     double secondsAfterLastPortion = 0;  // from the last portion taken to the end
     double quietSeconds = 0;             // how long a stopped child had been quiet
     double runSeconds = 0;
     double waitingSeconds = 0;     // time the ring stood empty on purpose
     double waitingCpuSeconds = 0;  // processor time the child used meanwhile
+    ContainmentHarms harms;
 };
 
 enum class Verdict { kPassed, kFailed, kNotJudged };
@@ -74,14 +88,20 @@ struct CheckResult {
 inline constexpr double kEndWithinSeconds = 2.0;
 inline constexpr double kMostWaitingCpuShare = 0.05;
 inline constexpr double kLeastWaitingSeconds = 0.5;  // less is too little to measure
+inline constexpr int kMostProcessesAtOnce = 32;      // the child and all it starts
+inline constexpr int kMostMemoryMegabytes = 512;
 
 // The ration of the weight a child that ignores the decimal separator reads:
 // the weight's whole part. Equal to the true ration for a whole weight.
 std::int32_t MisreadRation(double weight);
 
-// Judges the seven checks of a child that ran as `row`.
+// Judges the eight checks of a child that ran as `row`.
 void JudgeChild(const ElephantRecord& row, const RunOutcome& steady, const RunOutcome& slow,
                 CheckResult (&results)[kCheckCount]);
+
+// True when a check failed only because something took longer than allowed,
+// which a busy machine can cause: such a child is checked once more, alone.
+bool FailedOnTime(const RunOutcome& run);
 
 // True when every check passed.
 bool AllPassed(const CheckResult (&results)[kCheckCount]);

@@ -5,11 +5,13 @@
 //   herdtrace --from TRANSCRIPT [-o FILE.svg]
 //
 // Exit code: PROGRAM's own; 2 for a wrong command line; 125 when the
-// transcript cannot be read or the picture cannot be written; 127 when
-// PROGRAM cannot be started.
+// transcript cannot be read (missing, unreadable, larger than 64 MB) or the
+// picture cannot be written; 127 when PROGRAM cannot be started. Any
+// transcript that can be read is drawn: lines it does not understand are
+// listed (the first 20) and counted, and a long line is cut in the list.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,9 +24,11 @@ namespace {
 
 using namespace herdtrace;
 
+// Exit codes of herdtrace's own failures (PROGRAM's own code otherwise).
 constexpr int kUsageError = 2;
 constexpr int kToolFailure = 125;
 constexpr int kCannotStart = 127;
+// Unread lines listed on standard error; the rest are only counted.
 constexpr std::size_t kUnreadShown = 20;
 
 struct Arguments {
@@ -38,6 +42,8 @@ const char* const kUsage =
     "  herdtrace [-o ФАЙЛ.svg] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
     "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg]\n";
 
+// Options first, then PROGRAM (after "--" or at the first word that is no
+// option); exactly one of PROGRAM and --from.
 bool ParseArguments(int argc, char** argv, Arguments& arguments) {
     int i = 1;
     for (; i < argc; ++i) {
@@ -60,6 +66,7 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
     return arguments.transcript.empty() != arguments.command.empty() && !arguments.picture.empty();
 }
 
+// True only when the whole picture reached the file.
 bool WriteWholeFile(const std::string& path, const std::string& content) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << content;
@@ -67,25 +74,54 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
     return !file.fail();
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+// Reads the transcript, at most kLargestTranscript bytes of it; the
+// reason in Russian when it cannot.
+bool ReadTranscriptFile(const std::string& path, std::string& content, std::string& failure) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
+        failure = "не удалось прочитать " + path;
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    content = text.str();
-    return !file.bad();
+    // In pieces, so that a small file takes little memory and a device
+    // without end (/dev/zero) stops at the limit; the text never holds more.
+    std::vector<char> piece(1 << 20);
+    file.seekg(0, std::ios::end);  // a file's size, where it has one, is room made once
+    content.reserve(
+        std::min<std::size_t>(std::max<std::streamoff>(file.tellg(), 0), kLargestTranscript));
+    file.seekg(0, std::ios::beg);
+    file.clear();
+    bool tooLarge = false;
+    while (file && !tooLarge) {
+        file.read(piece.data(), std::streamsize(piece.size()));
+        const auto got = std::size_t(file.gcount());
+        tooLarge = content.size() + got > kLargestTranscript;
+        if (!tooLarge && content.size() + got > content.capacity()) {
+            content.reserve(std::min(kLargestTranscript, 2 * (content.size() + got)));
+        }
+        content.append(piece.data(), tooLarge ? 0 : got);
+    }
+    if (file.bad()) {
+        failure = "не удалось прочитать " + path;
+        return false;
+    }
+    if (tooLarge) {
+        failure = path + " больше " + std::to_string(kLargestTranscript >> 20) +
+                  " МБ: это не запись консоли курса";
+        return false;
+    }
+    return true;
 }
 
+// The lines herdtrace did not understand, by number, on standard error:
+// a changed program or a foreign line shows there.
 void ReportUnread(const Trace& trace) {
     std::string report;
     for (std::size_t i = 0; i < trace.unread.size() && i < kUnreadShown; ++i) {
         report += "Строка " + std::to_string(trace.unread[i].number) +
                   " не понята: " + trace.unread[i].text + "\n";
     }
-    if (trace.unread.size() > kUnreadShown) {
-        report += "... и ещё " + std::to_string(trace.unread.size() - kUnreadShown) + "\n";
+    if (trace.unreadCount > kUnreadShown) {
+        report += "... и ещё " + std::to_string(trace.unreadCount - kUnreadShown) + "\n";
     }
     WriteUserText(report, true);
 }
@@ -100,10 +136,12 @@ int Conclude(const Trace& trace, const std::string& picture) {
     return 0;
 }
 
+// --from: the picture of a saved transcript.
 int DrawTranscript(const Arguments& arguments) {
     std::string bytes;
-    if (!ReadWholeFile(arguments.transcript, bytes)) {
-        WriteUserText("herdtrace: не удалось прочитать " + arguments.transcript + "\n", true);
+    std::string failure;
+    if (!ReadTranscriptFile(arguments.transcript, bytes, failure)) {
+        WriteUserText("herdtrace: " + failure + "\n", true);
         return kToolFailure;
     }
     const Trace trace = ReadTranscript(bytes);
@@ -111,6 +149,8 @@ int DrawTranscript(const Arguments& arguments) {
     return Conclude(trace, arguments.picture);
 }
 
+// PROGRAM run under observation, then drawn from its output and samples;
+// PROGRAM's exit code is passed on.
 int TraceProgram(const Arguments& arguments) {
     const TracedRun run = RunTraced(arguments.command);
     if (!run.started) {

@@ -8,10 +8,14 @@
 #include <cstdio>
 #include <string>
 
+#include "herdlab_toolkit.h"
+
 namespace herdtrace {
 
 namespace {
 
+// Geometry in SVG pixels: lane labels on the left, the time axis above the
+// lanes, one lane per child below it.
 constexpr double kWidth = 1200;
 constexpr double kPlotLeft = 250;
 constexpr double kPlotRight = kWidth - 30;
@@ -21,10 +25,13 @@ constexpr double kLaneHeight = 30;
 constexpr double kLaneGap = 4;
 constexpr double kCpuBinPixels = 3;  // samples are merged into bins this wide
 
+// One colour per priority class, idle .. real time, told apart also in
+// grey print; a lane of unknown class is grey.
 const char* const kClassColours[6] = {"#4e79a7", "#59a14f", "#b8a100",
                                       "#f28e2b", "#e15759", "#9c5fb5"};
 const char* const kUnknownColour = "#9a9a9a";
 
+// Maps the trace's times onto the plot's width.
 struct Scale {
     Millis start;
     Millis end;
@@ -35,12 +42,15 @@ struct Scale {
     }
 };
 
+// Coordinates with two decimals: enough for a pixel, short in the file.
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", value);
     return text;
 }
 
+// Text as XML character data: names come from the transcript, so they may
+// hold anything.
 std::string Escaped(const std::string& text) {
     std::string out;
     for (const char c : text) {
@@ -65,6 +75,7 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+// The SVG elements the picture is made of; `extra` adds attributes.
 std::string Text(double x, double y, const std::string& text, const char* extra = "") {
     return "<text x=\"" + Number(x) + "\" y=\"" + Number(y) + "\" " + extra + ">" + Escaped(text) +
            "</text>\n";
@@ -83,20 +94,25 @@ std::string Line(double x1, double y1, double x2, double y2, const char* style) 
 }
 
 // Seconds between two labelled marks of the scale: 1, 2, 5, 10 ... so that
-// at most about 15 marks fit.
+// at most about 15 marks fit, however long the trace (a hostile transcript
+// may span years).
 Millis TickStep(Millis span) {
     for (const Millis step : {1000, 2000, 5000, 10000, 20000, 30000, 60000, 120000, 300000}) {
         if (span / step <= 15) {
             return step;
         }
     }
-    return 600000;
+    constexpr Millis kTenMinutes = 600000;
+    return (span / 15 / kTenMinutes + 1) * kTenMinutes;
 }
 
+// A mark's label: whole seconds from the trace's start.
 std::string SecondsText(Millis millis) {
     return std::to_string(millis / 1000) + " с";
 }
 
+// The axis with a mark and a faint grid line every TickStep, counted in
+// seconds from the trace's start.
 std::string TimeScale(const Scale& scale, double bottom) {
     std::string out = "<g font-size=\"11\" fill=\"#333\" text-anchor=\"middle\">\n";
     const Millis step = TickStep(scale.end - scale.start);
@@ -110,6 +126,7 @@ std::string TimeScale(const Scale& scale, double bottom) {
     return out;
 }
 
+// The first part of a child's work is drawn light, the second dark.
 double PhaseOpacity(PhaseKind kind) {
     switch (kind) {
         case PhaseKind::kSearching:
@@ -165,6 +182,8 @@ std::string CpuArea(const Lane& lane, const Scale& scale, double top, double hei
     return "<path d=\"" + path + "\" fill=\"" + colour + "\" fill-opacity=\"0.95\"/>\n";
 }
 
+// A dot where the child ended on its own, a red cross where its launcher
+// ended it.
 std::string EndMark(const Lane& lane, const Scale& scale, double top) {
     if (lane.endedAt == kNoTime) {
         return {};
@@ -180,13 +199,16 @@ std::string EndMark(const Lane& lane, const Scale& scale, double top) {
            Line(x - 5, middle + 5, x + 5, middle - 5, style.c_str());
 }
 
+// "Слон 3 — высокий": the child and its class, where known.
 std::string LaneLabel(const Lane& lane) {
     if (lane.priorityIndex < 0) {
         return lane.name;
     }
-    return lane.name + " — " + kPriorityNames[lane.priorityIndex];
+    return lane.name + " — " + std::string(herdlab_toolkit::ClassWord(lane.priorityIndex));
 }
 
+// One child's lane: a faint band in its class colour, its label and colour
+// key, its phases, its processor share, the feeder's ticks and its end.
 std::string DrawLane(const Lane& lane, const Scale& scale, double top, Millis traceEnd) {
     const char* colour = ClassColour(lane.priorityIndex);
     std::string out = "<g>\n";
@@ -210,6 +232,8 @@ std::string DrawLane(const Lane& lane, const Scale& scale, double top, Millis tr
     return out;
 }
 
+// The launcher's deadline as a dashed red line across all lanes, when it
+// lies within the trace.
 std::string Deadline(const Trace& trace, const Scale& scale, double bottom) {
     if (trace.deadline == kNoTime || trace.deadline < scale.start || trace.deadline > scale.end) {
         return {};
@@ -223,6 +247,8 @@ std::string Deadline(const Trace& trace, const Scale& scale, double bottom) {
            "</g>\n";
 }
 
+// The heading and the legend's first line name what the launcher's
+// children do.
 const char* Title(RunKind kind) {
     switch (kind) {
         case RunKind::kHerd:
@@ -237,6 +263,7 @@ const char* Title(RunKind kind) {
     return "Запуск";
 }
 
+// What the upper half of a lane shows for this launcher's children.
 std::string PhaseLegend(RunKind kind) {
     switch (kind) {
         case RunKind::kHerd:
@@ -251,13 +278,14 @@ std::string PhaseLegend(RunKind kind) {
     return "";
 }
 
+// Below the lanes: the class colours, then what the bands and marks mean.
 std::string Legend(const Trace& trace, double top) {
     std::string out = "<g id=\"legend\" font-size=\"11\" fill=\"#111\">\n";
     double x = 8;
     for (int i = 0; i < 6; ++i) {
         out += Rect(x, top, 12, 12, kClassColours[i], 1);
-        out += Text(x + 16, top + 10, kPriorityNames[i]);
-        x += 24 + 7.0 * double(std::string(kPriorityNames[i]).size()) / 2 + 8;
+        out += Text(x + 16, top + 10, std::string(herdlab_toolkit::ClassWord(i)));
+        x += 24 + 7.0 * double(herdlab_toolkit::ClassWord(i).size()) / 2 + 8;
     }
     out += Text(8, top + 28,
                 PhaseLegend(trace.kind) +

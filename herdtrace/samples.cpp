@@ -21,6 +21,8 @@ Millis Aligned(Millis timeOfDay, const Trace& trace) {
     return timeOfDay;
 }
 
+// The lane's processor shares from its process's readings: between two
+// readings, the processor time used over the time passed.
 void Fill(Lane& lane, const TracedProcess& process, const Trace& trace) {
     lane.cpu.clear();
     for (std::size_t i = 1; i < process.readings.size(); ++i) {
@@ -48,21 +50,33 @@ std::vector<Lane*> LaunchOrder(Trace& trace) {
                                       [](const Lane* lane) { return IsNumber(lane->key); });
     if (numbered) {
         std::stable_sort(lanes.begin(), lanes.end(), [](const Lane* a, const Lane* b) {
-            return std::atol(a->key.c_str()) < std::atol(b->key.c_str());
+            return std::strtoll(a->key.c_str(), nullptr, 10) <
+                   std::strtoll(b->key.c_str(), nullptr, 10);
         });
     }
     return lanes;
 }
 
-}  // namespace
+// True when the process's command line names the lane's child: its
+// arguments begin with the child's name (one word or several: "процесс 1"
+// reaches the child as two) and go on with its numbers.
+bool NamesChild(const TracedProcess& process, const std::string& key) {
+    std::string line;
+    for (const std::string& argument : process.arguments) {
+        line += line.empty() ? argument : " " + argument;
+    }
+    return !key.empty() && line.rfind(key, 0) == 0 &&
+           (line.size() == key.size() || line[key.size()] == ' ');
+}
 
-void AttachSamples(Trace& trace, const TracedRun& run) {
-    std::vector<bool> used(run.processes.size(), false);
+// Matches each lane to the process whose command line names it; returns the
+// lanes left without one.
+std::vector<Lane*> MatchByCommandLine(Trace& trace, const TracedRun& run, std::vector<bool>& used) {
     std::vector<Lane*> unmatched;
     for (Lane* lane : LaunchOrder(trace)) {
         bool matched = false;
         for (std::size_t i = 0; i < run.processes.size() && !matched; ++i) {
-            if (!used[i] && !run.processes[i].key.empty() && run.processes[i].key == lane->key) {
+            if (!used[i] && NamesChild(run.processes[i], lane->key)) {
                 Fill(*lane, run.processes[i], trace);
                 used[i] = matched = true;
             }
@@ -71,11 +85,19 @@ void AttachSamples(Trace& trace, const TracedRun& run) {
             unmatched.push_back(lane);
         }
     }
-    // Without names (Windows): the n-th unnamed process started is the n-th
-    // child in launch order.
+    return unmatched;
+}
+
+}  // namespace
+
+void AttachSamples(Trace& trace, const TracedRun& run) {
+    std::vector<bool> used(run.processes.size(), false);
+    const std::vector<Lane*> unmatched = MatchByCommandLine(trace, run, used);
+    // Without command lines (Windows): the n-th process started is the n-th
+    // child in launch order, which the launchers keep.
     std::vector<std::size_t> unnamed;
     for (std::size_t i = 0; i < run.processes.size(); ++i) {
-        if (!used[i] && run.processes[i].key.empty()) {
+        if (!used[i] && !run.processes[i].commandLineKnown) {
             unnamed.push_back(i);
         }
     }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <numeric>
 
+#include "herdlab_toolkit.h"
+
 namespace herdtrace {
 
 namespace {
@@ -41,6 +43,7 @@ std::string Seconds(Millis millis) {
     return out;
 }
 
+// The text filled with blanks to `characters` columns, so the rows line up.
 std::string Padded(const std::string& text, std::size_t characters) {
     // UTF-8: count the bytes that start a character.
     std::size_t count = 0;
@@ -50,10 +53,13 @@ std::string Padded(const std::string& text, std::size_t characters) {
     return count >= characters ? text : text + std::string(characters - count, ' ');
 }
 
+// One child's row: name, class, processor time (where sampled) and how and
+// when it ended, counted from the picture's start.
 std::string ChildLine(const Lane& lane, Millis start) {
     std::string line =
         "  " + Padded(lane.name, 12) + " " +
-        Padded(lane.priorityIndex >= 0 ? kPriorityNames[lane.priorityIndex] : "класс неизвестен",
+        Padded(lane.priorityIndex >= 0 ? std::string(herdlab_toolkit::ClassWord(lane.priorityIndex))
+                                       : "класс неизвестен",
                18);
     if (lane.cpuMilliseconds >= 0) {
         char cpu[48];
@@ -74,6 +80,8 @@ std::string ChildLine(const Lane& lane, Millis start) {
     return line + "\n";
 }
 
+// What the correlation says about the lesson, in words a student reads. A
+// negative value is the expected one: a higher class, an earlier finish.
 const char* Meaning(double rho) {
     if (rho <= -0.5) {
         return "Чем выше класс приоритета, тем раньше слон закончил: процессор доставался "
@@ -91,6 +99,8 @@ const char* Meaning(double rho) {
            "(так бывает, когда система их не соблюдает, например под Wine).";
 }
 
+// The herd's lesson as one number: Spearman's rank correlation of the
+// elephants' classes with their finishing times.
 std::string Correlation(const Trace& trace) {
     std::vector<double> classes;
     std::vector<double> finishes;
@@ -121,6 +131,7 @@ bool SpearmanCorrelation(const std::vector<double>& x, const std::vector<double>
     }
     const std::vector<double> rx = Ranks(x);
     const std::vector<double> ry = Ranks(y);
+    // Pearson's correlation of the ranks, which also holds with ties.
     const double mean = (double(x.size()) + 1) / 2;  // the mean of any ranking
     double covariance = 0;
     double varianceX = 0;
@@ -137,6 +148,7 @@ bool SpearmanCorrelation(const std::vector<double>& x, const std::vector<double>
     return true;
 }
 
+// The report printed after the picture is written.
 std::string Summary(const Trace& trace) {
     std::string out = "Итог herdtrace (время от первой строки первого процесса):\n";
     if (trace.lanes.empty()) {
@@ -148,8 +160,8 @@ std::string Summary(const Trace& trace) {
     if (trace.kind == RunKind::kHerd) {
         out += Correlation(trace);
     }
-    if (!trace.unread.empty()) {
-        out += "Непонятых строк: " + std::to_string(trace.unread.size()) + ".\n";
+    if (trace.unreadCount > 0) {
+        out += "Непонятых строк: " + std::to_string(trace.unreadCount) + ".\n";
     }
     return out;
 }

@@ -77,14 +77,9 @@ struct Trace {
     Millis start = kNoTime;   // the first child's first line
     Millis end = kNoTime;     // the last line, or the end of the traced run
     Millis deadline = kNoTime;
-    std::string deadlineLabel;  // "25 с", "30 с", "12 с"
-    std::vector<UnreadLine> unread;
+    std::string deadlineLabel;       // "25 с", "30 с", "12 с"
+    std::vector<UnreadLine> unread;  // the first of them, for the report
+    std::size_t unreadCount = 0;     // all of them
 };
-
-// The six Russian names of the priority classes, 0 idle .. 5 real time.
-extern const char* const kPriorityNames[6];
-
-// Index 0..5 of a class name, -1 for any other text.
-int PriorityIndexOf(const std::string& name);
 
 }  // namespace herdtrace

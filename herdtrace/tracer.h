@@ -23,7 +23,10 @@ struct CpuReading {
 // A process PROGRAM started, directly or further down.
 struct TracedProcess {
     unsigned long id = 0;
-    std::string key;  // its first argument (the name its launcher gave it); empty where unknown
+    // Its command line after the program (Linux), which begins with the
+    // name its launcher gave it; empty where unknown (Windows).
+    std::vector<std::string> arguments;
+    bool commandLineKnown = false;
     Millis firstSeen = kNoTime;
     std::vector<CpuReading> readings;
 };
@@ -51,8 +54,8 @@ Millis LocalTimeOfDay();
 void WriteUserText(const std::string& utf8, bool error);
 
 // Portable part: gives each lane the samples of its process, matched by the
-// name its launcher passed (Linux) or else by start order, and moves the
-// trace's end to the end of the run.
+// command line its launcher gave it (Linux) or else by start order, and
+// moves the trace's end to the end of the run.
 void AttachSamples(Trace& trace, const TracedRun& run);
 
 }  // namespace herdtrace

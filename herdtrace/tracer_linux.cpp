@@ -3,7 +3,6 @@
 // title escape, a line at a time), on a pipe otherwise. Its descendants are
 // followed through /proc/PID/task/PID/children and their processor time read
 // from /proc/PID/stat, from descriptors kept open and re-read in place.
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +19,7 @@
 #include <cstring>
 #include <map>
 
+#include "herdlab_toolkit.h"
 #include "tracer.h"
 
 namespace herdtrace {
@@ -29,131 +29,49 @@ namespace {
 // After PROGRAM has ended, its children still writing get this long.
 constexpr Millis kLeftoverGrace = 5000;
 
+// A signal caught and not yet forwarded; 0 for none.
 std::atomic<int> pendingSignal{0};
 
+// The handler only notes the signal; the main loop forwards it, outside
+// the handler, to PROGRAM and its descendants.
 void NoteSignal(int signal) {
     pendingSignal.store(signal);
 }
 
+// The clock of the sampling: it never jumps when the time of day is set.
 Millis MonotonicMillis() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return Millis{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
 }
 
+namespace toolkit = herdlab_toolkit;
+
 // A descendant and the open /proc files it is read through.
 struct Watched {
-    pid_t pid = 0;
-    int statFd = -1;
-    int childrenFd = -1;  // -1 where the kernel offers no children file
+    toolkit::ProcessWatch watch;
     bool alive = true;
-    int keyTries = 0;  // a fresh child shows its parent's command line until exec
-    std::string parentCommand;
+    int commandLineTries = 0;
+    std::vector<std::string> parentWords;
     TracedProcess record;
 };
 
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t got = pread(fd, buffer, sizeof buffer, offset);
-        if (got <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-        offset += got;
-    }
-    return text;
-}
-
-std::string ReadFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return {};
-    }
-    std::string text = ReadAll(fd);
-    close(fd);
-    return text;
-}
-
-std::string CommandLineOf(pid_t pid) {
-    return ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
-}
-
-// The first argument of a NUL-separated command line.
-std::string FirstArgument(const std::string& command) {
-    const std::size_t end0 = command.find('\0');
-    if (end0 == std::string::npos || end0 + 1 >= command.size()) {
-        return {};
-    }
-    return command.substr(end0 + 1, command.find('\0', end0 + 1) - end0 - 1);
-}
-
-// Processor time (user + system) from /proc/PID/stat; false once the
-// process is gone or a zombie.
-bool ReadProcessorTime(Watched& watched, double& milliseconds) {
-    static const double tickMillis = 1000.0 / double(sysconf(_SC_CLK_TCK));
-    const std::string stat = ReadAll(watched.statFd);
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos || close + 2 >= stat.size()) {
-        return false;
-    }
-    // Fields after the name: state ppid pgrp session tty tpgid flags minflt
-    // cminflt majflt cmajflt utime stime.
-    const char* field = stat.c_str() + close + 2;
-    const char state = *field;
-    unsigned long values[13] = {};
-    char* next = const_cast<char*>(field + 1);
-    for (unsigned long& value : values) {
-        value = std::strtoul(next, &next, 10);
-    }
-    milliseconds = double(values[10] + values[11]) * tickMillis;
-    return state != 'Z' && state != 'X';
-}
-
-void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, const std::string& parentCommand,
+// Starts following a process first seen now; `parentWords` is its parent's
+// command line, which it shows until its own exec.
+void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, std::vector<std::string> parentWords,
                  Millis now) {
     if (watched.count(pid) != 0) {
         return;
     }
     Watched entry;
-    entry.pid = pid;
-    const std::string base = "/proc/" + std::to_string(pid);
-    entry.statFd = open((base + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-    entry.childrenFd =
-        open((base + "/task/" + std::to_string(pid) + "/children").c_str(), O_RDONLY | O_CLOEXEC);
-    entry.parentCommand = parentCommand;
+    entry.alive = toolkit::OpenProcessWatch(static_cast<unsigned long>(pid), entry.watch);
+    entry.parentWords = std::move(parentWords);
     entry.record.id = static_cast<unsigned long>(pid);
     entry.record.firstSeen = now;
-    if (entry.statFd < 0) {
-        entry.alive = false;
-    }
     watched.emplace(pid, std::move(entry));
 }
 
-// Without children files: every process whose parent is watched.
-std::vector<std::pair<pid_t, pid_t>> ScanParents() {
-    std::vector<std::pair<pid_t, pid_t>> found;  // child, parent
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return found;
-    }
-    while (dirent* entry = readdir(proc)) {
-        const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
-        if (pid <= 0) {
-            continue;
-        }
-        const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-        const std::size_t close = stat.rfind(')');
-        if (close != std::string::npos && close + 4 < stat.size()) {
-            found.emplace_back(pid, static_cast<pid_t>(std::atol(stat.c_str() + close + 4)));
-        }
-    }
-    closedir(proc);
-    return found;
-}
-
+// Everything followed: PROGRAM and each descendant, by pid.
 struct Sampler {
     pid_t program = 0;
     std::map<pid_t, Watched> watched;  // PROGRAM first, then its descendants
@@ -161,52 +79,60 @@ struct Sampler {
     int sweeps = 0;
 };
 
+// Adds the children that the followed processes have started since the
+// last sweep: from their children files, or from a scan of all of /proc
+// on a kernel without them.
 void FindChildren(Sampler& sampler, Millis now) {
-    std::vector<std::pair<pid_t, std::string>> born;
+    std::vector<std::pair<pid_t, std::vector<std::string>>> born;
     bool anyWithoutFile = false;
+    std::vector<unsigned long> children;
     for (auto& [pid, entry] : sampler.watched) {
         if (!entry.alive) {
             continue;
         }
-        if (entry.childrenFd < 0) {
+        if (!toolkit::ReadChildIds(entry.watch, children)) {
             anyWithoutFile = true;
             continue;
         }
-        const std::string list = ReadAll(entry.childrenFd);
-        char* next = const_cast<char*>(list.c_str());
-        while (const long child = std::strtol(next, &next, 10)) {
+        for (const unsigned long child : children) {
             if (sampler.watched.count(static_cast<pid_t>(child)) == 0) {
-                born.emplace_back(static_cast<pid_t>(child), CommandLineOf(pid));
+                born.emplace_back(static_cast<pid_t>(child), toolkit::ProcessWords(pid));
             }
         }
     }
     // The full scan of /proc is the fallback only, and ten times rarer.
     if (anyWithoutFile && sampler.sweeps++ % 10 == 0) {
-        for (const auto& [child, parent] : ScanParents()) {
-            const auto found = sampler.watched.find(parent);
+        for (const auto& [child, parent] : toolkit::AllParents()) {
+            const auto found = sampler.watched.find(static_cast<pid_t>(parent));
             if (found != sampler.watched.end() && found->second.alive &&
-                sampler.watched.count(child) == 0) {
-                born.emplace_back(child, CommandLineOf(parent));
+                sampler.watched.count(static_cast<pid_t>(child)) == 0) {
+                born.emplace_back(static_cast<pid_t>(child), toolkit::ProcessWords(parent));
             }
         }
     }
-    for (const auto& [pid, parentCommand] : born) {
-        OpenWatched(sampler.watched, pid, parentCommand, now);
+    for (auto& [pid, parentWords] : born) {
+        OpenWatched(sampler.watched, pid, std::move(parentWords), now);
     }
 }
 
-void SettleKey(Watched& entry) {
-    if (entry.pid == 0 || !entry.record.key.empty() || entry.keyTries > 50) {
+// A fresh child shows its parent's command line until it has run exec:
+// its own is read once it differs (or after 50 tries, for a child that
+// never runs exec).
+void ReadCommandLine(Watched& entry) {
+    if (entry.record.commandLineKnown || entry.commandLineTries > 50) {
         return;
     }
-    ++entry.keyTries;
-    const std::string command = CommandLineOf(entry.pid);
-    if (!command.empty() && command != entry.parentCommand) {
-        entry.record.key = FirstArgument(command);
-        entry.keyTries = 1000;  // settled, even when it has no argument
+    ++entry.commandLineTries;
+    std::vector<std::string> words = toolkit::ProcessWords(entry.record.id);
+    if (!words.empty() && words != entry.parentWords) {
+        entry.record.arguments.assign(words.begin() + 1, words.end());
+        entry.record.commandLineKnown = true;
     }
 }
 
+// One sweep: new children found, every live process's processor time read,
+// the command lines of new ones settled. A process that has ended (a
+// zombie already) is read no more: its last reading stands.
 void Sample(Sampler& sampler) {
     const Millis now = MonotonicMillis() + sampler.clockOffset;
     FindChildren(sampler, now);
@@ -214,22 +140,20 @@ void Sample(Sampler& sampler) {
         if (!entry.alive) {
             continue;
         }
-        double cpu = 0;
-        if (!ReadProcessorTime(entry, cpu)) {
+        const toolkit::ProcessorReading reading = toolkit::ReadProcessorTime(entry.watch);
+        if (!reading.valid || reading.ended) {
             entry.alive = false;
-            close(entry.statFd);
-            if (entry.childrenFd >= 0) {
-                close(entry.childrenFd);
-            }
+            toolkit::CloseProcessWatch(entry.watch);
             continue;
         }
-        entry.record.readings.push_back(CpuReading{now, cpu});
+        entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
         if (pid != sampler.program) {
-            SettleKey(entry);
+            ReadCommandLine(entry);
         }
     }
 }
 
+// True while some process PROGRAM started, however deep, still runs.
 bool AnyDescendantAlive(const Sampler& sampler) {
     for (const auto& [pid, entry] : sampler.watched) {
         if (pid != sampler.program && entry.alive) {
@@ -239,6 +163,7 @@ bool AnyDescendantAlive(const Sampler& sampler) {
     return false;
 }
 
+// Sends the signal to PROGRAM and every descendant still running.
 void ForwardSignal(const Sampler& sampler, int signal) {
     for (const auto& [pid, entry] : sampler.watched) {
         if (entry.alive) {
@@ -297,41 +222,17 @@ std::string ProgramFile(const std::string& name) {
     return name;
 }
 
-// Starts PROGRAM with the output channel as its standard output; an exec
-// failure comes back as its errno through a close-on-exec pipe.
-pid_t StartProgram(const std::vector<std::string>& command, int output, int& error) {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        error = errno;
-        return -1;
-    }
-    std::vector<char*> argv;
-    for (const std::string& word : command) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-    const std::string file = ProgramFile(command[0]);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGHUP, SIG_DFL);
-        signal(SIGPIPE, SIG_DFL);
-        dup2(output, STDOUT_FILENO);  // dup2 clears close-on-exec
-        execvp(file.c_str(), argv.data());
-        const int failure = errno;
-        (void)!write(report[1], &failure, sizeof failure);
-        _exit(127);
-    }
-    close(report[1]);
-    error = 0;
-    if (pid < 0) {
-        error = errno;
-    } else if (read(report[0], &error, sizeof error) != sizeof error) {
-        error = 0;  // closed by the exec: started
-    }
-    close(report[0]);
-    return pid;
+// Starts PROGRAM with the output channel as its standard output; the
+// platform's error number when it cannot be started.
+std::uint32_t StartProgram(const std::vector<std::string>& command, int output, pid_t& pid) {
+    toolkit::ChildRequest request;
+    request.program = ProgramFile(command[0]);
+    request.words = command;
+    request.output = output;
+    toolkit::StartedChild child;
+    const std::uint32_t error = toolkit::StartChildProcess(request, child);
+    pid = error == 0 ? static_cast<pid_t>(child.process) : -1;
+    return error;
 }
 
 // Passes what is readable now to our standard output and keeps a copy.
@@ -361,6 +262,7 @@ ssize_t PassOutput(int fd, std::string& copy, bool& echo) {
     return got;
 }
 
+// PROGRAM's exit code as a shell reports it: 128 + the signal that ended it.
 int ExitCodeOf(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -368,6 +270,8 @@ int ExitCodeOf(int status) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
 }
 
+// Ctrl+C, a closed terminal and SIGTERM are forwarded, not obeyed, so the
+// picture is still drawn; a reader that goes away must not end herdtrace.
 void CatchSignals() {
     struct sigaction action {};
     action.sa_handler = NoteSignal;
@@ -376,6 +280,97 @@ void CatchSignals() {
         sigaction(signal, &action, nullptr);
     }
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+// PROGRAM's run as it is followed.
+struct Following {
+    int output = -1;  // our end of PROGRAM's output channel
+    bool outputOpen = true;
+    bool echo = true;  // false once our own reader has gone
+    bool programEnded = false;
+    Millis endedAt = 0;  // monotonic
+    Millis nextSample = 0;
+};
+
+// Opens the output channel and starts PROGRAM on it; false with the reason
+// in the run when either fails.
+bool StartTraced(const std::vector<std::string>& command, Sampler& sampler, TracedRun& run,
+                 int& output) {
+    int theirs = -1;
+    if (!OpenOutputChannel(output, theirs)) {
+        run.startError = std::strerror(errno);
+        return false;
+    }
+    sampler.clockOffset = LocalTimeOfDay() - MonotonicMillis();
+    run.start = MonotonicMillis() + sampler.clockOffset;
+    const std::uint32_t error = StartProgram(command, theirs, sampler.program);
+    close(theirs);
+    if (error != 0) {
+        run.startError = std::strerror(int(error));
+        close(output);
+        return false;
+    }
+    run.started = true;
+    OpenWatched(sampler.watched, sampler.program, {}, run.start);
+    return true;
+}
+
+// Reaps whatever has ended: PROGRAM, and descendants that became ours.
+void ReapEnded(const Sampler& sampler, TracedRun& run, Following& following) {
+    int status = 0;
+    pid_t ended;
+    while ((ended = waitpid(-1, &status, WNOHANG)) > 0) {
+        if (ended == sampler.program) {
+            run.exitCode = ExitCodeOf(status);
+            run.end = MonotonicMillis() + sampler.clockOffset;
+            following.programEnded = true;
+            following.endedAt = MonotonicMillis();
+        }
+    }
+}
+
+// Samples, passes output through and forwards signals until PROGRAM has
+// ended and its children have ended, closed the output or had their grace.
+void Follow(Sampler& sampler, TracedRun& run, Following& following) {
+    following.nextSample = MonotonicMillis();
+    for (;;) {
+        const Millis now = MonotonicMillis();
+        if (now >= following.nextSample) {
+            Sample(sampler);
+            following.nextSample = std::max(following.nextSample + kSampleInterval, now + 1);
+        }
+        if (const int signal = pendingSignal.exchange(0)) {
+            ForwardSignal(sampler, signal);  // as a terminal sends it to the whole job
+        }
+        ReapEnded(sampler, run, following);
+        if (following.programEnded && (!following.outputOpen || !AnyDescendantAlive(sampler) ||
+                                       MonotonicMillis() - following.endedAt > kLeftoverGrace)) {
+            return;
+        }
+        pollfd wait{following.output, POLLIN, 0};
+        const int timeout =
+            static_cast<int>(std::max<Millis>(following.nextSample - MonotonicMillis(), 0));
+        if (following.outputOpen && poll(&wait, 1, timeout) > 0) {
+            following.outputOpen = PassOutput(following.output, run.output, following.echo) != 0;
+        } else if (!following.outputOpen) {
+            poll(nullptr, 0, timeout);
+        }
+    }
+}
+
+// Takes what the last writers left in the channel and hands over the
+// descendants' records.
+void CloseRun(Sampler& sampler, TracedRun& run, Following& following) {
+    fcntl(following.output, F_SETFL, O_NONBLOCK);
+    while (following.outputOpen && PassOutput(following.output, run.output, following.echo) > 0) {
+    }
+    close(following.output);
+    for (auto& [pid, entry] : sampler.watched) {
+        toolkit::CloseProcessWatch(entry.watch);
+        if (pid != sampler.program) {
+            run.processes.push_back(std::move(entry.record));
+        }
+    }
 }
 
 }  // namespace
@@ -406,80 +401,11 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     // followed and their ends collected.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     CatchSignals();
-    int ours = -1;
-    int theirs = -1;
-    if (!OpenOutputChannel(ours, theirs)) {
-        run.startError = std::strerror(errno);
-        return run;
-    }
     Sampler sampler;
-    sampler.clockOffset = LocalTimeOfDay() - MonotonicMillis();
-    run.start = MonotonicMillis() + sampler.clockOffset;
-    int error = 0;
-    sampler.program = StartProgram(command, theirs, error);
-    close(theirs);
-    if (sampler.program < 0 || error != 0) {
-        run.startError = std::strerror(error);
-        close(ours);
-        if (sampler.program > 0) {
-            waitpid(sampler.program, nullptr, 0);
-        }
-        return run;
-    }
-    run.started = true;
-    OpenWatched(sampler.watched, sampler.program, {}, run.start);
-
-    bool outputOpen = true;
-    bool echo = true;
-    bool programEnded = false;
-    Millis endedAt = 0;
-    Millis nextSample = MonotonicMillis();
-    for (;;) {
-        const Millis now = MonotonicMillis();
-        if (now >= nextSample) {
-            Sample(sampler);
-            nextSample = std::max(nextSample + kSampleInterval, now + 1);
-        }
-        if (const int signal = pendingSignal.exchange(0)) {
-            ForwardSignal(sampler, signal);  // as a terminal sends it to the whole job
-        }
-        int status = 0;
-        pid_t ended;
-        while ((ended = waitpid(-1, &status, WNOHANG)) > 0) {
-            if (ended == sampler.program) {
-                run.exitCode = ExitCodeOf(status);
-                run.end = MonotonicMillis() + sampler.clockOffset;
-                programEnded = true;
-                endedAt = MonotonicMillis();
-            }
-        }
-        if (programEnded && (!outputOpen || !AnyDescendantAlive(sampler) ||
-                             MonotonicMillis() - endedAt > kLeftoverGrace)) {
-            break;
-        }
-        pollfd wait{ours, POLLIN, 0};
-        const int timeout = static_cast<int>(std::max<Millis>(nextSample - MonotonicMillis(), 0));
-        if (outputOpen && poll(&wait, 1, timeout) > 0) {
-            outputOpen = PassOutput(ours, run.output, echo) != 0;
-        } else if (!outputOpen) {
-            poll(nullptr, 0, timeout);
-        }
-    }
-    // Whatever the last writers left in the channel.
-    fcntl(ours, F_SETFL, O_NONBLOCK);
-    while (outputOpen && PassOutput(ours, run.output, echo) > 0) {
-    }
-    close(ours);
-    for (auto& [pid, entry] : sampler.watched) {
-        if (entry.alive) {
-            close(entry.statFd);
-            if (entry.childrenFd >= 0) {
-                close(entry.childrenFd);
-            }
-        }
-        if (pid != sampler.program) {
-            run.processes.push_back(std::move(entry.record));
-        }
+    Following following;
+    if (StartTraced(command, sampler, run, following.output)) {
+        Follow(sampler, run, following);
+        CloseRun(sampler, run, following);
     }
     return run;
 }

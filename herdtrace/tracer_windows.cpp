@@ -10,13 +10,16 @@
 #include <cstddef>
 #include <map>
 
+#include "herdlab_toolkit.h"
 #include "tracer.h"
 
 namespace herdtrace {
 
 namespace {
 
+// After PROGRAM has ended, its children still writing get this long.
 constexpr Millis kLeftoverGrace = 5000;
+// The most processes of the job followed at a time.
 constexpr DWORD kMostProcesses = 256;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -26,20 +29,22 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
-double Milliseconds(const FILETIME& time) {  // units of 100 ns
-    return double((ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e4;
-}
+namespace toolkit = herdlab_toolkit;
 
+// A process of the job, and what has been read of it.
 struct Watched {
-    HANDLE process = nullptr;
+    toolkit::ProcessWatch watch;
     TracedProcess record;
 };
 
+// PROGRAM's output pipe, and what came through it.
 struct OutputCopy {
     HANDLE pipe = nullptr;
     std::string text;  // read by the main thread only after the reader ended
 };
 
+// The reader thread: PROGRAM's output to ours, and a copy for the picture,
+// until the last writer closes the pipe.
 DWORD WINAPI PassOutput(LPVOID parameter) {
     auto* copy = static_cast<OutputCopy*>(parameter);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -53,34 +58,7 @@ DWORD WINAPI PassOutput(LPVOID parameter) {
     return 0;
 }
 
-// A command line that splits back into the same words.
-std::string CommandLine(const std::vector<std::string>& words) {
-    std::string line;
-    for (const std::string& word : words) {
-        if (!line.empty()) {
-            line += ' ';
-        }
-        if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) {
-            line += word;
-            continue;
-        }
-        line += '"';
-        std::size_t backslashes = 0;
-        for (const char c : word) {
-            if (c == '\\') {
-                ++backslashes;
-                continue;
-            }
-            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-            backslashes = 0;
-            line += c;
-        }
-        line.append(backslashes * 2, '\\');
-        line += '"';
-    }
-    return line;
-}
-
+// The local time of day by the tick count, which never jumps.
 Millis Now(Millis offset) {
     return Millis(GetTickCount64()) + offset;
 }
@@ -104,26 +82,24 @@ void Sample(HANDLE job, DWORD program, std::map<DWORD, Watched>& watched, Millis
                 continue;
             }
             Watched entry;
-            entry.process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+            toolkit::OpenProcessWatch(id, entry.watch);
             entry.record.id = id;
             entry.record.firstSeen = now;
             watched.emplace(id, entry);
         }
     }
     for (auto& [id, entry] : watched) {
-        FILETIME created, exited, kernel, user;
-        if (entry.process != nullptr &&
-            GetProcessTimes(entry.process, &created, &exited, &kernel, &user)) {
-            entry.record.readings.push_back(
-                CpuReading{now, Milliseconds(kernel) + Milliseconds(user)});
-            if (WaitForSingleObject(entry.process, 0) == WAIT_OBJECT_0) {
-                CloseHandle(entry.process);  // its times are final
-                entry.process = nullptr;
-            }
+        const toolkit::ProcessorReading reading = toolkit::ReadProcessorTime(entry.watch);
+        if (reading.valid) {
+            entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
+        }
+        if (reading.ended) {
+            toolkit::CloseProcessWatch(entry.watch);  // its times are final
         }
     }
 }
 
+// True while some process of the job still runs.
 bool AnyActive(HANDLE job) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
     return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
@@ -131,8 +107,94 @@ bool AnyActive(HANDLE job) {
            accounting.ActiveProcesses > 0;
 }
 
+// Why PROGRAM could not be started, by the platform's error number.
 std::string ErrorText(DWORD error) {
     return "ошибка " + std::to_string(error);
+}
+
+// PROGRAM in its job, and what is followed of it.
+struct Traced {
+    HANDLE job = nullptr;
+    OutputCopy output;
+    toolkit::StartedChild program;
+    Millis offset = 0;  // local time of day minus the tick count
+    std::map<DWORD, Watched> watched;
+};
+
+// Starts PROGRAM suspended, with its output into our pipe, and lets it run
+// once it is in the job, so not even its first child escapes. False with the
+// reason in the run when it cannot be started.
+bool StartInJob(const std::vector<std::string>& command, Traced& traced, TracedRun& run) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE childOutput = nullptr;
+    traced.job = CreateJobObjectA(nullptr, nullptr);
+    if (traced.job == nullptr || !CreatePipe(&traced.output.pipe, &childOutput, &inheritable, 0)) {
+        run.startError = ErrorText(GetLastError());
+        return false;
+    }
+    SetHandleInformation(traced.output.pipe, HANDLE_FLAG_INHERIT, 0);
+    toolkit::ChildRequest request;
+    request.words = command;
+    request.input = toolkit::NativeHandle(GetStdHandle(STD_INPUT_HANDLE));
+    request.output = toolkit::NativeHandle(childOutput);
+    request.suspended = true;
+    traced.offset = LocalTimeOfDay() - Millis(GetTickCount64());
+    run.start = Now(traced.offset);
+    const std::uint32_t error = toolkit::StartChildProcess(request, traced.program);
+    CloseHandle(childOutput);
+    if (error != 0) {
+        run.startError = ErrorText(error);
+        CloseHandle(traced.output.pipe);
+        CloseHandle(traced.job);
+        return false;
+    }
+    AssignProcessToJobObject(traced.job, HANDLE(traced.program.process));
+    toolkit::ResumeChildProcess(traced.program);
+    run.started = true;
+    return true;
+}
+
+// Samples the job until PROGRAM has ended and its children have ended,
+// closed the output or had their grace.
+void Follow(Traced& traced, HANDLE reader, TracedRun& run) {
+    Millis endedAt = 0;
+    bool programEnded = false;
+    for (;;) {
+        Sample(traced.job, DWORD(traced.program.id), traced.watched, Now(traced.offset));
+        if (!programEnded &&
+            WaitForSingleObject(HANDLE(traced.program.process), 0) == WAIT_OBJECT_0) {
+            programEnded = true;
+            endedAt = Now(traced.offset);
+            run.end = endedAt;
+        }
+        if (programEnded &&
+            (!AnyActive(traced.job) || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0 ||
+             Now(traced.offset) - endedAt > kLeftoverGrace)) {
+            return;
+        }
+        Sleep(DWORD(kSampleInterval));
+    }
+}
+
+// Collects the exit code, the output and the records, and lets go of it all.
+void CloseRun(Traced& traced, HANDLE reader, TracedRun& run) {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(HANDLE(traced.program.process), &exitCode);
+    run.exitCode = int(exitCode);
+    // Children that outlived the grace may still hold the pipe open.
+    if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
+        CancelSynchronousIo(reader);
+        WaitForSingleObject(reader, 1000);
+    }
+    run.output = traced.output.text;
+    for (auto& [id, entry] : traced.watched) {
+        toolkit::CloseProcessWatch(entry.watch);
+        run.processes.push_back(entry.record);
+    }
+    for (HANDLE handle : {reader, traced.output.pipe, HANDLE(traced.program.process),
+                          HANDLE(traced.program.thread), traced.job}) {
+        CloseHandle(handle);
+    }
 }
 
 }  // namespace
@@ -162,77 +224,12 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     TracedRun run;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     timeBeginPeriod(1);  // a 10 ms sampling interval needs a finer timer than 15.6 ms
-
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    OutputCopy output;
-    HANDLE childOutput = nullptr;
-    HANDLE job = CreateJobObjectA(nullptr, nullptr);
-    if (job == nullptr || !CreatePipe(&output.pipe, &childOutput, &inheritable, 0)) {
-        run.startError = ErrorText(GetLastError());
-        return run;
+    Traced traced;
+    if (StartInJob(command, traced, run)) {
+        HANDLE reader = CreateThread(nullptr, 0, PassOutput, &traced.output, 0, nullptr);
+        Follow(traced, reader, run);
+        CloseRun(traced, reader, run);
     }
-    SetHandleInformation(output.pipe, HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = childOutput;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::string line = CommandLine(command);
-    const Millis offset = LocalTimeOfDay() - Millis(GetTickCount64());
-    run.start = Now(offset);
-    // Suspended until it is in the job, so not even its first child escapes.
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &process)) {
-        run.startError = ErrorText(GetLastError());
-        CloseHandle(childOutput);
-        CloseHandle(output.pipe);
-        return run;
-    }
-    AssignProcessToJobObject(job, process.hProcess);
-    ResumeThread(process.hThread);
-    CloseHandle(childOutput);
-    run.started = true;
-    HANDLE reader = CreateThread(nullptr, 0, PassOutput, &output, 0, nullptr);
-
-    std::map<DWORD, Watched> watched;
-    Millis endedAt = 0;
-    bool programEnded = false;
-    for (;;) {
-        Sample(job, process.dwProcessId, watched, Now(offset));
-        if (!programEnded && WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
-            programEnded = true;
-            endedAt = Now(offset);
-            run.end = endedAt;
-        }
-        if (programEnded && (!AnyActive(job) || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0 ||
-                             Now(offset) - endedAt > kLeftoverGrace)) {
-            break;
-        }
-        Sleep(DWORD(kSampleInterval));
-    }
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    run.exitCode = int(exitCode);
-    // Children that outlived the grace may still hold the pipe open.
-    if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
-        CancelSynchronousIo(reader);
-        WaitForSingleObject(reader, 1000);
-    }
-    run.output = output.text;
-    for (auto& [id, entry] : watched) {
-        if (entry.process != nullptr) {
-            CloseHandle(entry.process);
-        }
-        run.processes.push_back(entry.record);
-    }
-    CloseHandle(reader);
-    CloseHandle(output.pipe);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(job);
     timeEndPeriod(1);
     return run;
 }

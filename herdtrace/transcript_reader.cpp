@@ -1,211 +1,308 @@
-// The line forms of the three launchers and their children, and what each
-// line means for the child's lane.
+// Reading a transcript: each line is held against the formats the programs
+// print from (program_lines_unit.h). The constant parts of a format must
+// match exactly; the time stamp, names, numbers and class words between them
+// are read out. A line is matched in one pass over it, whatever its length,
+// and nothing of it is kept unless it goes into the report of unread lines.
 #include "transcript_reader.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "cp1251_unit.h"
+#include "feeder_data_2.h"
+#include "feeder_data_6.h"
+#include "herdlab_toolkit.h"
+#include "program_lines_unit.h"
 
 namespace herdtrace {
 
-const char* const kPriorityNames[6] = {"низкий",        "ниже среднего", "нормальный",
-                                       "выше среднего", "высокий",       "реального времени"};
-
-int PriorityIndexOf(const std::string& name) {
-    for (int i = 0; i < 6; ++i) {
-        if (name == kPriorityNames[i]) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 namespace {
 
-constexpr Millis kFeederDeadline = 30'000;
-constexpr char32_t kReplacement = 0xFFFD;
+namespace toolkit = herdlab_toolkit;
 
-// ---- Encodings -----------------------------------------------------------------
-
-// Length of the UTF-8 sequence starting at `at`, 0 when it is not valid.
-std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(bytes[at]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    } else {
-        return 0;
-    }
-    if (at + length > bytes.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(bytes[at + i]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-bool IsUtf8(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t length = Utf8SequenceLength(bytes, at);
-        if (length == 0) {
-            // A sequence cut by the end of a cut transcript is still UTF-8.
-            return bytes.size() - at < 4 && static_cast<unsigned char>(bytes[at]) >= 0xC2;
-        }
-        at += length;
-    }
-    return true;
-}
-
-// Code page 866: А..Я а..п at 0x80..0xAF, р..я at 0xE0..0xEF, Ё ё at 0xF0 0xF1.
-char32_t Cp866CodePoint(unsigned char byte) {
-    if (byte < 0x80) {
-        return byte;
-    }
-    if (byte <= 0xAF) {
-        return 0x0410 + (byte - 0x80);
-    }
-    if (byte >= 0xE0 && byte <= 0xEF) {
-        return 0x0440 + (byte - 0xE0);
-    }
-    if (byte == 0xF0) {
-        return 0x0401;
-    }
-    if (byte == 0xF1) {
-        return 0x0451;
-    }
-    if (byte == 0xFC) {
-        return 0x2116;  // №
-    }
-    return kReplacement;  // box drawing and the rest: never in the programs' lines
-}
-
-char32_t Cp1251CodePoint(unsigned char byte) {
-    if (byte < 0x80) {
-        return byte;
-    }
-    const std::uint16_t codePoint = cp1251::kHighHalf[byte - 0x80];
-    return codePoint == 0 ? kReplacement : codePoint;
-}
-
-void AppendUtf8(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
-// ---- Line forms ----------------------------------------------------------------
+// ---- Line forms --------------------------------------------------------------------
 
 enum class LineKind {
-    kLauncherGreeting,  // herd launcher and feeders
-    kListing,           // the herd launcher's list of elephants
-    kMonitorGreeting,
-    kElephantSearching,  // name, class
+    kLauncherStart,  // greeting of the herd launcher, the feeders and the monitor
+    kIgnored,        // a program's line that changes no lane
+    kElephantSearching,
     kElephantFound,
     kElephantDrunk,
     kHerdTimeUp,
-    kHerdDestroyed,   // number
-    kReapedNormally,  // number (herd) or name (feeder of numbered processes)
-    kWorkerStarted,   // number, class
+    kHerdDestroyed,
+    kWorkerStarted,
     kWorkerFirstStage,
     kWorkerFirstDone,
     kWorkerSecondStage,
     kWorkerSecondDone,
     kWorkerForcedEnd,
-    kWorkerNote,     // end order, waiting factor, reprieve: no change of phase
-    kMonitorTimeUp,  // seconds
-    kMonitorReaped,
-    kFeedStarted,   // who, ration, class
-    kFeedProgress,  // who, portions
+    kMonitorTimeUp,
+    kFeedStarted,
+    kFeedProgress,
     kFeedDone,
-    kFeedNoRing,
-    kFeederKilledProcess,   // name ("процесс n")
-    kFeederKilledElephant,  // name after "Слон "
-    kFeederReapedElephant,
+    kFeederKilledProcess,
+    kFeederKilledElephant,
 };
 
 struct LineForm {
     LineKind kind;
-    std::regex pattern;
+    std::string_view format;  // the program's own, Windows-1251
 };
 
-// The event text after "time - ". More specific forms come first: the feeder
-// children's forms begin with any name.
-const std::vector<LineForm>& LineForms() {
-    static const std::vector<LineForm> forms = [] {
-        const auto form = [](LineKind kind, const char* pattern) {
-            return LineForm{kind, std::regex(pattern, std::regex::optimize)};
-        };
-        return std::vector<LineForm>{
-            form(LineKind::kLauncherGreeting, "^Начало работы$"),
-            form(LineKind::kListing, "^Процесс \\d+, возраст: -?\\d+, вес: -?[0-9.,]+\\.$"),
-            form(LineKind::kMonitorGreeting, "^(МОНИТОР ПРОЦЕССОВ|НАЧАЛО РАБОТЫ)\\.$"),
-            form(LineKind::kElephantSearching, "^Слон (.+) поиск начал, приоритет - (.*)$"),
-            form(LineKind::kElephantFound, "^Слон (.+) нашел воду$"),
-            form(LineKind::kElephantDrunk, "^Слон (.+) напился$"),
-            form(LineKind::kHerdTimeUp, "^ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО$"),
-            form(LineKind::kHerdDestroyed, "^процесс (.+) уничтожен\\.$"),
-            form(LineKind::kFeederKilledProcess, "^процесс (.+) завершился принудительно$"),
-            form(LineKind::kReapedNormally, "^процесс (.+) нормально завершился$"),
-            form(LineKind::kFeederKilledElephant, "^Слон (.+) погиб$"),
-            form(LineKind::kFeederReapedElephant, "^Слон (.+) нормально завершился$"),
-            form(LineKind::kWorkerStarted, "^Процесс +(\\d+) - запущен, приоритет - (.*)\\.$"),
-            form(LineKind::kWorkerFirstStage,
-                 "^Процесс +(\\d+) - выполнение первого этапа \\(параметр -?\\d+\\)\\.\\.\\.$"),
-            form(LineKind::kWorkerFirstDone, "^Процесс +(\\d+) - первый этап выполнен\\.$"),
-            form(LineKind::kWorkerSecondStage,
-                 "^Процесс +(\\d+) - выполнение второго этапа \\(параметр -?\\d+\\)\\.\\.\\.$"),
-            form(LineKind::kWorkerSecondDone, "^Процесс +(\\d+) - второй этап выполнен\\.$"),
-            form(LineKind::kWorkerForcedEnd, "^Процесс +(\\d+) - завершен принудительно\\.$"),
-            form(LineKind::kWorkerNote,
-                 "^Процесс +(\\d+) - (принял сообщение WM_MYTERM|фактор ожидания = \\d+|"
-                 "получил отсрочку)\\.$"),
-            form(LineKind::kMonitorReaped, "^Процесс +(\\d+) - нормально завершился\\.$"),
-            form(LineKind::kMonitorTimeUp, "^ВРЕМЯ ОЖИДАНИЯ \\(([0-9.,]+) с\\.\\) ИСТЕКЛО\\.$"),
-            form(LineKind::kFeedStarted, "^(.+) начал есть, рацион - -?\\d+, приоритет - (.*)$"),
-            form(LineKind::kFeedProgress, "^(.+) съел \\d+ порций$"),
-            form(LineKind::kFeedDone, "^(.+) наелся$"),
-            form(LineKind::kFeedNoRing, "^(.+) не нашел свою общую память$"),
-        };
+// The time-stamped lines. The feeder children's lines begin with any name,
+// so they come last, after every form that begins with a constant.
+constexpr LineForm kEventForms[] = {
+    {LineKind::kLauncherStart, kHerdGreetingLine},
+    {LineKind::kLauncherStart, kFeederGreetingLine},
+    {LineKind::kLauncherStart, kMonitorHeadingLine},
+    {LineKind::kLauncherStart, kMonitorStartLine},
+    {LineKind::kIgnored, kHerdListingLine},
+    {LineKind::kElephantSearching, kElephantSearchLine},
+    {LineKind::kElephantFound, kElephantFoundLine},
+    {LineKind::kElephantDrunk, kElephantDrunkLine},
+    {LineKind::kHerdTimeUp, kHerdTimeUpLine},
+    {LineKind::kHerdDestroyed, kHerdDestroyedLine},
+    {LineKind::kIgnored, kHerdEndedLine},
+    {LineKind::kFeederKilledProcess, kProcessFeederKilledLine},
+    {LineKind::kIgnored, kProcessFeederEndedLine},
+    {LineKind::kFeederKilledElephant, kElephantFeederKilledLine},
+    {LineKind::kIgnored, kElephantFeederEndedLine},
+    {LineKind::kWorkerStarted, kWorkerStartedLine},
+    {LineKind::kWorkerFirstStage, kWorkerFirstStageLine},
+    {LineKind::kWorkerFirstDone, kWorkerFirstDoneLine},
+    {LineKind::kWorkerSecondStage, kWorkerSecondStageLine},
+    {LineKind::kWorkerSecondDone, kWorkerSecondDoneLine},
+    {LineKind::kWorkerForcedEnd, kWorkerForcedEndLine},
+    {LineKind::kIgnored, kWorkerEndOrderLine},
+    {LineKind::kIgnored, kWorkerWaitFactorLine},
+    {LineKind::kIgnored, kWorkerReprieveLine},
+    {LineKind::kIgnored, kMonitorEndedLine},
+    {LineKind::kMonitorTimeUp, kMonitorTimeUpLine},
+    {LineKind::kFeedStarted, kChildStartLine},
+    {LineKind::kFeedProgress, kChildProgressLine},
+    {LineKind::kFeedDone, kChildFedLine},
+    {LineKind::kFeedDone, kChildNoRingLine},
+    {LineKind::kFeedDone, kChildOrphanLine},
+};
+
+// Lines without a time stamp: prompts (a console copy shows the typed
+// answer after them), listings, menus, the process table, start failures,
+// and the two lines of the programs' error report.
+struct UntimedForm {
+    std::string_view format;
+    bool answerMayFollow;
+};
+
+constexpr UntimedForm kUntimedForms[] = {
+    {kHerdCountPrompt, true},
+    {kHerdCountFallback, false},
+    {kHerdListingTitle, false},
+    {kHerdEditPrompt, true},
+    {kHerdNoEditLine, false},
+    {kHerdPriorityPrompt, true},
+    {kHerdAgePrompt, true},
+    {kHerdWeightPrompt, true},
+    {kHerdRejectedLine, false},
+    {kHerdStartFailedLine, false},
+    {kMonitorHeadingRule, false},
+    {kMonitorCountPrompt, true},
+    {kMonitorObservedPrompt, true},
+    {kMonitorEditHeading, false},
+    {kMonitorStage1Prompt, true},
+    {kMonitorStage2Prompt, true},
+    {kMonitorPriorityPrompt, true},
+    {kMonitorWaitPrompt, true},
+    {kMonitorStartFailedLine, false},
+    {kProcessTableHeading, false},
+    {kProcessTableRow, false},
+    {kPriorityMenuHeading, false},
+    {kPriorityMenuRow, false},
+    {kProcessFeederStartFailedLine, false},
+    {kElephantFeederStartFailedLine, false},
+    {kRingFailureLine, false},
+    // The error report of common/errors_unit.cpp, built from English words.
+    {"Exception %s in module %s at %s.", false},
+    {"Invalid numeric input.", false},
+    {"'%s' is not a valid integer value.", false},
+    {"'%s' is not a valid floating point value.", false},
+    {"I/O error %d.", false},
+};
+
+// The forms in UTF-8, as the reader holds the transcript; the event forms
+// without their "%s - " (the time stamp, read apart).
+struct Utf8Forms {
+    std::vector<std::pair<LineKind, std::string>> events;
+    std::vector<std::pair<std::string, bool>> untimed;
+};
+
+const Utf8Forms& Forms() {
+    static const Utf8Forms forms = [] {
+        constexpr std::string_view kStampPart = "%s - ";
+        Utf8Forms converted;
+        for (const LineForm& form : kEventForms) {
+            converted.events.emplace_back(
+                form.kind, toolkit::Utf8FromCp1251(form.format.substr(kStampPart.size())));
+        }
+        for (const UntimedForm& form : kUntimedForms) {
+            converted.untimed.emplace_back(toolkit::Utf8FromCp1251(form.format),
+                                           form.answerMayFollow);
+        }
+        return converted;
     }();
     return forms;
 }
 
-// Lines without a time stamp that the programs print: prompts (with the
-// answer a console copy shows after them), listings, menus, the process
-// table, start failures and error reports, and typed answers.
-bool IsUntimedProgramLine(const std::string& line) {
-    static const std::regex known(
-        "^(Введите .*|Введено некорректное значение\\..*|Доступные процессы:|"
-        "Продолжаем работу\\.\\.\\.|-\\*+-|Процесс   Параметр .*|№   Приоритет|"
-        "\\d   [а-я ]+\\.|Ввод параметров для -?\\d+ процесса:|Ошибка запуска .*|"
-        "Exception .*|Invalid numeric input\\.|'.*' is not a valid [a-z ]+ value\\.|"
-        "I/O error -?\\d+\\.|[ 0-9+$xXa-fA-F-]*| *-?\\d+ +-?\\d+ +-?\\d+)$",
-        std::regex::optimize);
-    return std::regex_match(line, known);
+// ---- Matching a format -------------------------------------------------------------
+
+// What the conversions of a format read from a line, in order.
+struct Fields {
+    static constexpr std::size_t kMost = 4;
+    std::array<std::string_view, kMost> values;
+    std::size_t count = 0;
+
+    std::string Text(std::size_t index) const { return std::string(values[index]); }
+    // A number printed in a column (%2d), without the blanks before it.
+    std::string Number(std::size_t index) const {
+        const std::string_view value = values[index];
+        return std::string(value.substr(std::min(value.find_first_not_of(' '), value.size())));
+    }
+};
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-// ---- Building the trace ----------------------------------------------------------
+// Where the run of digits at `at` ends.
+std::size_t DigitsEnd(std::string_view text, std::size_t at) {
+    while (at < text.size() && IsDigit(text[at])) {
+        ++at;
+    }
+    return at;
+}
+
+// Where a number printed by %d (%2d, %7d: blanks before it), %f or %g that
+// begins at `at` ends; `at` itself when there is none. A fraction has
+// either decimal separator, as the locale gave it.
+std::size_t NumberEnd(std::string_view text, std::size_t at, char conversion) {
+    while (conversion == 'd' && at < text.size() && text[at] == ' ') {
+        ++at;
+    }
+    const std::size_t sign = at < text.size() && text[at] == '-' ? at + 1 : at;
+    std::size_t end = DigitsEnd(text, sign);
+    if (end == sign) {
+        return at;
+    }
+    if (conversion != 'd' && end + 1 < text.size() && (text[end] == '.' || text[end] == ',') &&
+        IsDigit(text[end + 1])) {
+        end = DigitsEnd(text, end + 1);
+    }
+    if (conversion == 'g' && end + 2 < text.size() && text[end] == 'e' &&
+        (text[end + 1] == '+' || text[end + 1] == '-') && IsDigit(text[end + 2])) {
+        end = DigitsEnd(text, end + 2);
+    }
+    return end;
+}
+
+// Where the text of a %s ends, given the constant part after it in the
+// format: the first place that part appears, or, when it ends the format,
+// the place it ends the line. npos when it does not appear.
+std::size_t TextEnd(std::string_view text, std::size_t at, std::string_view following,
+                    bool endsFormat) {
+    if (following.empty()) {
+        return text.size();
+    }
+    if (!endsFormat) {
+        return text.find(following, at);
+    }
+    if (text.size() - at < following.size() ||
+        text.substr(text.size() - following.size()) != following) {
+        return std::string_view::npos;
+    }
+    return text.size() - following.size();
+}
+
+// True when `text` is a line of `format` (with `rest` allowed after it, a
+// line beginning with one); the conversions' texts go to `fields`.
+bool MatchFormat(std::string_view format, std::string_view text, Fields& fields,
+                 bool rest = false) {
+    fields.count = 0;
+    std::size_t at = 0;
+    for (std::size_t f = 0; f < format.size();) {
+        const std::size_t percent = std::min(format.find('%', f), format.size());
+        const std::string_view constant = format.substr(f, percent - f);
+        if (text.substr(at, constant.size()) != constant) {
+            return false;
+        }
+        at += constant.size();
+        if (percent == format.size()) {
+            break;
+        }
+        std::size_t conversion = percent + 1;
+        while (conversion < format.size() && IsDigit(format[conversion])) {
+            ++conversion;  // a width
+        }
+        if (conversion == format.size()) {
+            return false;
+        }
+        f = conversion + 1;
+        const std::size_t next = std::min(format.find('%', f), format.size());
+        const std::size_t end =
+            format[conversion] == 's'
+                ? TextEnd(text, at, format.substr(f, next - f), next == format.size() && !rest)
+                : NumberEnd(text, at, format[conversion]);
+        if (end == std::string_view::npos || end < at || (format[conversion] != 's' && end == at)) {
+            return false;
+        }
+        if (fields.count < Fields::kMost) {
+            fields.values[fields.count++] = text.substr(at, end - at);
+        }
+        at = end;
+    }
+    return rest || at == text.size();
+}
+
+// ---- The time stamp ----------------------------------------------------------------
+
+// Reads `count` digits at `at` into `value`.
+bool ReadDigits(std::string_view line, std::size_t& at, std::size_t count, int& value) {
+    if (line.size() - at < count || DigitsEnd(line, at) - at < count) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        value = value * 10 + (line[at++] - '0');
+    }
+    return true;
+}
+
+// The time of a "h:mm:ss.zzz - " stamp (one separator, the locale's, used
+// twice) and the event text after it.
+bool SplitStamp(std::string_view line, Millis& time, std::string_view& event) {
+    std::size_t at = 0;
+    int hours = 0;
+    int minutes = 0;
+    int seconds = 0;
+    int millis = 0;
+    const bool twoDigitHour = line.size() > 1 && IsDigit(line[1]);
+    if (!ReadDigits(line, at, twoDigitHour ? 2 : 1, hours) || at >= line.size()) {
+        return false;
+    }
+    const char separator = line[at++];
+    if (separator == ' ' || !ReadDigits(line, at, 2, minutes) || at >= line.size() ||
+        line[at++] != separator || !ReadDigits(line, at, 2, seconds) || at >= line.size() ||
+        line[at++] != '.' || !ReadDigits(line, at, 3, millis) || line.substr(at, 3) != " - ") {
+        return false;
+    }
+    if (hours > 23 || minutes > 59 || seconds > 59) {
+        return false;
+    }
+    time = ((hours * 60 + minutes) * 60 + seconds) * Millis{1000} + millis;
+    event = line.substr(at + 3);
+    return true;
+}
+
+// ---- Building the trace ------------------------------------------------------------
 
 struct Reader {
     Trace trace;
@@ -213,26 +310,6 @@ struct Reader {
     Millis lastTime = kNoTime;
     Millis launcherStart = kNoTime;
 };
-
-// Time of a "h:mm:ss.zzz - " stamp (any one separator between the fields),
-// and the event text after it.
-bool SplitStamp(const std::string& line, Millis& time, std::string& event) {
-    static const std::regex stamp("^(\\d{1,2})([^0-9 ])(\\d{2})\\2(\\d{2})\\.(\\d{3}) - (.*)$",
-                                  std::regex::optimize);
-    std::smatch match;
-    if (!std::regex_match(line, match, stamp)) {
-        return false;
-    }
-    const int hours = std::stoi(match[1]);
-    const int minutes = std::stoi(match[3]);
-    const int seconds = std::stoi(match[4]);
-    if (hours > 23 || minutes > 59 || seconds > 59) {
-        return false;
-    }
-    time = ((hours * 60 + minutes) * 60 + seconds) * Millis{1000} + std::stoi(match[5]);
-    event = match[6];
-    return true;
-}
 
 // Keeps times increasing across midnight: a stamp half a day before the
 // previous one belongs to the next day.
@@ -246,6 +323,7 @@ Millis Unwrap(Reader& reader, Millis timeOfDay) {
     return time;
 }
 
+// The lane of a child already seen, by the name its lines give it.
 Lane* FindLane(Trace& trace, const std::string& name) {
     for (Lane& lane : trace.lanes) {
         if (lane.name == name) {
@@ -255,155 +333,207 @@ Lane* FindLane(Trace& trace, const std::string& name) {
     return nullptr;
 }
 
-Lane& LaneOf(Trace& trace, const std::string& name, const std::string& key, Millis time) {
+// The lane of a child, opened at its first line; null past kMostLanes
+// children (a launcher starts at most 15: more is not a course transcript).
+Lane* LaneOf(Trace& trace, const std::string& name, const std::string& key, Millis time) {
     if (Lane* lane = FindLane(trace, name)) {
-        return *lane;
+        return lane;
+    }
+    if (trace.lanes.size() >= kMostLanes) {
+        return nullptr;
     }
     Lane lane;
     lane.name = name;
     lane.key = key;
     lane.firstLine = time;
     trace.lanes.push_back(lane);
-    return trace.lanes.back();
+    return &trace.lanes.back();
 }
 
-void ClosePhase(Lane& lane, Millis time) {
+// Phases follow each other: a new one closes the one before, and the
+// child's end closes the last. A null lane (past kMostLanes) is ignored.
+void ClosePhase(Lane* lane, Millis time) {
     // Lines of different processes may arrive slightly out of order.
-    if (!lane.phases.empty() && lane.phases.back().end == kNoTime) {
-        lane.phases.back().end = std::max(time, lane.phases.back().start);
+    if (lane != nullptr && !lane->phases.empty() && lane->phases.back().end == kNoTime) {
+        lane->phases.back().end = std::max(time, lane->phases.back().start);
     }
 }
 
-void OpenPhase(Lane& lane, PhaseKind kind, Millis time) {
-    ClosePhase(lane, time);
-    lane.phases.push_back(Phase{kind, time});
+void OpenPhase(Lane* lane, PhaseKind kind, Millis time) {
+    if (lane != nullptr) {
+        ClosePhase(lane, time);
+        lane->phases.push_back(Phase{kind, time});
+    }
 }
 
 void EndLane(Lane* lane, Ending ending, Millis time) {
     if (lane == nullptr || lane->ending != Ending::kUnknown) {
         return;  // a child ends once; later reports add nothing
     }
-    ClosePhase(*lane, time);
+    ClosePhase(lane, time);
     lane->ending = ending;
     lane->endedAt = time;
 }
 
+// The class the child reports itself, by its Russian word.
+void SetClass(Lane* lane, std::string_view classWord) {
+    if (lane != nullptr) {
+        lane->priorityIndex = toolkit::ClassIndexOfWord(classWord);
+    }
+}
+
+// The launcher is the one whose children speak first.
 void SetKind(Trace& trace, RunKind kind) {
     if (trace.kind == RunKind::kUnknown) {
         trace.kind = kind;
     }
 }
 
-std::string WorkerName(const std::string& number) {
-    return "Процесс " + number;
-}
-std::string ElephantName(const std::string& name) {
-    return "Слон " + name;
-}
-
-// A feeder child calls itself "процесс n" or "Слон name"; its launcher
-// passes "процесс n" or "name".
-std::string FeedKey(const std::string& who) {
-    const std::string elephant = "Слон ";
-    return who.rfind(elephant, 0) == 0 ? who.substr(elephant.size()) : who;
-}
-
-void Apply(Reader& reader, LineKind kind, const std::smatch& match, Millis time) {
+// The launchers' lines: their start, the deadline, and ends they enforced.
+void ApplyLauncherLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
     Trace& trace = reader.trace;
-    const std::string first = match.size() > 1 ? match[1].str() : std::string();
     switch (kind) {
-        case LineKind::kLauncherGreeting:
-        case LineKind::kMonitorGreeting:
+        case LineKind::kLauncherStart:
             if (reader.launcherStart == kNoTime) {
                 reader.launcherStart = time;
             }
             break;
-        case LineKind::kElephantSearching: {
-            SetKind(trace, RunKind::kHerd);
-            Lane& lane = LaneOf(trace, ElephantName(first), first, time);
-            lane.priorityIndex = PriorityIndexOf(match[2]);
-            OpenPhase(lane, PhaseKind::kSearching, time);
-            break;
-        }
-        case LineKind::kElephantFound:
-            OpenPhase(LaneOf(trace, ElephantName(first), first, time), PhaseKind::kDrinking, time);
-            break;
-        case LineKind::kElephantDrunk:
-            EndLane(&LaneOf(trace, ElephantName(first), first, time), Ending::kFinished, time);
-            break;
         case LineKind::kHerdTimeUp:
             trace.deadline = time;
-            trace.deadlineLabel = "25 с";
-            break;
-        case LineKind::kHerdDestroyed:
-            EndLane(FindLane(trace, ElephantName(first)), Ending::kEnded, time);
-            break;
-        case LineKind::kListing:
-        case LineKind::kReapedNormally:
-        case LineKind::kFeederReapedElephant:
-        case LineKind::kMonitorReaped:
-        case LineKind::kWorkerNote:
-            break;  // says only that the child had ended or got a message
-        case LineKind::kWorkerStarted: {
-            SetKind(trace, RunKind::kMonitor);
-            Lane& lane = LaneOf(trace, WorkerName(first), first, time);
-            lane.priorityIndex = PriorityIndexOf(match[2]);
-            break;
-        }
-        case LineKind::kWorkerFirstStage:
-            OpenPhase(LaneOf(trace, WorkerName(first), first, time), PhaseKind::kFirstStage, time);
-            break;
-        case LineKind::kWorkerFirstDone:
-            ClosePhase(LaneOf(trace, WorkerName(first), first, time), time);
-            break;
-        case LineKind::kWorkerSecondStage:
-            OpenPhase(LaneOf(trace, WorkerName(first), first, time), PhaseKind::kSecondStage, time);
-            break;
-        case LineKind::kWorkerSecondDone:
-            EndLane(&LaneOf(trace, WorkerName(first), first, time), Ending::kFinished, time);
-            break;
-        case LineKind::kWorkerForcedEnd:
-            EndLane(FindLane(trace, WorkerName(first)), Ending::kEnded, time);
+            trace.deadlineLabel = std::to_string(kHerdWaitMilliseconds / 1000) + " с";
             break;
         case LineKind::kMonitorTimeUp:
             trace.deadline = time;
-            trace.deadlineLabel = first + " с";
+            trace.deadlineLabel = fields.Text(0) + " с";
             break;
-        case LineKind::kFeedStarted: {
-            SetKind(trace, RunKind::kFeeder);
-            Lane& lane = LaneOf(trace, first, FeedKey(first), time);
-            lane.priorityIndex = PriorityIndexOf(match[2]);
-            OpenPhase(lane, PhaseKind::kEating, time);
+        case LineKind::kHerdDestroyed:
+            EndLane(FindLane(trace, "Слон " + fields.Text(0)), Ending::kEnded, time);
             break;
-        }
-        case LineKind::kFeedProgress:
-            LaneOf(trace, first, FeedKey(first), time).feedTicks.push_back(time);
-            break;
-        case LineKind::kFeedDone:
-        case LineKind::kFeedNoRing:
-            EndLane(&LaneOf(trace, first, FeedKey(first), time), Ending::kFinished, time);
+        case LineKind::kWorkerForcedEnd:
+            EndLane(FindLane(trace, "Процесс " + fields.Number(0)), Ending::kEnded, time);
             break;
         case LineKind::kFeederKilledProcess:
-            EndLane(FindLane(trace, first), Ending::kEnded, time);
+            EndLane(FindLane(trace, fields.Text(0)), Ending::kEnded, time);  // "процесс n"
             break;
         case LineKind::kFeederKilledElephant:
-            EndLane(FindLane(trace, ElephantName(first)), Ending::kEnded, time);
+            EndLane(FindLane(trace, "Слон " + fields.Text(0)), Ending::kEnded, time);
+            break;
+        default:
             break;
     }
 }
 
-// True when the line was one of the programs' lines.
-bool ReadLine(Reader& reader, const std::string& line) {
-    Millis timeOfDay = 0;
-    std::string event;
-    if (!SplitStamp(line, timeOfDay, event)) {
-        return line.find_first_not_of(' ') == std::string::npos || IsUntimedProgramLine(line);
+// An elephant's own lines: fields name, class.
+void ApplyElephantLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
+    SetKind(reader.trace, RunKind::kHerd);
+    Lane* lane = LaneOf(reader.trace, "Слон " + fields.Text(0), fields.Text(0), time);
+    if (kind == LineKind::kElephantSearching) {
+        SetClass(lane, fields.values[1]);
+        OpenPhase(lane, PhaseKind::kSearching, time);
+    } else if (kind == LineKind::kElephantFound) {
+        OpenPhase(lane, PhaseKind::kDrinking, time);
+    } else {
+        EndLane(lane, Ending::kFinished, time);
     }
-    for (const LineForm& form : LineForms()) {
-        std::smatch match;
-        if (std::regex_match(event, match, form.pattern)) {
+}
+
+// A worker's own lines: fields number (printed in two columns), then class.
+void ApplyWorkerLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
+    SetKind(reader.trace, RunKind::kMonitor);
+    const std::string number = fields.Number(0);
+    Lane* lane = LaneOf(reader.trace, "Процесс " + number, number, time);
+    switch (kind) {
+        case LineKind::kWorkerStarted:
+            SetClass(lane, fields.values[1]);
+            break;
+        case LineKind::kWorkerFirstStage:
+            OpenPhase(lane, PhaseKind::kFirstStage, time);
+            break;
+        case LineKind::kWorkerFirstDone:
+            ClosePhase(lane, time);
+            break;
+        case LineKind::kWorkerSecondStage:
+            OpenPhase(lane, PhaseKind::kSecondStage, time);
+            break;
+        default:
+            EndLane(lane, Ending::kFinished, time);
+            break;
+    }
+}
+
+// A feeder child's own lines: fields who ("процесс n" or "Слон name"), then
+// the ration and the class. Its launcher passes "процесс n" or "name".
+void ApplyFeedLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
+    SetKind(reader.trace, RunKind::kFeeder);
+    const std::string who = fields.Text(0);
+    const std::string elephant = "Слон ";
+    const std::string key = who.rfind(elephant, 0) == 0 ? who.substr(elephant.size()) : who;
+    Lane* lane = LaneOf(reader.trace, who, key, time);
+    if (kind == LineKind::kFeedStarted) {
+        SetClass(lane, fields.values[2]);
+        OpenPhase(lane, PhaseKind::kEating, time);
+    } else if (kind == LineKind::kFeedProgress && lane != nullptr) {
+        lane->feedTicks.push_back(time);
+    } else if (kind == LineKind::kFeedDone) {
+        EndLane(lane, Ending::kFinished, time);
+    }
+}
+
+// A recognised line's effect on the trace, by whose line it is.
+void Apply(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
+    switch (kind) {
+        case LineKind::kElephantSearching:
+        case LineKind::kElephantFound:
+        case LineKind::kElephantDrunk:
+            ApplyElephantLine(reader, kind, fields, time);
+            break;
+        case LineKind::kWorkerStarted:
+        case LineKind::kWorkerFirstStage:
+        case LineKind::kWorkerFirstDone:
+        case LineKind::kWorkerSecondStage:
+        case LineKind::kWorkerSecondDone:
+            ApplyWorkerLine(reader, kind, fields, time);
+            break;
+        case LineKind::kFeedStarted:
+        case LineKind::kFeedProgress:
+        case LineKind::kFeedDone:
+            ApplyFeedLine(reader, kind, fields, time);
+            break;
+        default:
+            ApplyLauncherLine(reader, kind, fields, time);
+            break;
+    }
+}
+
+// A typed answer a console copy shows on a line of its own: a number.
+bool IsTypedAnswer(std::string_view line) {
+    return line.find_first_not_of(" 0123456789+-$xXabcdefABCDEF") == std::string_view::npos;
+}
+
+// True for a line without a time stamp that a program prints, or an
+// answer typed at a prompt.
+bool IsUntimedProgramLine(std::string_view line) {
+    Fields fields;
+    for (const auto& [format, answerMayFollow] : Forms().untimed) {
+        if (MatchFormat(format, line, fields, answerMayFollow)) {
+            return true;
+        }
+    }
+    return IsTypedAnswer(line);
+}
+
+// True when the line was one of the programs' lines.
+bool ReadLine(Reader& reader, std::string_view line) {
+    Millis timeOfDay = 0;
+    std::string_view event;
+    if (!SplitStamp(line, timeOfDay, event)) {
+        return IsUntimedProgramLine(line);
+    }
+    Fields fields;
+    for (const auto& [kind, format] : Forms().events) {
+        if (MatchFormat(format, event, fields)) {
             const Millis time = Unwrap(reader, timeOfDay);
-            Apply(reader, form.kind, match, time);
+            Apply(reader, kind, fields, time);
             reader.trace.end = std::max(reader.trace.end, time);
             return true;
         }
@@ -411,33 +541,94 @@ bool ReadLine(Reader& reader, const std::string& line) {
     return false;
 }
 
-void Finish(Reader& reader) {
-    Trace& trace = reader.trace;
-    // Numbered children in the launcher's table order; named ones as they
-    // first spoke.
-    if (std::all_of(trace.lanes.begin(), trace.lanes.end(),
+// A line for the report (UTF-8): cut to kUnreadShownBytes at a
+// character's start, with its length.
+std::string ReportedText(std::string_view line, TextEncoding encoding) {
+    if (line.size() <= kUnreadShownBytes) {
+        return ToUtf8(line, encoding);
+    }
+    std::size_t end = kUnreadShownBytes;
+    while (encoding == TextEncoding::kUtf8 && end > 0 &&
+           (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return ToUtf8(line.substr(0, end), encoding) + "… (" + std::to_string(line.size()) + " байт)";
+}
+
+// Counts a line not understood; the first kMostUnreadKept are kept.
+void NoteUnread(Trace& trace, int number, std::string_view line, TextEncoding encoding) {
+    ++trace.unreadCount;
+    if (trace.unread.size() < kMostUnreadKept) {
+        trace.unread.push_back(UnreadLine{number, ReportedText(line, encoding)});
+    }
+}
+
+// True when the line was one of the programs' lines. It is converted on its
+// own, so the transcript is never held twice; a line longer than any the
+// programs print is not looked at.
+bool ReadRawLine(Reader& reader, std::string_view line, TextEncoding encoding) {
+    if (line.size() > kLongestLine) {
+        return false;
+    }
+    if (encoding == TextEncoding::kUtf8) {
+        return ReadLine(reader, line);
+    }
+    return ReadLine(reader, ToUtf8(line, encoding));
+}
+
+// Where a feeder child's name stands in the feeders' tables, which are
+// their launch order; past them for a name neither has.
+std::size_t FeederTablePlace(const std::string& key) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> converted;
+        for (const FeederBuildData* build : {&kNumberedProcessesBuild, &kNamedElephantsBuild}) {
+            for (const ElephantRecord& row : build->herd) {
+                converted.push_back(toolkit::Utf8FromCp1251(ElephantName(row)));
+            }
+        }
+        return converted;
+    }();
+    return std::size_t(std::find(names.begin(), names.end(), key) - names.begin());
+}
+
+// Lanes in the launcher's table order: numbered children by number, a
+// feeder's by its table; others as they first spoke.
+void OrderLanes(Trace& trace) {
+    std::vector<Lane>& lanes = trace.lanes;
+    if (std::all_of(lanes.begin(), lanes.end(),
                     [](const Lane& lane) { return IsNumber(lane.key) && lane.key.size() < 9; })) {
-        std::stable_sort(trace.lanes.begin(), trace.lanes.end(), [](const Lane& a, const Lane& b) {
+        std::stable_sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) {
             return std::stoi(a.key) < std::stoi(b.key);
         });
+    } else if (trace.kind == RunKind::kFeeder) {
+        std::stable_sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) {
+            return FeederTablePlace(a.key) < FeederTablePlace(b.key);
+        });
     }
+}
+
+// Once all lines are read: the lanes in order, the trace's start, and the
+// feeders' deadline, which they do not print.
+void Finish(Reader& reader) {
+    Trace& trace = reader.trace;
+    OrderLanes(trace);
     for (const Lane& lane : trace.lanes) {
         if (trace.start == kNoTime || lane.firstLine < trace.start) {
             trace.start = lane.firstLine;
         }
     }
-    // The feeders print nothing at their deadline: it lies 30 s after their
+    // The feeders print nothing at their deadline: it lies after their
     // greeting, give or take the launch of eight children.
     if (trace.kind == RunKind::kFeeder && reader.launcherStart != kNoTime) {
-        trace.deadline = reader.launcherStart + kFeederDeadline;
-        trace.deadlineLabel = "30 с";
+        trace.deadline = reader.launcherStart + kFeedingMilliseconds;
+        trace.deadlineLabel = std::to_string(kFeedingMilliseconds / 1000) + " с";
     }
 }
 
 }  // namespace
 
 TextEncoding GuessEncoding(std::string_view bytes) {
-    if (IsUtf8(bytes)) {
+    if (toolkit::IsUtf8(bytes, true)) {
         return TextEncoding::kUtf8;
     }
     // Russian text is mostly small letters: Windows-1251 keeps them at
@@ -457,37 +648,31 @@ TextEncoding GuessEncoding(std::string_view bytes) {
 }
 
 std::string ToUtf8(std::string_view bytes, TextEncoding encoding) {
-    if (encoding == TextEncoding::kUtf8) {
-        return std::string(bytes);
+    switch (encoding) {
+        case TextEncoding::kUtf8:
+            return std::string(bytes);
+        case TextEncoding::kCp866:
+            return toolkit::Utf8FromCodePage(bytes, toolkit::kCodePage866);
+        case TextEncoding::kWindows1251:
+            break;
     }
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        AppendUtf8(out,
-                   encoding == TextEncoding::kCp866 ? Cp866CodePoint(byte) : Cp1251CodePoint(byte));
-    }
-    return out;
+    return toolkit::Utf8FromCp1251(bytes);
 }
 
 Trace ReadTranscript(std::string_view bytes) {
-    const std::string text = ToUtf8(bytes, GuessEncoding(bytes));
+    const TextEncoding encoding = GuessEncoding(bytes);
     Reader reader;
     int number = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(at, end - at);
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t end = std::min(bytes.find('\n', at), bytes.size());
+        std::string_view line = bytes.substr(at, end - at);
         at = end + 1;
         ++number;
         while (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+            line.remove_suffix(1);
         }
-        if (!ReadLine(reader, line)) {
-            reader.trace.unread.push_back(UnreadLine{number, line});
+        if (!ReadRawLine(reader, line, encoding)) {
+            NoteUnread(reader.trace, number, line, encoding);
         }
     }
     Finish(reader);

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "cp1251_unit.h"
 #include "myProcedure_unit.h"
+#include "program_lines_unit.h"
 
 ProcessRecord ProcessTable[kMaxWorkers] = {
     {1, 3300, 2300},  {2, 2250, 3250},  {3, 3500, 4500},  {4, 4120, 5120},  {5, 3310, 2250},
@@ -13,10 +13,10 @@ ProcessRecord ProcessTable[kMaxWorkers] = {
 };
 
 void PrintProcessTable(int count) {
-    PrintLine("Процесс   Параметр первого этапа   Параметр второго этапа"_cp1251);
+    PrintLine(kProcessTableHeading);
     const int shown = std::min(count, kMaxWorkers);
     for (int i = 0; i < shown; ++i) {
         const ProcessRecord& entry = ProcessTable[i];
-        PrintLine("%7d%25d%25d", {entry.number, entry.stage1Param, entry.stage2Param});
+        PrintLine(kProcessTableRow, {entry.number, entry.stage1Param, entry.stage2Param});
     }
 }

@@ -1,8 +1,8 @@
 // Both sides of the monitor-worker protocol; see protocol_unit.h.
 #include "protocol_unit.h"
+#include "program_lines_unit.h"
 
 #include "a0wait_unit.h"
-#include "cp1251_unit.h"
 #include "curtime_unit.h"
 #include "errors_unit.h"
 #include "myProcedure_unit.h"
@@ -20,7 +20,7 @@ std::atomic<std::int32_t> stageFlag{0};
 
 namespace {
 
-constexpr std::string_view kForcedEndLine = "%s - Процесс %2d - завершен принудительно."_cp1251;
+constexpr std::string_view kForcedEndLine = kWorkerForcedEndLine;
 
 // The slot of a message's worker number, or null for a number outside
 // 1..kMaxWorkers (only a foreign or broken sender posts one).
@@ -65,13 +65,9 @@ void RecordRegistration(WPARAM number, LPARAM workerThreadId) {
 
 // The worker answered from its first stage: the monitor ends it itself.
 void EndFirstStageWorker(WPARAM number) {
-    ChildSlot<ProcessRecord>* slot = SlotOfNumber(number);
-    if (slot == nullptr || slot->state.load() < kStarted) {
-        return;
+    if (SlotOfNumber(number) != nullptr) {
+        EndWorkerAsForced(static_cast<int>(number));
     }
-    slot->state = kEndedByMonitor;
-    TerminateProcess(slot->processInfo.hProcess, 0);
-    PrintLine(kForcedEndLine, {CurrentTimeText(), static_cast<std::int32_t>(number)});
 }
 
 // The worker answered from its second stage: it decides for itself.
@@ -98,14 +94,14 @@ void ObeyEndOrder() {
     const std::int32_t duration = waitDuration.load();
     const std::uint32_t factor = WaitFactor(now, waitStamp.load(), duration);
     const std::int32_t number = WorkerParams.number;
-    PrintLine("%s - Процесс %2d - принял сообщение WM_MYTERM."_cp1251, {CurrentTimeText(), number});
-    PrintLine("%s - Процесс %2d - фактор ожидания = %d."_cp1251,
+    PrintLine(kWorkerEndOrderLine, {CurrentTimeText(), number});
+    PrintLine(kWorkerWaitFactorLine,
               {CurrentTimeText(), number, static_cast<std::int32_t>(factor)});
     if (!EarnsReprieve(stageFlag.load(), factor)) {
         PrintLine(kForcedEndLine, {CurrentTimeText(), number});
         ExitProcess(0);  // ends the main thread's wait too
     }
-    PrintLine("%s - Процесс %2d - получил отсрочку."_cp1251, {CurrentTimeText(), number});
+    PrintLine(kWorkerReprieveLine, {CurrentTimeText(), number});
 }
 
 }  // namespace
@@ -138,6 +134,17 @@ void ResetWorkerSlots() {
     for (ChildSlot<ProcessRecord>& slot : WorkerSlots) {
         slot.state = kNotStarted;
     }
+}
+
+bool EndWorkerAsForced(int number) {
+    ChildSlot<ProcessRecord>& slot = WorkerSlots[number - 1];
+    std::int32_t started = kStarted;
+    if (!slot.state.compare_exchange_strong(started, kEndedByMonitor)) {
+        return false;
+    }
+    TerminateProcess(slot.processInfo.hProcess, 0);
+    PrintLine(kForcedEndLine, {CurrentTimeText(), number});
+    return true;
 }
 
 void HandleMonitorMessage(const MSG& message) {

@@ -68,6 +68,11 @@ extern ChildSlot<ProcessRecord> WorkerSlots[kMaxWorkers];
 // an answer for a worker that never ran is recognised and ignored.
 void ResetWorkerSlots();
 
+// Ends worker `number` (1..kMaxWorkers) and reports it ended by force, unless
+// its slot has left the started state (not started, or its answer handled):
+// whichever of the two threads comes first does it, once. True when it did.
+bool EndWorkerAsForced(int number);
+
 // The monitor's handling of one message. A wParam outside 1..kMaxWorkers is
 // ignored, as are answers for a slot that holds no started worker.
 void HandleMonitorMessage(const MSG& message);

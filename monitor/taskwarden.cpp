@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "console_input_unit.h"
-#include "cp1251_unit.h"
+#include "cpus_unit.h"
 #include "curtime_unit.h"
 #include "errors_unit.h"
 #include "format_unit.h"
@@ -18,6 +18,7 @@
 #include "priority_unit.h"
 #include "process_table_unit.h"
 #include "process_unit.h"
+#include "program_lines_unit.h"
 #include "protocol_unit.h"
 #include "random_unit.h"
 #include "win32.h"
@@ -29,22 +30,19 @@ namespace {
 // the heading rule and the start-failure line have none.
 constexpr std::string_view kEmptyLine = "";
 constexpr char kTitle[] = "Process Monitor";
-constexpr std::string_view kMonitorHeading = "%s - МОНИТОР ПРОЦЕССОВ."_cp1251;
-constexpr std::string_view kHeadingRule = "-*******************************-";
-constexpr std::string_view kStartOfWork = "%s - НАЧАЛО РАБОТЫ."_cp1251;
-constexpr std::string_view kCountPrompt = "Введите количество процессов (не больше %d): "_cp1251;
-constexpr std::string_view kObservedPrompt =
-    "Введите номер наблюдаемого процесса (если наблюдение не нужно, то любое число не из таблицы): "_cp1251;
-constexpr std::string_view kEditHeading = "Ввод параметров для %d процесса:"_cp1251;
-constexpr std::string_view kStage1Prompt =
-    "Введите параметр первого этапа (по умолчанию %d): "_cp1251;
-constexpr std::string_view kStage2Prompt =
-    "Введите параметр второго этапа (по умолчанию %d): "_cp1251;
-constexpr std::string_view kPriorityPrompt = "Введите № приоритета: "_cp1251;
-constexpr std::string_view kWaitPrompt = "Введите время ожидания (в с.): "_cp1251;
-constexpr std::string_view kStartFailed = "ОШИБКА ЗАПУСКА %2d ПРОЦЕССА № %d."_cp1251;
-constexpr std::string_view kTimeIsUp = "%s - ВРЕМЯ ОЖИДАНИЯ (%g с.) ИСТЕКЛО."_cp1251;
-constexpr std::string_view kEndedNormally = "%s - Процесс %2d - нормально завершился."_cp1251;
+constexpr std::string_view kMonitorHeading = kMonitorHeadingLine;
+constexpr std::string_view kHeadingRule = kMonitorHeadingRule;
+constexpr std::string_view kStartOfWork = kMonitorStartLine;
+constexpr std::string_view kCountPrompt = kMonitorCountPrompt;
+constexpr std::string_view kObservedPrompt = kMonitorObservedPrompt;
+constexpr std::string_view kEditHeading = kMonitorEditHeading;
+constexpr std::string_view kStage1Prompt = kMonitorStage1Prompt;
+constexpr std::string_view kStage2Prompt = kMonitorStage2Prompt;
+constexpr std::string_view kPriorityPrompt = kMonitorPriorityPrompt;
+constexpr std::string_view kWaitPrompt = kMonitorWaitPrompt;
+constexpr std::string_view kStartFailed = kMonitorStartFailedLine;
+constexpr std::string_view kTimeIsUp = kMonitorTimeUpLine;
+constexpr std::string_view kEndedNormally = kMonitorEndedLine;
 
 // Program, worker number, stage-1 and stage-2 parameters, the id of the
 // monitor's message thread.
@@ -58,6 +56,14 @@ constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT;
 // bits; an entry outside 0..kLongestWaitSeconds is clamped into that range.
 constexpr std::int32_t kLongestWaitSeconds = 2147483;
 
+// How long the monitor, told to end, waits for the answers of the workers it
+// asked to end. A worker's message thread answers within milliseconds; one in
+// the idle class behind busy workers on every processor, or under a
+// sanitizer, may take some hundreds. Past this the monitor ends the workers
+// that have not answered itself, so that none outlives it unreported.
+constexpr DWORD kAnswerWaitMs = 2000;
+constexpr DWORD kAnswerPollMs = 10;
+
 constexpr std::int32_t kLowestStageParam = 1;
 constexpr std::int32_t kNormalPriorityIndex = 2;  // for a priority number outside 0..5
 
@@ -67,6 +73,7 @@ std::int32_t ObservedNumber = 0;    // observed worker when in 1..ProcessCount
 std::int32_t ObservedPriority = 0;  // PriorityIndex of the observed worker
 std::int32_t WaitTime = 0;          // seconds as typed; milliseconds after the launch
 std::int32_t StartedCount = 0;
+bool AskedToEnd[kMaxWorkers] = {};  // running at the reaping pass: sent the end request
 
 STARTUPINFOA StartupInfo{};  // shared by all creations: size, every other field zero
 
@@ -145,9 +152,17 @@ void StartWorker(int number) {
         FormatText(kChildCommandLine,
                    {kChildProgramName, slot.params->number, slot.params->stage1Param,
                     slot.params->stage2Param, static_cast<std::int32_t>(ThreadIds[0].load())});
+    // A worker that must keep to the workers' processors starts suspended
+    // until confined.
+    const DWORD_PTR workerProcessors = ChildProcessorMask();
+    const DWORD suspended = workerProcessors != 0 ? CREATE_SUSPENDED : 0;
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                       kCreationFlags | slot.priorityClass, nullptr, nullptr, &StartupInfo,
-                       &slot.processInfo)) {
+                       kCreationFlags | slot.priorityClass | suspended, nullptr, nullptr,
+                       &StartupInfo, &slot.processInfo)) {
+        if (suspended != 0) {
+            SetProcessAffinityMask(slot.processInfo.hProcess, workerProcessors);
+            ResumeThread(slot.processInfo.hThread);
+        }
         slot.state = kStarted;  // publishes the filled slot to the message thread
         ++StartedCount;
         return;
@@ -184,10 +199,40 @@ void ReapWorkers() {
         // harmless to a worker that has gone, and no running worker is ever
         // reported as ended.
         if (ChildStillRunning(slot.processInfo)) {
+            AskedToEnd[number - 1] = true;
             PostThreadMessageA(ThreadIds[number].load(), WM_MYUSR1, 0, 0);
             Sleep(0);
         } else {
             PrintLine(kEndedNormally, {CurrentTimeText(), slot.params->number});
+        }
+    }
+}
+
+// True while some worker asked to end neither has had its answer handled nor
+// has ended.
+bool AnswersOutstanding() {
+    for (int number = 1; number <= ProcessCount; ++number) {
+        const ChildSlot<ProcessRecord>& slot = WorkerSlots[number - 1];
+        if (AskedToEnd[number - 1] && slot.state.load() == kStarted &&
+            ChildStillRunning(slot.processInfo)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// After the final line: waits up to kAnswerWaitMs for the answers still
+// outstanding, then ends every worker asked to end that has not answered (a
+// first-stage worker, or one that cannot answer) and reports it ended by
+// force. Second-stage workers that answered decide for themselves.
+void EndUnansweredWorkers() {
+    const DWORD began = GetTickCount();
+    while (AnswersOutstanding() && GetTickCount() - began < kAnswerWaitMs) {
+        Sleep(kAnswerPollMs);
+    }
+    for (int number = 1; number <= ProcessCount; ++number) {
+        if (AskedToEnd[number - 1] && ChildStillRunning(WorkerSlots[number - 1].processInfo)) {
+            EndWorkerAsForced(number);
         }
     }
 }
@@ -211,6 +256,8 @@ void RunMonitor() {
     ReapWorkers();
     // 6. The final line; the message thread handles the answers meanwhile.
     SkipLine();
+    // 7. No worker asked to end outlives the monitor unanswered.
+    EndUnansweredWorkers();
 }
 
 }  // namespace

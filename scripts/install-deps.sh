@@ -14,10 +14,10 @@ set -euo pipefail
 mode=${1:-run}
 packages=(cmake ninja-build g++)
 case $mode in
-  run) ;;
+  run) packages+=(libseccomp-dev) ;;
   windows) packages+=(g++-mingw-w64-x86-64 wine64) ;;
   test)
-    packages+=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev locales
+    packages+=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev locales libseccomp-dev
                g++-mingw-w64-x86-64 wine64 libcap2-bin tmux librsvg2-bin)
     ;;
   *)

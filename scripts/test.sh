@@ -18,9 +18,9 @@
 # run in the background while the next one compiles, since most of their time
 # is spent waiting for herds and feeders that run for a fixed 25 or 30 s. The
 # feeders' blocks have fixed names: run as root, each stage gets a private
-# /dev/shm (a mount namespace of its own) and so does each feeder test, so
-# they all run side by side; otherwise the stages run one after another and
-# the feeder tests take turns.
+# /dev/shm (a mount namespace of its own) with a private place for named
+# objects in it, and so does each feeder test, so they all run side by side;
+# otherwise the stages run one after another and the feeder tests take turns.
 # Each stage's output is kept in build/test-logs/STAGE.log.
 set -euo pipefail
 self=$(realpath "$0")
@@ -81,14 +81,16 @@ logs=build/test-logs
 rm -rf "$logs"
 mkdir -p "$logs"
 
-# Runs a command with a private /dev/shm: the feeders' block names and the
-# lock by which the feeder tests of one stage take turns live there. The
-# plain tree's test records get a private folder too, since several stages
-# run its integration tests at once.
+# Runs a command with a private /dev/shm and, in it, a private place for
+# named objects (XDG_RUNTIME_DIR): the feeders' block names and thread queues
+# live in that place, the lock by which the feeder tests of one stage take
+# turns in /dev/shm. The plain tree's test records get a private folder too,
+# since several stages run its integration tests at once.
 isolated() {
   mkdir -p build/plain/Testing
   unshare --mount --propagation private -- bash -c \
     'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && mount -t tmpfs tmpfs build/plain/Testing &&
+     mkdir -m 700 /dev/shm/runtime && export XDG_RUNTIME_DIR=/dev/shm/runtime &&
      exec "$@"' isolated "$@"
 }
 side_by_side=0

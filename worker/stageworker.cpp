@@ -11,13 +11,13 @@
 #include "a0wait_unit.h"
 #include "a1wait_unit.h"
 #include "command_line_unit.h"
-#include "cp1251_unit.h"
 #include "curtime_unit.h"
 #include "errors_unit.h"
 #include "locale_unit.h"
 #include "myProcedure_unit.h"
 #include "number_text_unit.h"
 #include "priority_unit.h"
+#include "program_lines_unit.h"
 #include "protocol_unit.h"
 #include "win32.h"
 
@@ -25,13 +25,11 @@ namespace {
 
 // ---- Texts and constants ------------------------------------------------------
 // Windows-1251; every line is an event line.
-constexpr std::string_view kStarted = "%s - Процесс %2d - запущен, приоритет - %s."_cp1251;
-constexpr std::string_view kFirstStageStarts =
-    "%s - Процесс %2d - выполнение первого этапа (параметр %d)..."_cp1251;
-constexpr std::string_view kFirstStageDone = "%s - Процесс %2d - первый этап выполнен."_cp1251;
-constexpr std::string_view kSecondStageStarts =
-    "%s - Процесс %2d - выполнение второго этапа (параметр %d)..."_cp1251;
-constexpr std::string_view kSecondStageDone = "%s - Процесс %2d - второй этап выполнен."_cp1251;
+constexpr std::string_view kStarted = kWorkerStartedLine;
+constexpr std::string_view kFirstStageStarts = kWorkerFirstStageLine;
+constexpr std::string_view kFirstStageDone = kWorkerFirstDoneLine;
+constexpr std::string_view kSecondStageStarts = kWorkerSecondStageLine;
+constexpr std::string_view kSecondStageDone = kWorkerSecondDoneLine;
 
 // ---- Module state -------------------------------------------------------------
 DWORD messageThreadId = 0;

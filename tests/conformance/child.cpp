@@ -13,6 +13,8 @@
 //                       differs; on Linux 40+i when argv[3+i] is not the word
 //                       in UTF-8
 //   locale-info TYPE    ends with the first byte of GetLocaleInfoA(TYPE)
+//   affinity            ends with the low 8 bits of its own process affinity
+//                       mask (processors 0..7), 0 when it cannot be read
 //   fds                 (Linux) the number of descriptors open beyond 0, 1, 2
 //   codepage            (Linux) GetConsoleOutputCP as 1 UTF-8, 2 KOI8-R,
 //                       3 866, 4 ISO-8859-5, 5 1251, 0 another
@@ -277,6 +279,11 @@ int main(int argc, char** argv) {
     }
     if (role == "locale-info") {
         return ReportLocaleInfo(static_cast<LCTYPE>(std::atoi(argument)));
+    }
+    if (role == "affinity") {
+        DWORD_PTR own = 0;
+        DWORD_PTR system = 0;
+        return GetProcessAffinityMask(GetCurrentProcess(), &own, &system) ? int(own & 0xFF) : 0;
     }
 #ifndef _WIN32
     if (role == "fds") {

@@ -14,6 +14,10 @@
 //   ipc-shm-hold-marked HEX   creates the block, writes 1..8 into its slots
 //                             and waits 30 s to be ended from outside; 2 when
 //                             it cannot create or map the block
+//   ipc-named-objects HEX     creates the block and posts a message to its own
+//                             thread's queue and takes it: 0 when both work,
+//                             100 + the error when the block cannot be made,
+//                             150 + the error when the queue cannot
 //   ipc-shm-hold HEX          (Linux) creates the block and waits up to 30 s
 //                             for a signal
 //   ipc-shm-hold-own-handler HEX
@@ -105,6 +109,22 @@ int HoldMarkedBlock(const std::string& name) {
     return 0;
 }
 
+int MakeNamedObjects(const std::string& name) {
+    HANDLE block =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+    if (block == nullptr) {
+        return 100 + static_cast<int>(GetLastError());
+    }
+    MSG message{};
+    if (!PostThreadMessageA(GetCurrentThreadId(), WM_USER, 7, 0)) {
+        GetMessageA(&message, nullptr, 0, 0);  // gives the queue's own error
+        return 150 + static_cast<int>(GetLastError());
+    }
+    const bool taken = GetMessageA(&message, nullptr, 0, 0) == TRUE && message.wParam == 7;
+    CloseHandle(block);
+    return taken ? 0 : 150;
+}
+
 #ifndef _WIN32
 
 void ExitWith42(int) {
@@ -155,6 +175,9 @@ int RunIpcRole(int argc, char** argv) {
         const std::string name = ipc_test::BytesOfHex(argument);
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
         ExitProcess(0);
+    }
+    if (role == "ipc-named-objects") {
+        return MakeNamedObjects(ipc_test::BytesOfHex(argument));
     }
     if (role == "ipc-shm-hold-marked") {
         return HoldMarkedBlock(ipc_test::BytesOfHex(argument));

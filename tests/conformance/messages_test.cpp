@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "../named_place.h"
 #include "ipc_test_support.h"
 #include "win32.h"
 
@@ -314,8 +315,8 @@ RawTarget OwnQueueAddress() {
     RawTarget target;
     target.address.sun_family = AF_UNIX;
     const int nameLength =
-        std::snprintf(target.address.sun_path + 1, sizeof target.address.sun_path - 1,
-                      "herdlab-msg-%u-%u", getuid(), GetCurrentThreadId());
+        std::snprintf(target.address.sun_path, sizeof target.address.sun_path, "%s",
+                      named_place::QueueSocket(GetCurrentThreadId()).c_str());
     target.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + nameLength);
     return target;
 }
@@ -338,7 +339,8 @@ TEST(ThreadMessagesLinux, QueueTakesOnlyWellFormedDatagramsOfItsUser) {
     EXPECT_TRUE(SendRaw(self, oversized, 25));
     EXPECT_TRUE(SendRaw(self, oversized, sizeof oversized));
     if (geteuid() == 0) {
-        // A process switched to another user speaks the format correctly.
+        // A process switched to another user, speaking the format correctly,
+        // cannot even reach the queue in the user's own place.
         const pid_t sender = fork();
         if (sender == 0) {
             const bool switched =
@@ -347,7 +349,7 @@ TEST(ThreadMessagesLinux, QueueTakesOnlyWellFormedDatagramsOfItsUser) {
         }
         int status = 0;
         waitpid(sender, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
     }
     // The wire format: uint32 message, uint32 zero, uint64 wParam, int64 lParam,
     // little-endian.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "../named_place.h"
 #include "cp1251_unit.h"
 #include "ipc_test_support.h"
 #include "win32.h"
@@ -185,7 +186,7 @@ TEST(SharedMemory, NameLivesWhileAnyHandleHoldsIt) {
 #ifndef _WIN32
 
 std::string ShmPath(const std::string& escaped) {
-    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escaped;
+    return named_place::BlockFile(escaped);
 }
 
 bool Exists(const std::string& path) {
@@ -243,8 +244,9 @@ TEST(SharedMemoryLinux, ForeignOrLooseObjectIsRefused) {
             continue;  // only root can give an object away
         }
         const std::string name = "planted-" + pid;
-        const std::string shmName = "/herdlab-map-" + std::to_string(getuid()) + "-" + name;
-        const int fd = shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        named_place::MadeFolder();
+        const std::string path = ShmPath(name);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
         if (foreignOwner) {
             ASSERT_EQ(fchown(fd, 65534, 65534), 0);
@@ -263,7 +265,7 @@ TEST(SharedMemoryLinux, ForeignOrLooseObjectIsRefused) {
         ASSERT_EQ(fstat(fd, &status), 0);
         EXPECT_EQ(status.st_size, 0) << "a refused object must stay untouched";
         close(fd);
-        shm_unlink(shmName.c_str());
+        unlink(path.c_str());
     }
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 
+#include "../named_place.h"
 #include "command_line_unit.h"
 #include "cp1251_unit.h"
 #include "feeder_data_2.h"
@@ -248,7 +249,7 @@ TEST(FeedingLoop, EndsAfterThePassInWhichTheLastRationRanOut) {
 
 #ifndef _WIN32
 std::filesystem::path BlockFile(const std::string& escapedName) {
-    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
+    return named_place::BlockFile(escapedName);
 }
 #endif
 

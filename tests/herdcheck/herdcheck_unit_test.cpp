@@ -1,5 +1,5 @@
 // herdcheck's portable parts: watching a ring that the test plays the child
-// on, judging runs, and the JSON text.
+// on, judging runs, and the JSON and JUnit texts.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -50,8 +50,8 @@ TEST(RingWatch, FeedsInRingOrderAndNeverBeyondTheSupply) {
     EXPECT_EQ(feeding.watch.eaten, 3);
     EXPECT_EQ(feeding.watch.placed, 10);  // slots 0 and 1 refilled, slot 2 not: supply reached
     EXPECT_EQ(Slots(feeding.ring), "11011111");
-    EXPECT_TRUE(feeding.watch.orderFault.empty());
-    EXPECT_TRUE(feeding.watch.wrongWrite.empty());
+    EXPECT_EQ(feeding.watch.orderFault.slot, -1);
+    EXPECT_EQ(feeding.watch.wrongWrite.slot, -1);
 }
 
 TEST(RingWatch, ATakeOutOfOrderIsRecordedOnce) {
@@ -59,10 +59,11 @@ TEST(RingWatch, ATakeOutOfOrderIsRecordedOnce) {
     feeding.Look();
     feeding.ring[1] = 0;  // slot 0 was first
     feeding.Look();
-    EXPECT_EQ(feeding.watch.orderFault, "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(feeding.watch.orderFault.slot, 1);
+    EXPECT_EQ(feeding.watch.orderFault.expected, 0);
     feeding.ring[3] = 0;
     feeding.Look();
-    EXPECT_EQ(feeding.watch.orderFault, "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(feeding.watch.orderFault.slot, 1);
     EXPECT_EQ(feeding.watch.eaten, 2);
 }
 
@@ -71,7 +72,9 @@ TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
     feeding.Look();
     feeding.ring[0] = 2;  // took the portion, wrote 2
     feeding.Look();
-    EXPECT_EQ(feeding.watch.wrongWrite, "слот 0: записано значение 2"_cp1251);
+    EXPECT_EQ(feeding.watch.wrongWrite.slot, 0);
+    EXPECT_EQ(feeding.watch.wrongWrite.value, 2);
+    EXPECT_FALSE(feeding.watch.wrongWrite.intoEmpty);
     EXPECT_EQ(feeding.watch.eaten, 1);
     EXPECT_EQ(feeding.ring[0], kFullSlot);  // undone, then fed again
 
@@ -81,7 +84,8 @@ TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
     empty.Look();
     empty.ring[5] = 1;  // a portion nobody placed
     empty.Look();
-    EXPECT_EQ(empty.watch.wrongWrite, "слот 5: записано значение 1 в пустой слот"_cp1251);
+    EXPECT_EQ(empty.watch.wrongWrite.slot, 5);
+    EXPECT_TRUE(empty.watch.wrongWrite.intoEmpty);
     EXPECT_EQ(empty.ring[5], kEmptySlot);
     EXPECT_EQ(empty.watch.eaten, 1);
 }
@@ -126,31 +130,55 @@ std::string Judged(const RunOutcome& steady, const RunOutcome& slow) {
 
 TEST(Verdict, EachFaultFailsItsOwnCheck) {
     const RunOutcome good = FedRun(15);
-    EXPECT_EQ(Judged(good, good), "+++++++");
+    EXPECT_EQ(Judged(good, good), "++++++++");
 
     RunOutcome overate = FedRun(16);
-    EXPECT_EQ(Judged(overate, overate), "+++F+++");
+    EXPECT_EQ(Judged(overate, overate), "+++F++++");
 
     RunOutcome misread = FedRun(5);  // 1,70 read as 1
-    EXPECT_EQ(Judged(misread, misread), "F++++++");
+    EXPECT_EQ(Judged(misread, misread), "F+++++++");
 
     RunOutcome crashed;
     crashed.end = RunEnd::kCrashed;
     crashed.crashName = "SIGABRT";
-    EXPECT_EQ(Judged(crashed, crashed), "----F-+");
+    EXPECT_EQ(Judged(crashed, crashed), "----F-++");
 
     RunOutcome spinning = FedRun(15);
     spinning.waitingCpuSeconds = 2.9;
-    EXPECT_EQ(Judged(good, spinning), "+++++F+");
+    EXPECT_EQ(Judged(good, spinning), "+++++F++");
 
     RunOutcome late = FedRun(15);
     late.secondsAfterLastPortion = 2.5;
-    EXPECT_EQ(Judged(good, late), "++++++F");  // only when the feeder is slow
-    EXPECT_EQ(Judged(late, late), "++++F++");
+    EXPECT_EQ(Judged(good, late), "++++++F+");  // only when the feeder is slow
+    EXPECT_EQ(Judged(late, late), "++++F+++");
 
     RunOutcome missing;
     missing.startError = 2;
-    EXPECT_EQ(Judged(missing, missing), "F------");
+    EXPECT_EQ(Judged(missing, missing), "F-------");
+
+    RunOutcome leaving = FedRun(15);
+    leaving.harms.leftBehind = 3;
+    EXPECT_EQ(Judged(good, leaving), "+++++++F");
+}
+
+TEST(Verdict, OnlyFailuresOnTimeAreCheckedAgain) {
+    RunOutcome hung = FedRun(15);
+    hung.end = RunEnd::kStopped;
+    hung.stopReason = StopReason::kQuiet;
+    RunOutcome late = FedRun(15);
+    late.secondsAfterLastPortion = 2.5;
+    RunOutcome overLimit = hung;
+    overLimit.stopReason = StopReason::kOverLimit;
+    RunOutcome crashed;
+    crashed.end = RunEnd::kCrashed;
+    const struct {
+        RunOutcome run;
+        bool again;
+    } kRows[] = {
+        {FedRun(15), false}, {hung, true}, {late, true}, {overLimit, false}, {crashed, false}};
+    for (const auto& row : kRows) {
+        EXPECT_EQ(FailedOnTime(row.run), row.again) << static_cast<int>(row.run.stopReason);
+    }
 }
 
 TEST(Verdict, DetailsSayWhatWasSeen) {
@@ -171,6 +199,22 @@ TEST(Verdict, DetailsSayWhatWasSeen) {
     EXPECT_EQ(results[static_cast<int>(Check::kEndsWhenFed)].detail,
               "не завершился за 3.00 с после последней порции, остановлен проверкой"_cp1251);
 
+    RunOutcome disorderly = FedRun(15);
+    disorderly.orderFault = {1, 0};
+    disorderly.wrongWrite = {5, 1, true};
+    JudgeChild(kTandy, disorderly, disorderly, results);
+    EXPECT_EQ(results[static_cast<int>(Check::kRingOrder)].detail,
+              "взял порцию из слота 1, а по порядку был слот 0"_cp1251);
+    EXPECT_EQ(results[static_cast<int>(Check::kTakesOnlyPlaced)].detail,
+              "слот 5: записано значение 1 в пустой слот"_cp1251);
+
+    RunOutcome harmful = FedRun(15);
+    harmful.harms.processLimitReached = true;
+    harmful.harms.networkTried = "AF_INET";
+    JudgeChild(kTandy, harmful, harmful, results);
+    EXPECT_EQ(results[static_cast<int>(Check::kStaysContained)].detail,
+              "запустил больше 32 процессов; пытался выйти в сеть (AF_INET)"_cp1251);
+
     RunOutcome gaveUp = FedRun(0);
     gaveUp.exitCode = 1;
     JudgeChild(kTandy, gaveUp, gaveUp, results);
@@ -178,7 +222,7 @@ TEST(Verdict, DetailsSayWhatWasSeen) {
               "не взял ни одной порции: завершился с кодом 1"_cp1251);
 }
 
-TEST(Report, JsonIsUtf8WithEscapedTextAndOneChildPerLine) {
+TEST(Report, JsonAndJunitAreUtf8WithEscapedTextAndOneChildPerLine) {
     ChildReport report;
     report.program = "C:\\курс\\\"tusker6\".exe"_cp1251;
     report.commandLine = "tusker6 Tandy 3 1.70";
@@ -193,6 +237,13 @@ TEST(Report, JsonIsUtf8WithEscapedTextAndOneChildPerLine) {
     const std::size_t first = json.find("{\"program\"");
     EXPECT_NE(json.find('\n', first), std::string::npos);
     EXPECT_LT(json.find('\n', first), json.find("{\"program\"", first + 1));
+
+    const std::string junit = JunitReport(6, {report});
+    EXPECT_NE(junit.find("<testsuite name=\"C:\\курс\\&quot;tusker6&quot;.exe\" tests=\"8\" "
+                         "failures=\"1\" errors=\"0\" skipped=\"7\">"),
+              std::string::npos)
+        << junit;
+    EXPECT_NE(junit.find("<failure message=\"слот 3: записано значение 2\"/>"), std::string::npos);
 
     const std::vector<std::string> table = TableLines({report});
     ASSERT_EQ(table.size(), 2u);

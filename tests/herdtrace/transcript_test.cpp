@@ -1,14 +1,19 @@
-// Reading console transcripts: the lines of the three launchers and their
-// children, in the Linux and the Windows form and in the three encodings;
-// cut, mixed and garbled transcripts.
+// Reading console transcripts: every line the programs print, whole runs in
+// the Linux and the Windows form and in the three encodings; cut, mixed,
+// garbled and hostile transcripts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 
 #include "cp1251_unit.h"
+#include "format_unit.h"
+#include "picture.h"
+#include "priority_unit.h"
+#include "program_lines_unit.h"
 #include "transcript_reader.h"
 
 namespace {
@@ -193,14 +198,14 @@ TEST(Transcript, BothFeedersChildrenTicksAndDeadline) {
 
     const std::string named =
         "12:00:00.000 - Начало работы\n"
-        "12:00:00.100 - Слон Tandy начал есть, рацион - 15, приоритет - ниже среднего\n"
-        "12:00:00.200 - Слон Hathy начал есть, рацион - 239, приоритет - нормальный\n"
+        "12:00:00.100 - Слон Hathy начал есть, рацион - 239, приоритет - нормальный\n"
+        "12:00:00.200 - Слон Tandy начал есть, рацион - 15, приоритет - ниже среднего\n"
         "12:00:02.000 - Слон Tandy наелся\n"
         "12:00:30.400 - Слон Tandy нормально завершился\n"
         "12:00:30.401 - Слон Hathy погиб\n";
     trace = ReadTranscript(WindowsForm(named, false));
     ASSERT_EQ(trace.lanes.size(), 2u);
-    EXPECT_EQ(trace.lanes[0].name, "Слон Tandy");
+    EXPECT_EQ(trace.lanes[0].name, "Слон Tandy");  // table order, not speaking order
     EXPECT_EQ(trace.lanes[0].key, "Tandy");
     EXPECT_EQ(trace.lanes[0].priorityIndex, 1);
     EXPECT_EQ(trace.lanes[1].ending, Ending::kEnded);
@@ -223,6 +228,139 @@ TEST(Transcript, CutMixedAndForeignLinesAreReportedByNumber) {
     const std::string cutLetter = kHerd + "0:00:16.000 - Сл\xD0";
     EXPECT_EQ(GuessEncoding(cutLetter), TextEncoding::kUtf8);
     EXPECT_EQ(ReadTranscript(cutLetter).lanes.size(), 3u);
+}
+
+// Every line the programs print, made from the formats they print from:
+// each is read, and each child's line opens the lane it names.
+TEST(Transcript, EveryProgramLineIsRead) {
+    const std::string_view stamp = "12:00:00.000";
+    const std::string_view high = kPriorityNames[4];
+    const std::string_view tandy = "Tandy";
+    const std::string_view process1 = "процесс 1"_cp1251;
+    struct Row {
+        std::string line;  // Windows-1251, as the programs hold it
+        const char* lane;  // the lane it opens, or none
+    };
+    const Row rows[] = {
+        {FormatText(kHerdGreetingLine, {stamp}), nullptr},
+        {FormatText(kHerdCountPrompt) + "3", nullptr},
+        {FormatText(kHerdCountFallback), nullptr},
+        {FormatText(kHerdListingTitle), nullptr},
+        {FormatText(kHerdListingLine, {stamp, 1, 3, 1.7}), nullptr},
+        {FormatText(kHerdEditPrompt) + "0", nullptr},
+        {FormatText(kHerdNoEditLine), nullptr},
+        {FormatText(kHerdPriorityPrompt), nullptr},
+        {FormatText(kHerdAgePrompt), nullptr},
+        {FormatText(kHerdWeightPrompt), nullptr},
+        {FormatText(kHerdRejectedLine), nullptr},
+        {FormatText(kHerdStartFailedLine, {2}), nullptr},
+        {FormatText(kPriorityMenuHeading), nullptr},
+        {FormatText(kPriorityMenuRow, {4, high}), nullptr},
+        {FormatText(kElephantSearchLine, {stamp, "3", high}), "Слон 3"},
+        {FormatText(kElephantFoundLine, {stamp, "3"}), "Слон 3"},
+        {FormatText(kElephantDrunkLine, {stamp, "4"}), "Слон 4"},
+        {FormatText(kHerdTimeUpLine, {stamp}), nullptr},
+        {FormatText(kHerdDestroyedLine, {stamp, 3}), nullptr},
+        {FormatText(kHerdEndedLine, {stamp, 4}), nullptr},
+        {FormatText(kMonitorHeadingLine, {stamp}), nullptr},
+        {FormatText(kMonitorHeadingRule), nullptr},
+        {FormatText(kMonitorStartLine, {stamp}), nullptr},
+        {FormatText(kMonitorCountPrompt, {15}) + "3", nullptr},
+        {FormatText(kProcessTableHeading), nullptr},
+        {FormatText(kProcessTableRow, {1, 3300, 2300}), nullptr},
+        {FormatText(kMonitorObservedPrompt) + "2", nullptr},
+        {FormatText(kMonitorEditHeading, {2}), nullptr},
+        {FormatText(kMonitorStage1Prompt, {3300}), nullptr},
+        {FormatText(kMonitorStage2Prompt, {2300}), nullptr},
+        {FormatText(kMonitorPriorityPrompt), nullptr},
+        {FormatText(kMonitorWaitPrompt) + "2,5", nullptr},
+        {FormatText(kMonitorStartFailedLine, {3, 2}), nullptr},
+        {FormatText(kWorkerStartedLine, {stamp, 2, high}), "Процесс 2"},
+        {FormatText(kWorkerFirstStageLine, {stamp, 12, 100}), "Процесс 12"},
+        {FormatText(kWorkerFirstDoneLine, {stamp, 12}), "Процесс 12"},
+        {FormatText(kWorkerSecondStageLine, {stamp, 12, 200}), "Процесс 12"},
+        {FormatText(kWorkerSecondDoneLine, {stamp, 13}), "Процесс 13"},
+        {FormatText(kMonitorTimeUpLine, {stamp, 2.5}), nullptr},
+        {FormatText(kWorkerForcedEndLine, {stamp, 2}), nullptr},
+        {FormatText(kMonitorEndedLine, {stamp, 12}), nullptr},
+        {FormatText(kWorkerEndOrderLine, {stamp, 12}), nullptr},
+        {FormatText(kWorkerWaitFactorLine, {stamp, 12, 571}), nullptr},
+        {FormatText(kWorkerReprieveLine, {stamp, 12}), nullptr},
+        {FormatText(kFeederGreetingLine, {stamp}), nullptr},
+        {FormatText(kChildStartLine, {stamp, FormatText(kElephantChildWho, {tandy}), 15, high}),
+         "Слон Tandy"},
+        {FormatText(kChildStartLine, {stamp, FormatText(kProcessChildWho, {process1}), 15, high}),
+         "процесс 1"},
+        {FormatText(kChildProgressLine, {stamp, process1, 10}), "процесс 1"},
+        {FormatText(kChildFedLine, {stamp, process1}), "процесс 1"},
+        {FormatText(kChildNoRingLine, {stamp, "процесс 2"_cp1251}), "процесс 2"},
+        {FormatText(kChildOrphanLine, {stamp, "Слон Aun"_cp1251}), "Слон Aun"},
+        {FormatText(kProcessFeederEndedLine, {stamp, process1}), nullptr},
+        {FormatText(kProcessFeederKilledLine, {stamp, process1}), nullptr},
+        {FormatText(kElephantFeederEndedLine, {stamp, tandy}), nullptr},
+        {FormatText(kElephantFeederKilledLine, {stamp, tandy}), nullptr},
+        {FormatText(kProcessFeederStartFailedLine, {2}), nullptr},
+        {FormatText(kElephantFeederStartFailedLine, {2}), nullptr},
+        {FormatText(kRingFailureLine, {tandy, 5}), nullptr},
+    };
+    std::string transcript;
+    for (const Row& row : rows) {
+        transcript += row.line + "\r\n";
+    }
+    const Trace trace = ReadTranscript(transcript);
+    EXPECT_EQ(trace.unreadCount, 0u) << trace.unread[0].number << ": " << trace.unread[0].text;
+    for (const Row& row : rows) {
+        if (row.lane != nullptr) {
+            EXPECT_TRUE(std::any_of(trace.lanes.begin(), trace.lanes.end(), [&](const Lane& lane) {
+                return lane.name == row.lane;
+            })) << row.lane;
+        }
+    }
+}
+
+// Files no program wrote: a picture of what they hold, within the limits.
+TEST(Transcript, HostileInputsStayWithinTheLimits) {
+    const std::string search = "12:00:00.000 - Слон 1 поиск начал, приоритет - ";
+    std::string manyElephants;
+    for (int i = 0; i < 100; ++i) {
+        manyElephants += "12:00:00.000 - Слон " + std::to_string(i) + " напился\n";
+    }
+    struct Row {
+        std::string bytes;
+        std::size_t lanes;
+        std::size_t unread;
+    };
+    const Row rows[] = {
+        {"", 0, 0},
+        {"\r\r\n\n", 0, 0},
+        {search + std::string(40000, 'x') + "\n", 0, 1},
+        {std::string(200000, '\xE0'), 0, 1},  // one line, no line end
+        {std::string("\0\xFF\n\x01\x80\n", 6), 0, 2},
+        {manyElephants, kMostLanes, 0},
+        {"12:00:00.000 - Процесс 99999999999999999999 - первый этап выполнен.\n", 1, 0},
+        {"12:00:00.000 - ВРЕМЯ ОЖИДАНИЯ (1e+300 с.) ИСТЕКЛО.\n", 0, 0},
+    };
+    for (const Row& row : rows) {
+        const Trace trace = ReadTranscript(row.bytes);
+        EXPECT_EQ(trace.lanes.size(), row.lanes) << row.bytes.substr(0, 80);
+        EXPECT_EQ(trace.unreadCount, row.unread) << row.bytes.substr(0, 80);
+        for (const UnreadLine& line : trace.unread) {
+            EXPECT_LE(line.text.size(), kUnreadShownBytes * 3 + 40);
+        }
+    }
+    // Every other line a day later: a picture spanning years stays small.
+    std::string years;
+    for (int i = 0; i < 2000; ++i) {
+        years += (i % 2 == 0 ? "23:00:00.000" : "0:00:00.000") + std::string(" - Слон 1 напился\n");
+    }
+    EXPECT_LT(RenderSvg(ReadTranscript(years)).size(), 20000u);
+    std::string unreadMany;
+    for (std::size_t i = 0; i < kMostUnreadKept + 5; ++i) {
+        unreadMany += "?\n";
+    }
+    const Trace many = ReadTranscript(unreadMany);
+    EXPECT_EQ(many.unread.size(), kMostUnreadKept);
+    EXPECT_EQ(many.unreadCount, kMostUnreadKept + 5);
 }
 
 TEST(Transcript, GarbageNeverCrashesTheReader) {

@@ -25,6 +25,8 @@
 #include <cstring>
 #include <string>
 
+#include "../named_place.h"
+
 namespace {
 
 constexpr int kSlots = 8;
@@ -67,12 +69,12 @@ int RecordAndBecomeWorker(char** argv) {
     return 1;
 }
 
-// The block's file: "/dev/shm/herdlab-map-<uid>-" and the escaped name, whose
-// first byte is the name's length (below 32 for the names used here).
+// The block's file: the escaped name, whose first byte is the name's length
+// (below 32 for the names used here), in the user's place.
 std::string BlockPath(const std::string& name) {
     char length[8];
     std::snprintf(length, sizeof length, "%%%02X", static_cast<unsigned>(name.size()));
-    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + length + name;
+    return named_place::BlockFile(length + name);
 }
 
 unsigned char* MapBlock(int fd) {

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../named_place.h"
 #include "harness.h"
 
 namespace {
@@ -71,7 +72,7 @@ constexpr Fate kFed = Fate::kFed, kUnfed = Fate::kUnfed, kEither = Fate::kEither
 constexpr Fates kSampleFates = {kFed, kFed, kUnfed, kUnfed, kUnfed, kEither, kUnfed, kEither};
 
 fs::path BlockFile(const std::string& escapedName) {
-    return "/dev/shm/herdlab-map-" + std::to_string(getuid()) + "-" + escapedName;
+    return named_place::BlockFile(escapedName);
 }
 
 // The build's block files under /dev/shm and the objects they name. Under
@@ -272,6 +273,7 @@ TEST(Feeder, LaunchFailuresAreReportedAndEndTheRunAtOnce) {
     }
     harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
+    named_place::MadeFolder();
     const fs::path planted = BlockFile(kElephants.blockNames[0]);
     const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0) << planted;

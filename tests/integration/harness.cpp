@@ -1,6 +1,8 @@
 // Runs the real programs with piped console streams, for the integration tests.
 #include "harness.h"
 
+#include "../named_place.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -425,9 +427,9 @@ std::string ProcessStat(pid_t pid) {
 }
 
 std::vector<std::string> SharedMemoryNames() {
-    const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
+    const std::string prefix = named_place::BlockPrefix();
     std::vector<std::string> names;
-    if (DIR* folder = opendir("/dev/shm")) {
+    if (DIR* folder = opendir(named_place::Folder().c_str())) {
         while (const dirent* entry = readdir(folder)) {
             if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
                 names.emplace_back(entry->d_name);
@@ -439,7 +441,8 @@ std::vector<std::string> SharedMemoryNames() {
 }
 
 bool SharedMemoryNameHeld(const std::string& name) {
-    const int fd = open(("/dev/shm/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        open((named_place::Folder() + "/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -524,14 +527,17 @@ std::vector<pid_t> LiveProcessesNamed(const Session& session, std::string_view t
 namespace {
 
 // Gives this test process, and every program it starts from now on, a
-// /dev/shm of its own: a private mount namespace with a fresh tmpfs there.
-// Needs root; under a runner the names live in its server, not in /dev/shm.
+// /dev/shm of its own (a private mount namespace with a fresh tmpfs there)
+// and in it a place of its own for named objects, as XDG_RUNTIME_DIR. Needs
+// root; under a runner the names live in its server, not in that place.
 bool TakeOwnSharedMemoryFolder() {
     if (UnderRunner() || geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
         return false;
     }
     return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+           mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0 &&
+           mkdir("/dev/shm/runtime", 0700) == 0 &&
+           setenv("XDG_RUNTIME_DIR", "/dev/shm/runtime", 1) == 0;
 }
 
 }  // namespace

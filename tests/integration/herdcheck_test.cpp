@@ -1,19 +1,27 @@
 // herdcheck run from end to end: the sample children and the students'
 // example pass every check for both data sets; children with one fault each,
 // checked side by side in one run, fail exactly the check meant for them;
-// a wrong command line is refused.
+// children doing one harmful thing each are contained and fail only for it,
+// and the JUnit file matches the run; a wrong command line is refused.
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../named_place.h"
 #include "harness.h"
 
 namespace {
@@ -23,7 +31,7 @@ namespace fs = std::filesystem;
 
 const std::vector<std::string> kCheckKeys = {
     "finds_block",   "takes_only_placed", "ring_order",           "exact_ration",
-    "ends_when_fed", "waits_politely",    "survives_slow_feeder",
+    "ends_when_fed", "waits_politely",    "survives_slow_feeder", "stays_contained",
 };
 
 // The blocks of the checker's lanes: Tandy, Aun, Hao, Maya and processes 1,
@@ -40,7 +48,7 @@ const std::vector<std::string> kLaneBlocks = {
 };
 
 std::vector<std::string> LeftoverLaneBlocks() {
-    const std::string prefix = "herdlab-map-" + std::to_string(getuid()) + "-";
+    const std::string prefix = named_place::BlockPrefix();
     std::vector<std::string> leftovers;
     for (const std::string& name : harness::SharedMemoryNames()) {
         for (const std::string& block : kLaneBlocks) {
@@ -57,17 +65,38 @@ std::vector<std::string> LeftoverLaneBlocks() {
 // as a teacher does in the folder of the class's programs. It takes its turn
 // with the feeder tests, whose block names it shares, and leaves none of
 // them behind.
-harness::Session RunChecker(const std::vector<std::string>& arguments, const std::string& locale) {
+// As root it runs as user nobody, as a teacher's ordinary account would.
+harness::Session RunChecker(const std::vector<std::string>& arguments, const std::string& locale,
+                            bool asOrdinaryUser = false) {
     harness::Options options;
     options.arguments = arguments;
     options.locale = locale;
     options.workingDirectory = fs::path(harness::ProgramPath("herdcheck")).parent_path().string();
+    std::string program = "herdcheck";
+    fs::path runtime;  // nobody's own place for named objects, as a login would make it
+    if (asOrdinaryUser && geteuid() == 0) {
+        std::string pattern = (fs::temp_directory_path() / "herdcheck-runtime-XXXXXX").string();
+        runtime = mkdtemp(pattern.data());
+        EXPECT_EQ(chown(runtime.c_str(), 65534, 65534), 0);
+        options.programDirectory = "/usr/bin";
+        options.arguments = {"--reuid=nobody",
+                             "--regid=nogroup",
+                             "--clear-groups",
+                             "/usr/bin/env",
+                             "XDG_RUNTIME_DIR=" + runtime.string(),
+                             harness::ProgramPath("herdcheck")};
+        options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+        program = "setpriv";
+    }
     harness::FeederRunTurn turn;
     // Blocks left by a killed program elsewhere may already be there; the
     // checker then waits or uses other names, and must add none.
     const std::vector<std::string> before = LeftoverLaneBlocks();
-    harness::Session session = harness::Run("herdcheck", "", options, 180s);
+    harness::Session session = harness::Run(program, "", options, 180s);
     EXPECT_EQ(LeftoverLaneBlocks(), before) << session.outputText;
+    if (!runtime.empty()) {
+        fs::remove_all(runtime);
+    }
     return session;
 }
 
@@ -104,7 +133,7 @@ void ExpectEveryCheckPassed(const harness::Session& session, int children) {
         passedLines += line.find(": пройдена") != std::string::npos ? 1 : 0;
         passedRows += line.ends_with(" сдано") && !line.ends_with("не сдано") ? 1 : 0;
     }
-    EXPECT_EQ(passedLines, 7 * children) << session.outputText;
+    EXPECT_EQ(passedLines, 8 * children) << session.outputText;
     EXPECT_EQ(passedRows, children) << session.outputText;
 }
 
@@ -165,6 +194,191 @@ TEST(Herdcheck, EachFaultyChildFailsOnlyTheCheckMeantForIt) {
     const std::string flooding = ChildLine(json, "faulty_floods");
     EXPECT_EQ(ResultOf(flooding, "ends_when_fed"), "failed") << flooding;
     EXPECT_NE(flooding.find("залил вывод"), std::string::npos) << flooding;
+}
+
+// The element names of an XML text in document order, with a check that it
+// is well formed as far as the report needs: tags nest and close, attribute
+// values are quoted, text holds no bare '<' or '&'.
+bool WellFormed(const std::string& xml, std::vector<std::string>& elements) {
+    std::vector<std::string> open;
+    std::size_t at = xml.find("?>");
+    if (!xml.starts_with("<?xml") || at == std::string::npos) {
+        return false;
+    }
+    for (at += 2; at < xml.size();) {
+        const std::size_t tag = xml.find('<', at);
+        const std::string text = xml.substr(at, tag - at);
+        if (text.find('>') != std::string::npos ||
+            std::regex_search(text, std::regex("&(?!(amp|lt|gt|quot|apos);)"))) {
+            return false;
+        }
+        if (tag == std::string::npos) {
+            break;
+        }
+        const std::size_t end = xml.find('>', tag);
+        if (end == std::string::npos) {
+            return false;
+        }
+        const std::string inside = xml.substr(tag + 1, end - tag - 1);
+        std::smatch match;
+        if (std::regex_match(inside, match, std::regex(R"(/([\w-]+))"))) {
+            if (open.empty() || open.back() != match[1]) {
+                return false;
+            }
+            open.pop_back();
+        } else if (std::regex_match(inside, match,
+                                    std::regex(R"(([\w-]+)(\s+[\w-]+="[^"<]*")*\s*(/?))"))) {
+            elements.push_back(match[1]);
+            if (match[3].length() == 0) {
+                open.push_back(match[1]);
+            }
+        } else {
+            return false;
+        }
+        at = end + 1;
+    }
+    return open.empty();
+}
+
+int CountOf(const std::vector<std::string>& items, const std::string& item) {
+    return static_cast<int>(std::count(items.begin(), items.end(), item));
+}
+
+// Processes still running from the programs in `folder`, by their file.
+std::vector<std::string> ProcessesFrom(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::error_code error;
+        const fs::path exe = fs::read_symlink(entry.path() / "exe", error);
+        if (!error && exe.parent_path() == folder &&
+            exe.filename().string().starts_with("harmful_")) {
+            found.push_back(entry.path().filename().string() + " " + exe.string());
+        }
+    }
+    return found;
+}
+
+// A loopback TCP listener and UDP socket on one port, to see whether
+// anything reached them.
+struct LoopbackTrap {
+    int tcp = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    int udp = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    int port = 0;
+    LoopbackTrap() {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(tcp, 4);
+        getsockname(tcp, reinterpret_cast<sockaddr*>(&address), &length);
+        bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        port = ntohs(address.sin_port);
+    }
+    ~LoopbackTrap() {
+        close(tcp);
+        close(udp);
+    }
+    bool Reached() {
+        char byte = 0;
+        const int accepted = accept(tcp, nullptr, nullptr);
+        if (accepted >= 0) {
+            close(accepted);
+        }
+        return accepted >= 0 || recv(udp, &byte, 1, 0) >= 0;
+    }
+};
+
+TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "the containment of the Linux build is checked natively";
+    }
+    const std::map<std::string, std::string> harmOf = {
+        {"harmful_leaves_process", "оставил после себя процессы"},
+        {"harmful_starts_many", "запустил больше 32 процессов"},
+        {"harmful_writes_files", "пытался писать вне своей папки"},
+        {"harmful_connects", "пытался выйти в сеть"},
+        {"harmful_eats_memory", "превысил 512 МБ памяти"},
+    };
+    std::string pattern = (fs::temp_directory_path() / "herdcheck-harm-XXXXXX").string();
+    const fs::path folder = mkdtemp(pattern.data());
+    // The checker's own TMPDIR and its results: open to the checker run as nobody.
+    chmod(folder.c_str(), 01777);
+    LoopbackTrap trap;
+    setenv("HERDCHECK_HARMFUL_PORT", std::to_string(trap.port).c_str(), 1);
+    setenv("TMPDIR", folder.c_str(), 1);
+    std::vector<std::string> arguments = {"--json", (folder / "class.json").string(), "--junit",
+                                          (folder / "class.xml").string(), "tusker6"};
+    for (const auto& [program, harm] : harmOf) {
+        arguments.push_back(program);
+    }
+    const harness::Session session = RunChecker(arguments, "C.UTF-8", true);
+    unsetenv("TMPDIR");
+    EXPECT_EQ(session.exitCode, 1) << session.outputText << session.errorText;
+    const std::string json = ReadFile(folder / "class.json");
+    const std::string junit = ReadFile(folder / "class.xml");
+
+    // A machine without Landlock or seccomp says so in the header line; what
+    // it cannot contain or see is not expected then.
+    const bool seesCalls = session.outputText.find("нет seccomp") == std::string::npos;
+    const bool confinesWrites = session.outputText.find("нет Landlock") == std::string::npos;
+    for (const auto& [program, harm] : harmOf) {
+        const std::string line = ChildLine(json, program);
+        if (!seesCalls && (program == "harmful_writes_files" || program == "harmful_connects")) {
+            continue;
+        }
+        EXPECT_EQ(ResultOf(line, "stays_contained"), "failed") << program << "\n" << line;
+        EXPECT_NE(line.find(harm), std::string::npos) << program << "\n" << line;
+        // Where the kernel does not hold the child at the limit (a sanitizer
+        // build has no address-space limit; without user namespaces there is
+        // no process limit of its own), the checker ends it, and its feeding.
+        const bool endedOverLimit =
+            line.find("превысил предел процессов или памяти") != std::string::npos &&
+            (program == "harmful_eats_memory" || program == "harmful_starts_many");
+        for (const std::string& key : kCheckKeys) {
+            EXPECT_TRUE(key == "stays_contained" || ResultOf(line, key) == "passed" ||
+                        ResultOf(line, key) == "not_judged" || endedOverLimit)
+                << program << ": " << key << "\n"
+                << line;
+        }
+    }
+    EXPECT_NE(ChildLine(json, "tusker6").find("\"passed\": true"), std::string::npos) << json;
+    // Nothing runs on, nothing was written outside the scratch folders (which
+    // are gone), nothing reached the network.
+    const fs::path programs = fs::path(harness::ProgramPath("herdcheck")).parent_path();
+    EXPECT_EQ(ProcessesFrom(programs), std::vector<std::string>{});
+    const char* home = std::getenv("HOME");
+    for (const fs::path& place :
+         {fs::path("/tmp"), programs, fs::path(home != nullptr ? home : "/")}) {
+        EXPECT_FALSE(confinesWrites && fs::exists(place / "herdcheck-harmful.txt")) << place;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename() != "place") {
+            left.push_back(entry.path().filename().string());
+        }
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"class.json", "class.xml"}));
+    EXPECT_FALSE(trap.Reached());
+
+    // The JUnit file parses and tells the same as the JSON file.
+    std::vector<std::string> elements;
+    EXPECT_TRUE(WellFormed(junit, elements)) << junit;
+    const int children = static_cast<int>(harmOf.size()) + 1;
+    EXPECT_EQ(CountOf(elements, "testsuite"), children);
+    EXPECT_EQ(CountOf(elements, "testcase"), 8 * children);
+    int failed = 0;
+    for (std::size_t at = json.find("\"result\": \"failed\""); at != std::string::npos;
+         at = json.find("\"result\": \"failed\"", at + 1)) {
+        ++failed;
+    }
+    EXPECT_EQ(CountOf(elements, "failure"), failed);
+    EXPECT_NE(junit.find("<testsuite name=\"harmful_connects\" tests=\"8\" failures=\"1\""),
+              std::string::npos)
+        << junit;
+    EXPECT_NE(junit.find("пытался выйти в сеть (AF_INET)"), std::string::npos) << junit;
+    fs::remove_all(folder);
 }
 
 TEST(Herdcheck, AWrongCommandLineIsRefusedAndAMissingProgramFails) {

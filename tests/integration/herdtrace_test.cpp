@@ -1,6 +1,7 @@
 // herdtrace run as a user runs it: the sampler's figures for children and
 // grandchildren, PROGRAM's input, output and exit code passed through, Ctrl+C,
-// wrong command lines, and one real herd drawn and rendered.
+// wrong command lines, and every launcher of the course traced, the herd's
+// picture rendered.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -139,27 +141,69 @@ TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
     EXPECT_NE(session.errorText.find("не удалось записать"), std::string::npos);
 }
 
-// The one real herd: two short elephants under a 5 ms unit, answers typed
-// and the input ended with Ctrl+Z, the picture rendered by rsvg-convert.
-TEST_F(Herdtrace, RealHerdIsDrawnWithALanePerElephantAndTheDeadline) {
-    setenv("HERDLAB_UNIT_MS", "5", 1);
-    const harness::Session session = harness::Run("herdtrace", "2\n0\n\x1a", Traced({"herdboss1"}),
-                                                  90s);  // found beside herdtrace
-    unsetenv("HERDLAB_UNIT_MS");
-    EXPECT_EQ(session.exitCode, 0) << session.errorText;
-    EXPECT_NE(session.outputText.find("ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"), std::string::npos);
-    const std::string svg = Picture();
+// The four launchers run side by side under herdtrace, each as a user
+// would start it (answers typed, the shortest waits they allow, a 5 ms work
+// unit): every child gets a lane with processor samples and a summary row.
+struct LauncherRow {
+    const char* program;
+    const char* typed;
+    std::vector<std::string> lanes;
+};
+
+const LauncherRow kLaunchers[] = {
+    {"herdboss1", "2\n0\n\x1a", {"Слон 1", "Слон 2"}},
+    {"taskwarden", "3\n0\n1\n\n", {"Процесс 1", "Процесс 2", "Процесс 3"}},
+    {"herdboss2",
+     "",
+     {"процесс 1", "процесс 2", "процесс 3", "процесс 4", "процесс 5", "процесс 6", "процесс 7",
+      "процесс 8"}},
+    {"herdboss6",
+     "",
+     {"Слон Tandy", "Слон Aun", "Слон Assam", "Слон Maya", "Слон BakZap", "Слон Hao", "Слон Hathy",
+      "Слон Kitty"}},
+};
+
+// The herd's picture: a lane per elephant with its class, the deadline, and
+// a file rsvg-convert renders.
+void ExpectHerdPicture(const std::string& picture, const std::string& output) {
+    std::ifstream file(picture, std::ios::binary);
+    const std::string svg{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     for (const char* elephant : {"Слон 1 — ", "Слон 2 — "}) {
         EXPECT_NE(svg.find(std::string(">") + elephant), std::string::npos) << elephant;
     }
     EXPECT_NE(svg.find("<g id=\"deadline\">"), std::string::npos);
     EXPECT_NE(svg.find("срок 25 с"), std::string::npos);
-    EXPECT_NE(session.outputText.find("класса и времени окончания"), std::string::npos);
-
-    const std::string png = (folder / "run.png").string();
+    EXPECT_NE(output.find("класса и времени окончания"), std::string::npos);
+    const std::string png = picture + ".png";
     const std::string render = "rsvg-convert '" + picture + "' -o '" + png + "'";
     ASSERT_EQ(std::system(render.c_str()), 0) << "needs rsvg-convert (Debian: librsvg2-bin)";
     EXPECT_GT(fs::file_size(png), 1000u);
+}
+
+TEST_F(Herdtrace, EveryLauncherGetsProcessorDataInEveryChildsLane) {
+    const harness::FeederRunTurn feederBlocks;
+    setenv("HERDLAB_UNIT_MS", "5", 1);
+    std::vector<harness::Session> sessions;
+    for (const LauncherRow& row : kLaunchers) {
+        harness::Options options = Traced({row.program});  // found beside herdtrace
+        options.arguments[1] = (folder / (std::string(row.program) + ".svg")).string();
+        sessions.push_back(harness::Start("herdtrace", options));
+        harness::Send(sessions.back(), row.typed);
+        harness::CloseInput(sessions.back());
+    }
+    unsetenv("HERDLAB_UNIT_MS");
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        const LauncherRow& row = kLaunchers[i];
+        harness::Finish(sessions[i], 120s);
+        const std::string& output = sessions[i].outputText;
+        EXPECT_EQ(sessions[i].exitCode, 0) << row.program << sessions[i].errorText;
+        EXPECT_EQ(output.find("Непонятых строк"), std::string::npos) << row.program << output;
+        for (const std::string& lane : row.lanes) {
+            EXPECT_GE(SummaryMilliseconds(output, lane), 0)
+                << row.program << ": " << lane << output;
+        }
+    }
+    ExpectHerdPicture((folder / "herdboss1.svg").string(), sessions[0].outputText);
 }
 
 }  // namespace

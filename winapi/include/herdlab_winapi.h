@@ -25,6 +25,8 @@ using DWORD = std::uint32_t;
 using UINT = std::uint32_t;
 using LONG = std::int32_t;
 using ULONG_PTR = std::uintptr_t;
+using DWORD_PTR = std::uintptr_t;
+using PDWORD_PTR = DWORD_PTR*;
 using SIZE_T = std::size_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -85,6 +87,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 // Windows can test these names on both platforms.
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_HANDLE_EOF 38u  // never reported by the layer: see ReadFile
@@ -111,6 +114,7 @@ void SetLastError(DWORD error);
 #define ABOVE_NORMAL_PRIORITY_CLASS 0x00008000u
 #define HIGH_PRIORITY_CLASS 0x00000080u
 #define REALTIME_PRIORITY_CLASS 0x00000100u
+#define CREATE_SUSPENDED 0x00000004u
 #define CREATE_UNICODE_ENVIRONMENT 0x00000400u
 
 struct STARTUPINFOA {
@@ -150,9 +154,12 @@ using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
 // the environment and current directory, nothing else, and stays in the
 // caller's session and process group. The priority class in dwCreationFlags
 // is applied in the child before exec (the lowest class wins when several are
-// given; a class beyond the user's rights falls to the highest one allowed);
-// other flags are ignored. Fills *lpProcessInformation (process and thread
-// ids are both the pid) and returns TRUE. FALSE with ERROR_FILE_NOT_FOUND
+// given; a class beyond the user's rights falls to the highest one allowed).
+// With CREATE_SUSPENDED the child stops just before exec, already in its
+// class, until ResumeThread(hThread): whatever is done to it meanwhile holds
+// from its program's first instruction on. Other flags are ignored. Fills
+// *lpProcessInformation (process and thread ids are both the pid) and
+// returns TRUE. FALSE with ERROR_FILE_NOT_FOUND
 // when the program is not found, the errno of a failed fork or exec,
 // ERROR_INVALID_PARAMETER for a non-null lpApplicationName, lpEnvironment or
 // lpCurrentDirectory (unsupported), a null lpProcessInformation or an empty
@@ -181,6 +188,31 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // Windows), ERROR_INVALID_HANDLE for anything but a process handle. On
 // GetCurrentProcess() it is ExitProcess(uExitCode).
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+// Lets a child created suspended go on to run its program and returns 1, its
+// former suspend count, without waiting for it (an exec that fails then ends
+// the child with code 127: Windows would have failed CreateProcessA). For any
+// other thread handle, 0: it runs already. (DWORD)-1 with
+// ERROR_INVALID_HANDLE for anything but a thread handle. Closing a suspended
+// child's thread handle without resuming it ends the child unstarted, where
+// Windows would leave it suspended.
+DWORD ResumeThread(HANDLE hThread);
+// The processors 0..63 that the process may run on, one bit each, and those
+// the machine has (one processor group, as Windows gives without groups).
+// For GetCurrentProcess() or a child's handle. FALSE with
+// ERROR_INVALID_HANDLE for another handle, ERROR_ACCESS_DENIED for a child
+// that has ended and been reaped, ERROR_INVALID_PARAMETER for a null pointer.
+BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask,
+                            PDWORD_PTR lpSystemAffinityMask);
+// Confines a child to the processors in the mask. Linux keeps the setting per
+// thread: on a child created suspended (it has one thread, and its program
+// inherits it) the whole child is confined, as Windows does for every
+// thread; on a running child only its main thread and the threads that one
+// starts later. FALSE with ERROR_INVALID_PARAMETER for an empty mask or one
+// naming processors the machine lacks, ERROR_INVALID_HANDLE for anything but
+// a child's handle (the layer does not move the calling process),
+// ERROR_ACCESS_DENIED for a child that has ended and been reaped, the errno
+// of a refused change.
+BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask);
 // The pseudo handle of the calling process (INVALID_HANDLE_VALUE, the same
 // bits as Windows' (HANDLE)-1); it needs no closing.
 HANDLE GetCurrentProcess();
@@ -194,16 +226,19 @@ DWORD GetCurrentProcessId();
 DWORD GetPriorityClass(HANDLE hProcess);
 // Ends the process at once with uExitCode: no static destructors run (other
 // threads may still be at work), stdout and stderr of the C library are
-// flushed, and the names of the shared-memory blocks only this process holds
-// are removed, as Windows closes an ending process's handles. Never returns.
+// flushed, the names of the shared-memory blocks only this process holds
+// and the socket files of its thread queues are removed, as Windows closes an
+// ending process's handles. Never returns.
 [[noreturn]] void ExitProcess(UINT uExitCode);
 // Releases the object behind a handle of the layer: a process handle (the
 // child runs on), a thread handle (the thread runs on), a shared-memory
 // handle (the name ends with its last holder) or a standard-stream handle
 // (the descriptor stays open). Closing GetCurrentProcess()'s pseudo handle
 // does nothing and succeeds, as Windows. FALSE with ERROR_INVALID_HANDLE for
-// null or anything not made by the layer. A handle must not be closed twice:
-// Windows fails the second close, the layer cannot tell it from a live one.
+// null, a handle already closed and anything not made by the layer, as
+// Windows: a handle is a slot of the process's handle table with a
+// generation, not an address, so a stale one leads to nothing. The same holds
+// for every call that takes a handle.
 BOOL CloseHandle(HANDLE hObject);
 // The process's command line in Windows-1251, rebuilt from argv so that the
 // programs' own splitting gives back the same words: words with blanks or
@@ -273,11 +308,36 @@ void GetSystemTime(SYSTEMTIME* lpSystemTime);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 
+// ---- The user's own place for named objects ------------------------------------
+// Thread queues and named blocks are files in a folder only their user can
+// create, enter or read, as Windows keeps them per session (a fixed name in
+// /tmp, /dev/shm or the abstract socket namespace could be taken first by any
+// local user). The place is, in this order:
+//   1. $XDG_RUNTIME_DIR/herdlab when XDG_RUNTIME_DIR is an absolute path;
+//   2. $HOME/.herdlab when HOME is an absolute path (su, cron and a bare
+//      setpriv leave XDG_RUNTIME_DIR unset).
+// A missing one is made with mode 0700. One that is not a real folder of the
+// user with no access for group and others, or whose parent belongs to
+// another user (root aside) or is writable by others without the sticky bit,
+// is refused: never used, changed or removed; the next choice is tried. With
+// no usable choice the layer says on standard error what it refused, and
+// calls on named objects fail with ERROR_ACCESS_DENIED (a choice was refused)
+// or ERROR_PATH_NOT_FOUND (none was set or could be made); a queue cannot be
+// made then, and posts fail with ERROR_INVALID_THREAD_ID. Programs that do
+// not use this library find the place the same way.
+//
+// Not Win32, for the tools that confine other programs (so that they let
+// them at their blocks): the place's path, found as above; null with
+// GetLastError's error when the user has none.
+LPCSTR HerdlabNamedObjectFolder();
+
 // ---- Thread messages -----------------------------------------------------------
-// A thread's queue is an AF_UNIX datagram socket bound in the abstract
-// namespace to "herdlab-msg-<uid>-<tid>"; a message is one 24-byte
-// little-endian datagram: uint32 message, uint32 zero, uint64 wParam, int64
-// lParam. Programs that do not use this library may speak it. A thread gets
+// A thread's queue is an AF_UNIX datagram socket bound to the file
+// "herdlab-msg-<uid>-<tid>" in the user's own place (above); a message is one
+// 24-byte little-endian datagram: uint32 message, uint32 zero, uint64 wParam,
+// int64 lParam. Programs that do not use this library may speak it. The socket
+// file goes with its queue; one left by a killed process is removed by the
+// next queue of that name, once nothing listens on it. A thread gets
 // its queue at its first GetMessageA or PostThreadMessageA and loses it, with
 // the messages it did not take, when it ends. As on Windows a queue holds
 // 10,000 messages whatever its thread is doing: a reader thread of the
@@ -320,17 +380,18 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
 // Waits for the calling thread's next message and fills *lpMsg (hwnd null,
 // time the tick count at receipt, pt 0,0). Returns 0 for WM_QUIT, TRUE for
 // any other message, -1 with ERROR_INVALID_PARAMETER for a null lpMsg or the
-// errno when the queue cannot be created or read. Datagrams from other users
+// errno when the queue cannot be created or read (the place's error when
+// the user has no place). Datagrams from other users
 // or of the wrong size are dropped unseen. Differs from Windows: there are no
 // windows, so hWnd and the filter range are ignored and every message is
 // taken in arrival order.
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 
 // ---- Named shared memory -------------------------------------------------------
-// A named block is the POSIX shared-memory object
-// "/herdlab-map-<uid>-<name>", each name byte outside [A-Za-z0-9._-] written
-// as "%XX"; objects not owned by the user or not mode 0600 are refused
-// (ERROR_ACCESS_DENIED), never used, resized or removed. Only named,
+// A named block is the file "herdlab-map-<uid>-<name>" in the user's own place
+// (above), each name byte outside [A-Za-z0-9._-] written as "%XX"; files not
+// owned by the user or not mode 0600 are refused (ERROR_ACCESS_DENIED), never
+// used, resized or removed. Only named,
 // memory-backed (INVALID_HANDLE_VALUE), PAGE_READWRITE blocks are supported.
 //
 // Lifetime as Windows: a name lives while some process holds a handle to its
@@ -352,8 +413,9 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 // read-write access. GetLastError is then ERROR_ALREADY_EXISTS when the block
 // was live, else 0. NULL with ERROR_INVALID_PARAMETER for a file handle other
 // than INVALID_HANDLE_VALUE, another protection, size 0 or no name;
-// ERROR_ACCESS_DENIED for a refused object; ENAMETOOLONG for a name longer
-// than the file system takes; else the errno. Security attributes are
+// ERROR_ACCESS_DENIED for a refused object or place, ERROR_PATH_NOT_FOUND
+// for no place; ENAMETOOLONG for a name longer than the file system takes;
+// else the errno. Security attributes are
 // ignored. Differs from Windows: unnamed blocks and file-backed blocks are not
 // supported, and a block's size grows to the largest request.
 HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,

@@ -141,13 +141,17 @@ UINT LocaleCodePage() {
 using namespace winapi_internal;
 
 HANDLE GetStdHandle(DWORD nStdHandle) {
+    // Handles of their own for the process's life: closing one does nothing.
+    static const HANDLE streams[3] = {NewHandle(&gStreams[0].header),
+                                      NewHandle(&gStreams[1].header),
+                                      NewHandle(&gStreams[2].header)};
     switch (nStdHandle) {
         case STD_INPUT_HANDLE:
-            return &gStreams[0];
+            return streams[0];
         case STD_OUTPUT_HANDLE:
-            return &gStreams[1];
+            return streams[1];
         case STD_ERROR_HANDLE:
-            return &gStreams[2];
+            return streams[2];
         default:
             SetLastError(ERROR_INVALID_HANDLE);
             return INVALID_HANDLE_VALUE;

@@ -1,6 +1,12 @@
-// Inside the layer: what a HANDLE points to. Every object starts with a
-// HandleHeader so CloseHandle and the calls that take a handle can tell the
-// kinds apart and refuse a handle of the wrong kind (ERROR_INVALID_HANDLE).
+// Inside the layer: handles and the objects behind them. Every object starts
+// with a HandleHeader so CloseHandle and the calls that take a handle can tell
+// the kinds apart and refuse a handle of the wrong kind (ERROR_INVALID_HANDLE).
+//
+// A handle is not the object's address but a number: a slot of the process's
+// handle table and the slot's generation, which changes when the handle is
+// closed. So a handle that was closed, or never given out, leads to no
+// object, and the call fails with ERROR_INVALID_HANDLE, as on Windows,
+// without touching freed memory.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +29,11 @@ struct HandleHeader {
     HandleKind kind;
 };
 
-// The object behind `handle` if it is of `kind`, else null.
-inline HandleHeader* HandleOfKind(HANDLE handle, HandleKind kind) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    auto* header = static_cast<HandleHeader*>(handle);
-    return header->magic == kHandleMagic && header->kind == kind ? header : nullptr;
-}
+// A new handle for `object`, which the handle table owns from now on.
+HANDLE NewHandle(HandleHeader* object);
+
+// The object behind `handle` if it is a live handle of `kind`, else null.
+HandleHeader* HandleOfKind(HANDLE handle, HandleKind kind);
 
 // Per-kind close operations, called by CloseHandle (handles.cpp).
 BOOL CloseProcessObject(HandleHeader* object);  // process.cpp

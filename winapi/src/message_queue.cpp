@@ -2,6 +2,8 @@
 // the list the owning thread takes its messages from.
 #include "message_queue.h"
 
+#include "queue_names.h"
+
 #include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -25,6 +27,8 @@ enum class ReaderState {
 };
 
 struct MessageQueue {
+    QueueAddress address{};  // the socket file's path, bound by `socketFd`
+    int nameSlot = -1;       // see BindQueueName
     int socketFd = -1;
     int nudgeFd = -1;  // an eventfd that wakes the reader to look at its state
     int pollFd = -1;   // the reader's epoll: the socket (one-shot) and nudgeFd
@@ -62,9 +66,8 @@ pthread_once_t queueKeyOnce = PTHREAD_ONCE_INIT;
 
 // Senders are refused at once while the socket is connected to itself.
 void CloseToSenders(MessageQueue& queue) {
-    const QueueAddress own = QueueAddressOf(queue.owner);
     queue.closedToSenders =
-        connect(queue.socketFd, reinterpret_cast<const sockaddr*>(&own.address), own.length) == 0;
+        connect(queue.socketFd, AddressOf(queue.address), queue.address.length) == 0;
 }
 
 // Moves every datagram waiting on the socket into the list. Lock held.
@@ -181,6 +184,8 @@ void EndQueue(void* value) {
     }
     Nudge(*queue);
     pthread_join(queue->reader, nullptr);
+    ForgetQueueName(queue->address,
+                    queue->nameSlot);  // the thread id may come back for another thread
     CloseQueueFds(*queue);
     delete queue;
 }
@@ -196,12 +201,11 @@ bool OpenQueueFds(MessageQueue& queue) {
     queue.nudgeFd = eventfd(0, EFD_CLOEXEC);
     queue.pollFd = epoll_create1(EPOLL_CLOEXEC);
     const int on = 1;
-    const QueueAddress own = QueueAddressOf(queue.owner);
     epoll_event socketEvent{EPOLLIN | EPOLLONESHOT, {.fd = queue.socketFd}};
     epoll_event nudgeEvent{EPOLLIN, {.fd = queue.nudgeFd}};
     return queue.socketFd >= 0 && queue.nudgeFd >= 0 && queue.pollFd >= 0 &&
            setsockopt(queue.socketFd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0 &&
-           bind(queue.socketFd, reinterpret_cast<const sockaddr*>(&own.address), own.length) == 0 &&
+           BindQueueName(queue.socketFd, queue.address, queue.nameSlot) &&
            epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.socketFd, &socketEvent) == 0 &&
            epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.nudgeFd, &nudgeEvent) == 0;
 }
@@ -230,6 +234,12 @@ MessageQueue* CreateQueue(DWORD owner) {
     }
     queue->owner = owner;
     queue->user = getuid();
+    DWORD placeError = ERROR_SUCCESS;
+    if (!QueueAddressOf(owner, queue->address, placeError)) {
+        delete queue;
+        errno = static_cast<int>(placeError);  // GetMessageA reports errno as the Win32 error
+        return nullptr;
+    }
     int error = OpenQueueFds(*queue) ? StartReader(*queue) : errno;
     if (error != 0) {
         CloseQueueFds(*queue);

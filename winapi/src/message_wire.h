@@ -1,9 +1,10 @@
 // Inside the layer: the thread-message wire format, which programs that do
 // not use this library may speak too.
 //
-// A thread's queue is an AF_UNIX datagram socket bound in the abstract
-// namespace to "herdlab-msg-<uid>-<tid>" (decimal numbers). A message is one
-// 24-byte little-endian datagram:
+// A thread's queue is an AF_UNIX datagram socket bound to the file
+// "herdlab-msg-<uid>-<tid>" (decimal numbers) in the user's own place for
+// named objects (user_place.h). A message is one 24-byte little-endian
+// datagram:
 //
 //     uint32 message, uint32 zero, uint64 wParam, int64 lParam
 #pragma once
@@ -24,8 +25,13 @@ struct QueueAddress {
     socklen_t length;
 };
 
-// The address of thread `threadId`'s queue for the calling process's user.
-QueueAddress QueueAddressOf(DWORD threadId);
+inline const sockaddr* AddressOf(const QueueAddress& queue) {
+    return reinterpret_cast<const sockaddr*>(&queue.address);
+}
+
+// The address of thread `threadId`'s queue for the calling process's user;
+// false with the Win32 error in `error` when the user has no place for it.
+bool QueueAddressOf(DWORD threadId, QueueAddress& queue, DWORD& error);
 
 struct WireMessage {
     UINT message;

@@ -4,7 +4,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +12,7 @@
 
 #include "message_queue.h"
 #include "message_wire.h"
+#include "user_place.h"
 
 namespace winapi_internal {
 namespace {
@@ -46,15 +46,21 @@ bool FromUser(msghdr* header, uid_t user) {
 
 }  // namespace
 
-QueueAddress QueueAddressOf(DWORD threadId) {
-    static const uid_t user = getuid();  // asked once: a post should cost one system call
-    QueueAddress queue{};
+bool QueueAddressOf(DWORD threadId, QueueAddress& queue, DWORD& error) {
+    // Asked once: a post should cost one system call.
+    static const uid_t user = getuid();
+    const char* place = UserPlace(error);
+    if (place == nullptr) {
+        return false;
+    }
+    queue = QueueAddress{};
     queue.address.sun_family = AF_UNIX;
-    // Abstract namespace: a leading zero byte, then the name without a terminator.
-    const int length = std::snprintf(queue.address.sun_path + 1, sizeof(queue.address.sun_path) - 1,
-                                     "herdlab-msg-%u-%u", static_cast<unsigned>(user), threadId);
-    queue.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-    return queue;
+    // The place is short enough for every thread id (kPlaceCapacity).
+    const int length =
+        std::snprintf(queue.address.sun_path, sizeof queue.address.sun_path, "%s/herdlab-msg-%u-%u",
+                      place, static_cast<unsigned>(user), threadId);
+    queue.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + 1);
+    return true;
 }
 
 void EncodeMessage(const WireMessage& message, unsigned char (&datagram)[kMessageSize]) {
@@ -104,33 +110,103 @@ namespace {
 // (the process is stopped, or a foreign receiver does not drain its socket).
 constexpr suseconds_t kStalledReceiverWaitUs = 100'000;
 
-// One unbound socket sends every post of the process.
-std::atomic<int> sendingFd{-1};
+// Posts go through sockets connected to their target's queue, one per
+// target, kept per posting thread for its last kConnectedTargets targets: the
+// path of a queue's socket file is then looked up once, at the connect, not
+// at every post (which would cost a round trip a fifth more).
+constexpr int kConnectedTargets = 8;
 
-// The process-wide sending socket; the first caller creates it and a caller
-// that loses the race closes its own.
-int SendingSocket() {
-    int fd = sendingFd.load(std::memory_order_acquire);
-    if (fd >= 0) {
-        return fd;
+struct ConnectedTarget {
+    DWORD thread = 0;
+    int fd = -1;
+};
+
+struct ConnectedTargets {
+    ConnectedTarget targets[kConnectedTargets];
+    int next = 0;  // the slot replaced next: the oldest connect
+    ConnectedTargets() = default;
+    ConnectedTargets(const ConnectedTargets&) = delete;
+    ConnectedTargets& operator=(const ConnectedTargets&) = delete;
+    ~ConnectedTargets() {
+        for (const ConnectedTarget& target : targets) {
+            if (target.fd >= 0) {
+                close(target.fd);
+            }
+        }
     }
-    const int created = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (created < 0) {
+};
+
+thread_local ConnectedTargets connectedTargets;
+
+// A new socket connected to thread `threadId`'s queue, or -1 with errno set
+// (ENOENT, ECONNREFUSED: no queue; EPERM: the queue is closed to senders).
+int ConnectTo(DWORD threadId) {
+    QueueAddress target;
+    DWORD placeError = ERROR_SUCCESS;
+    if (!QueueAddressOf(threadId, target, placeError)) {
+        errno = ENOENT;  // no place: no thread has a queue
+        return -1;
+    }
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
         return -1;
     }
     const timeval wait{0, kStalledReceiverWaitUs};
-    setsockopt(created, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    if (sendingFd.compare_exchange_strong(fd, created, std::memory_order_acq_rel)) {
-        return created;
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    while (connect(fd, AddressOf(target), target.length) != 0) {
+        if (errno != EINTR) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return -1;
+        }
     }
-    close(created);
     return fd;
+}
+
+// The calling thread's socket connected to `threadId`'s queue, connected now
+// when there is none; -1 with errno set.
+ConnectedTarget* TargetSocket(DWORD threadId) {
+    for (ConnectedTarget& target : connectedTargets.targets) {
+        if (target.thread == threadId && target.fd >= 0) {
+            return &target;
+        }
+    }
+    const int fd = ConnectTo(threadId);
+    if (fd < 0) {
+        return nullptr;
+    }
+    ConnectedTarget& slot = connectedTargets.targets[connectedTargets.next];
+    connectedTargets.next = (connectedTargets.next + 1) % kConnectedTargets;
+    if (slot.fd >= 0) {
+        close(slot.fd);
+    }
+    slot = ConnectedTarget{threadId, fd};
+    return &slot;
+}
+
+void Forget(ConnectedTarget& target) {
+    close(target.fd);
+    target = ConnectedTarget{};
+}
+
+// Sends the datagram whole or not at all; false with errno set.
+bool SendWhole(int fd, const unsigned char (&datagram)[kMessageSize]) {
+    for (;;) {
+        if (send(fd, datagram, kMessageSize, MSG_NOSIGNAL) >= 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
 }
 
 // The Win32 error for a failed send.
 DWORD ErrorOfSend(int error) {
     switch (error) {
         case ECONNREFUSED:
+        case ENOTCONN:
         case ENOENT:
             return ERROR_INVALID_THREAD_ID;  // no queue bound under that name
         case EPERM:                          // the queue holds its 10,000 messages and refuses more
@@ -170,25 +246,28 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
         return FALSE;
     }
     OwnMessageQueue();  // like Windows, a thread that posts has a queue afterwards
-    const int fd = SendingSocket();
-    if (fd < 0) {
-        SetLastError(static_cast<DWORD>(errno));
-        return FALSE;
-    }
     unsigned char datagram[kMessageSize];
     EncodeMessage(WireMessage{Msg, wParam, lParam}, datagram);
-    const QueueAddress target = QueueAddressOf(idThread);
-    for (;;) {
-        // A datagram goes whole or not at all.
-        if (sendto(fd, datagram, kMessageSize, MSG_NOSIGNAL,
-                   reinterpret_cast<const sockaddr*>(&target.address), target.length) >= 0) {
+    // A socket connected earlier may lead to a queue that has ended since
+    // (its thread ended; the id may have a new queue now): connect once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ConnectedTarget* target = TargetSocket(idThread);
+        if (target == nullptr) {
+            break;
+        }
+        if (SendWhole(target->fd, datagram)) {
             return TRUE;
         }
-        if (errno != EINTR) {
-            SetLastError(ErrorOfSend(errno));
-            return FALSE;
+        const int error = errno;
+        if (error != ECONNREFUSED && error != ENOTCONN) {
+            errno = error;
+            break;
         }
+        Forget(*target);
+        errno = ECONNREFUSED;
     }
+    SetLastError(ErrorOfSend(errno));
+    return FALSE;
 }
 
 BOOL GetMessageA(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT /*wMsgFilterMax*/) {

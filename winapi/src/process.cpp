@@ -10,6 +10,7 @@
 // Windows console process ended by Ctrl+C reports; by any other signal 128
 // plus the signal number, as shells report it.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,12 +21,14 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "command_line.h"
 #include "handles.h"
 #include "mapping_cleanup.h"
 #include "priority_classes.h"
+#include "queue_names.h"
 #include "spawn.h"
 #include "text_conversion.h"
 
@@ -45,10 +48,12 @@ struct ProcessObject {
     DWORD terminateCode = 0;
 };
 
-// The main thread of a child; its id is the child's pid.
+// The main thread of a child; its id is the child's pid. A child created
+// suspended waits before exec until ResumeThread releases it (`held`).
 struct ChildThreadObject {
     HandleHeader header{kHandleMagic, HandleKind::kThread};
     pid_t tid = 0;
+    HeldExec held;
 };
 
 // Which thread objects are children's main threads, so that CloseHandle can
@@ -64,15 +69,16 @@ HANDLE NewProcessObject(pid_t pid, int pidfd) {
     auto* object = new ProcessObject;
     object->pid = pid;
     object->pidfd = pidfd;
-    return object;
+    return NewHandle(&object->header);
 }
 
-HANDLE NewChildThreadObject(pid_t pid) {
+HANDLE NewChildThreadObject(pid_t pid, const HeldExec& held) {
     auto* object = new ChildThreadObject;
     object->tid = pid;
+    object->held = held;
     std::lock_guard<std::mutex> guard(gChildThreadsLock);
     gChildThreads->insert(&object->header);
-    return object;
+    return NewHandle(&object->header);
 }
 
 // ---- Exit status ---------------------------------------------------------------
@@ -122,6 +128,38 @@ bool HasEnded(ProcessObject& process) {
     return result < 0 || info.si_pid != 0;
 }
 
+// Calls use(pid) for GetCurrentProcess() or a child not yet reaped, holding
+// the child's lock so that no wait can reap it and free its pid meanwhile.
+// FALSE with ERROR_INVALID_HANDLE for anything else, ERROR_ACCESS_DENIED for
+// a reaped child.
+template <typename Use>
+BOOL WithProcessId(HANDLE handle, Use use) {
+    if (handle == GetCurrentProcess()) {
+        return use(getpid());
+    }
+    ProcessObject* process = ProcessOf(handle);
+    if (process == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(process->lock);
+    if (process->exited) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return use(process->pid);
+}
+
+// Processors 0..63 that the machine has: the mask of one processor group.
+DWORD_PTR SystemProcessorMask() {
+    const long count = sysconf(_SC_NPROCESSORS_CONF);
+    constexpr long kMaskBits = 8 * sizeof(DWORD_PTR);
+    if (count <= 0 || count >= kMaskBits) {
+        return ~DWORD_PTR{0};
+    }
+    return (DWORD_PTR{1} << count) - 1;
+}
+
 }  // namespace
 
 BOOL CloseProcessObject(HandleHeader* object) {
@@ -144,8 +182,10 @@ bool CloseChildThreadObject(HandleHeader* object) {
             return false;
         }
     }
+    auto* thread = reinterpret_cast<ChildThreadObject*>(object);
+    DropHeldExec(thread->held);  // a child never resumed ends unstarted
     object->magic = 0;
-    delete reinterpret_cast<ChildThreadObject*>(object);
+    delete thread;
     return true;
 }
 
@@ -181,7 +221,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     }
     argv.push_back(nullptr);
 
-    const pid_t pid = StartChild(path, argv, PriorityClassFromFlags(dwCreationFlags));
+    HeldExec held;
+    const bool suspended = (dwCreationFlags & CREATE_SUSPENDED) != 0;
+    const pid_t pid = SpawnProgram(path, argv, PriorityClassFromFlags(dwCreationFlags),
+                                   suspended ? &held : nullptr);
     if (pid < 0) {
         SetLastError(static_cast<DWORD>(errno));
         return FALSE;
@@ -191,13 +234,14 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
         // Not yet reaped, so the pid is still this child's.
         const int error = errno;
         kill(pid, SIGKILL);
+        DropHeldExec(held);
         Reap(pid);
         SetLastError(static_cast<DWORD>(error));
         return FALSE;
     }
     fcntl(pidfd, F_SETFD, FD_CLOEXEC);
     lpProcessInformation->hProcess = NewProcessObject(pid, pidfd);
-    lpProcessInformation->hThread = NewChildThreadObject(pid);
+    lpProcessInformation->hThread = NewChildThreadObject(pid, held);
     lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
     lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
     return TRUE;
@@ -294,5 +338,81 @@ void ExitProcess(UINT uExitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
     RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
+    RemoveQueueNames();
     _exit(static_cast<int>(uExitCode));
+}
+
+DWORD ResumeThread(HANDLE hThread) {
+    HandleHeader* header = HandleOfKind(hThread, HandleKind::kThread);
+    if (header == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return static_cast<DWORD>(-1);
+    }
+    HeldExec release;  // only the resume end: the exec's result stays with the handle
+    {
+        std::lock_guard<std::mutex> guard(gChildThreadsLock);
+        if (gChildThreads->count(header) != 0) {
+            auto* thread = reinterpret_cast<ChildThreadObject*>(header);
+            std::swap(release.resumeFd, thread->held.resumeFd);
+        }
+    }
+    if (release.resumeFd < 0) {
+        return 0;  // running already
+    }
+    ReleaseHeldExec(release);
+    return 1;
+}
+
+BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask,
+                            PDWORD_PTR lpSystemAffinityMask) {
+    if (lpProcessAffinityMask == nullptr || lpSystemAffinityMask == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const BOOL read = WithProcessId(hProcess, [&](pid_t pid) {
+        if (sched_getaffinity(pid, sizeof allowed, &allowed) != 0) {
+            SetLastError(static_cast<DWORD>(errno));
+            return FALSE;
+        }
+        return TRUE;
+    });
+    if (!read) {
+        return FALSE;
+    }
+    DWORD_PTR mask = 0;
+    for (unsigned cpu = 0; cpu < 8 * sizeof mask; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            mask |= DWORD_PTR{1} << cpu;
+        }
+    }
+    *lpProcessAffinityMask = mask;
+    *lpSystemAffinityMask = SystemProcessorMask();
+    return TRUE;
+}
+
+BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask) {
+    if (hProcess == GetCurrentProcess()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (dwProcessAffinityMask == 0 || (dwProcessAffinityMask & ~SystemProcessorMask()) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    for (unsigned cpu = 0; cpu < 8 * sizeof dwProcessAffinityMask; ++cpu) {
+        if ((dwProcessAffinityMask >> cpu) & 1) {
+            CPU_SET(cpu, &allowed);
+        }
+    }
+    return WithProcessId(hProcess, [&](pid_t pid) {
+        if (sched_setaffinity(pid, sizeof allowed, &allowed) != 0) {
+            SetLastError(static_cast<DWORD>(errno));
+            return FALSE;
+        }
+        return TRUE;
+    });
 }

@@ -53,7 +53,7 @@ HANDLE NewMapping(int fd, bool writable, const BlockPath& name) {
     object->writable = writable;
     object->name = name;
     object->holdSlot = RecordHold(name.path, fd);
-    return &object->header;
+    return NewHandle(&object->header);
 }
 
 MappingObject* MappingOf(HANDLE handle) {
@@ -88,8 +88,9 @@ bool BlockPathOf(LPCSTR name, BlockPath& path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (!MakeBlockPath(name, path)) {
-        SetLastError(static_cast<DWORD>(errno));
+    DWORD error = ERROR_SUCCESS;
+    if (!MakeBlockPath(name, path, error)) {
+        SetLastError(error);
         return false;
     }
     return true;

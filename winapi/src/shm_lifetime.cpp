@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +45,7 @@ bool EnsureSize(int fd, std::uint64_t size) {
 // name. Until the link it has no name, so a crash before it leaves nothing
 // behind. -1 with ERROR_ALREADY_EXISTS when another process published first.
 int PublishNewBlock(const BlockPath& name, std::uint64_t size, DWORD& error) {
-    const int fd = open(kShmDirectory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const int fd = open(name.folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) {
         error = ErrorOfOpen(errno);
         return -1;
@@ -71,7 +70,7 @@ int PublishNewBlock(const BlockPath& name, std::uint64_t size, DWORD& error) {
 
 int HoldExistingBlock(const BlockPath& name, bool writable, DWORD& error) {
     for (int lookup = 0; lookup < kLookups; ++lookup) {
-        const int fd = shm_open(name.ShmName(), writable ? O_RDWR : O_RDONLY, 0);
+        const int fd = open(name.path, (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             error = ErrorOfOpen(errno);
             return -1;

@@ -17,9 +17,13 @@ bool IsPlainNameByte(unsigned char byte) {
 
 }  // namespace
 
-bool MakeBlockPath(const char* name, BlockPath& out) {
+bool MakeBlockPath(const char* name, BlockPath& out, DWORD& error) {
     constexpr char kHex[] = "0123456789ABCDEF";
-    const int length = std::snprintf(out.path, sizeof out.path, "%s/herdlab-map-%u-", kShmDirectory,
+    out.folder = UserPlace(error);
+    if (out.folder == nullptr) {
+        return false;
+    }
+    const int length = std::snprintf(out.path, sizeof out.path, "%s/herdlab-map-%u-", out.folder,
                                      static_cast<unsigned>(getuid()));
     std::size_t used = static_cast<std::size_t>(length);
     const std::size_t limit = kBlockPathCapacity - 1;
@@ -27,7 +31,7 @@ bool MakeBlockPath(const char* name, BlockPath& out) {
         const auto byte = static_cast<unsigned char>(*p);
         const std::size_t needed = IsPlainNameByte(byte) ? 1 : 3;
         if (used + needed > limit) {
-            errno = ENAMETOOLONG;
+            error = ENAMETOOLONG;
             return false;
         }
         if (needed == 1) {

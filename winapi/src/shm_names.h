@@ -1,36 +1,34 @@
 // Inside the layer: where a named block lives and which objects may be used
 // as blocks.
 //
-// A named block is the POSIX shared-memory object
-// "/herdlab-map-<uid>-<escaped name>": every byte of the Windows-1251 name
-// outside [A-Za-z0-9._-] is written as "%XX" (upper-case hex), so the block of
-// "\x05Tandy" is "/herdlab-map-<uid>-%05Tandy". Programs that do not use this
-// library find the blocks by that name. The layer works on the object's file
-// under /dev/shm, where glibc keeps them, so that the calls it needs from a
-// signal handler (unlink, stat) take the same path.
+// A named block is the file "herdlab-map-<uid>-<escaped name>" in the user's
+// own place for named objects (user_place.h): every byte of the Windows-1251
+// name outside [A-Za-z0-9._-] is written as "%XX" (upper-case hex), so the
+// block of "\x05Tandy" is "<place>/herdlab-map-<uid>-%05Tandy". Programs that
+// do not use this library find the blocks by that path.
 #pragma once
 
 #include <climits>
 #include <cstddef>
 
 #include "herdlab_winapi.h"
+#include "user_place.h"
 
 namespace winapi_internal {
 
-inline constexpr char kShmDirectory[] = "/dev/shm";
-inline constexpr std::size_t kShmDirectoryLength = sizeof kShmDirectory - 1;
-// "/dev/shm" + "/" + a file name of at most NAME_MAX bytes + the terminator.
-inline constexpr std::size_t kBlockPathCapacity = kShmDirectoryLength + 1 + NAME_MAX + 1;
+// The place + "/" + a file name of at most NAME_MAX bytes + the terminator.
+inline constexpr std::size_t kBlockPathCapacity = kPlaceCapacity + 1 + NAME_MAX + 1;
 
-// A block's file path; the object's shm name starts after the directory.
+// A block's file path and the folder it is in.
 struct BlockPath {
     char path[kBlockPathCapacity];
-    const char* ShmName() const { return path + kShmDirectoryLength; }
+    const char* folder;
 };
 
-// Builds the block's path from a Windows-1251 name; false with errno
-// ENAMETOOLONG when the file name would not fit NAME_MAX.
-bool MakeBlockPath(const char* name, BlockPath& out);
+// Builds the block's path from a Windows-1251 name; false with the Win32
+// error in `error`: ENAMETOOLONG when the file name would not fit NAME_MAX,
+// UserPlace's error when the user has no place.
+bool MakeBlockPath(const char* name, BlockPath& out, DWORD& error);
 
 // True when the object open on `fd` may be used as a block: a plain file of
 // our own user with mode 0600. Anything else may have been planted by someone

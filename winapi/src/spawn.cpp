@@ -1,9 +1,11 @@
 // Starting a child: vfork, then in the child default signal handling, only
 // the standard descriptors, the priority class and exec. An exec failure
-// comes back through a close-on-exec pipe as the child's errno.
+// comes back through a close-on-exec pipe as the child's errno. A child
+// created suspended is forked instead and waits before exec until released.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +29,8 @@ struct ChildPlan {
     DWORD priorityClass;
     int errorFd;    // write end of the close-on-exec error pipe
     int highestFd;  // for marking descriptors close-on-exec by hand
+    int holdFd;     // the held child's end of the socket pair it waits on, or -1
+    int releaseFd;  // the launcher's end of that pair, closed in the child
 };
 
 void ResetSignals() {
@@ -65,6 +69,18 @@ void LimitDescriptors(const ChildPlan& plan) {
     }
 }
 
+// True once the launcher releases the held child; false when it closed its
+// end of the socket pair (or ended) instead.
+bool AwaitRelease(const ChildPlan& plan) {
+    close(plan.releaseFd);
+    char go = 0;
+    ssize_t got;
+    do {
+        got = read(plan.holdFd, &go, 1);
+    } while (got < 0 && errno == EINTR);
+    return got == 1;
+}
+
 [[noreturn]] void RunChild(const ChildPlan& plan) {
     ResetSignals();
     LimitDescriptors(plan);
@@ -73,6 +89,9 @@ void LimitDescriptors(const ChildPlan& plan) {
         ApplyPriorityClass(plan.priorityClass);
     }
     DropNiceRight();
+    if (plan.holdFd >= 0 && !AwaitRelease(plan)) {
+        _exit(127);  // the launcher gave the child up before starting it
+    }
     execv(plan.path, plan.argv);
     const int error = errno;
     ssize_t written;
@@ -98,47 +117,109 @@ void Reap(pid_t pid) {
     }
 }
 
-pid_t StartChild(const std::string& path, std::vector<char*>& argv, DWORD priorityClass) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    const ChildPlan plan{path.c_str(), argv.data(), priorityClass, pipeFds[1], HighestDescriptor()};
+namespace {
 
-    // vfork: the launcher has to wait until the child has reached exec
-    // anyway (the error pipe), and vfork spares copying its page tables. The
-    // child shares the launcher's memory until then and writes none of it.
-    // No signal handler may run in the child before it has reset them.
+// The errno the child sent through the error pipe, or 0 when the pipe closed
+// at a successful exec. Closes the launcher's read end.
+int ReadExecResult(int errorReadFd) {
+    int childError = 0;
+    ssize_t got;
+    do {
+        got = read(errorReadFd, &childError, sizeof childError);
+    } while (got < 0 && errno == EINTR);
+    close(errorReadFd);
+    return got == static_cast<ssize_t>(sizeof childError) ? childError : 0;
+}
+
+// Starts the child process that runs `plan`, with every signal blocked
+// around the fork: no handler may run in the child before it has reset them.
+//
+// vfork, unless the child is held: the launcher has to wait until the child
+// has reached exec anyway (the error pipe), and vfork spares copying its page
+// tables; the child shares the launcher's memory until then and writes none
+// of it. A held child waits before exec for as long as the launcher likes, so
+// it needs a copy of its own.
+pid_t ForkChild(const ChildPlan& plan) {
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
-    const pid_t pid = vfork();
+    const pid_t pid = plan.holdFd >= 0 ? fork() : vfork();
     if (pid == 0) {
         RunChild(plan);
     }
     const int forkError = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    close(pipeFds[1]);
+    errno = forkError;
+    return pid;
+}
+
+}  // namespace
+
+pid_t SpawnProgram(const std::string& path, std::vector<char*>& argv, DWORD priorityClass,
+                   HeldExec* held) {
+    int errorPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    int holdPair[2] = {-1, -1};
+    // A socket pair rather than a pipe: releasing a child that has been ended
+    // meanwhile must not raise SIGPIPE in the launcher (MSG_NOSIGNAL).
+    if (held != nullptr && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, holdPair) != 0) {
+        const int error = errno;
+        close(errorPipe[0]);
+        close(errorPipe[1]);
+        errno = error;
+        return -1;
+    }
+    const ChildPlan plan{path.c_str(),        argv.data(), priorityClass, errorPipe[1],
+                         HighestDescriptor(), holdPair[0], holdPair[1]};
+    const pid_t pid = ForkChild(plan);
+    const int forkError = errno;
+    close(errorPipe[1]);
+    if (holdPair[0] >= 0) {
+        close(holdPair[0]);
+    }
     if (pid < 0) {
-        close(pipeFds[0]);
+        close(errorPipe[0]);
+        if (holdPair[1] >= 0) {
+            close(holdPair[1]);
+        }
         errno = forkError;
         return -1;
     }
-
-    // The pipe closes at a successful exec; otherwise the child sends errno.
-    int childError = 0;
-    ssize_t got;
-    do {
-        got = read(pipeFds[0], &childError, sizeof childError);
-    } while (got < 0 && errno == EINTR);
-    close(pipeFds[0]);
-    if (got == static_cast<ssize_t>(sizeof childError)) {
+    if (held != nullptr) {
+        *held = HeldExec{holdPair[1], errorPipe[0]};
+        return pid;
+    }
+    if (const int childError = ReadExecResult(errorPipe[0]); childError != 0) {
         Reap(pid);
         errno = childError;
         return -1;
     }
     return pid;
+}
+
+void ReleaseHeldExec(HeldExec& held) {
+    if (held.resumeFd < 0) {
+        return;
+    }
+    const char go = 1;
+    ssize_t written;
+    do {
+        written = send(held.resumeFd, &go, 1, MSG_NOSIGNAL);
+    } while (written < 0 && errno == EINTR);
+    close(held.resumeFd);
+    held.resumeFd = -1;
+}
+
+void DropHeldExec(HeldExec& held) {
+    for (int fd : {held.resumeFd, held.execResultFd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    held = HeldExec{};
 }
 
 }  // namespace winapi_internal

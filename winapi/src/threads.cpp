@@ -115,7 +115,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T dwStack
     if (lpThreadId != nullptr) {
         *lpThreadId = object->threadId;
     }
-    return &object->header;
+    return NewHandle(&object->header);
 }
 
 namespace {

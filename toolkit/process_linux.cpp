@@ -1,0 +1,213 @@
+// Linux: a child by fork and exec with an error pipe; processor time and
+// children from /proc.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "herdlab_toolkit.h"
+
+namespace herdlab_toolkit {
+
+namespace {
+
+// Puts `from` at `to` in the child, open across exec. dup2 onto itself
+// would leave close-on-exec set, so that case clears the flag instead.
+bool PlaceHandle(NativeHandle from, int to) {
+    if (from == kNoHandle) {
+        return true;
+    }
+    const int fd = static_cast<int>(from);
+    if (fd == to) {
+        return fcntl(fd, F_SETFD, 0) == 0;
+    }
+    return dup2(fd, to) == to;
+}
+
+// The child's side, between fork and exec: async-signal-safe calls only.
+[[noreturn]] void RunInChild(const ChildRequest& request, char* const* argv, int report) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+        ::signal(signal, SIG_DFL);
+    }
+    int failure = 0;
+    if (!PlaceHandle(request.input, STDIN_FILENO) || !PlaceHandle(request.output, STDOUT_FILENO) ||
+        !PlaceHandle(request.errorOutput, STDERR_FILENO)) {
+        failure = errno;
+    } else if (request.beforeExec != nullptr) {
+        failure = request.beforeExec(request.beforeExecContext);
+    }
+    if (failure == 0) {
+        execvp(request.program.c_str(), argv);
+        failure = errno;
+    }
+    (void)!write(report, &failure, sizeof failure);
+    _exit(127);
+}
+
+// The errno the child reported, or 0 once the exec closed the pipe.
+int ReportedFailure(int report) {
+    int failure = 0;
+    ssize_t got;
+    do {
+        got = read(report, &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    return got == ssize_t(sizeof failure) ? failure : 0;
+}
+
+// All of a /proc file, read again from its start through a kept descriptor.
+std::string ReadFrom(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+        const ssize_t got = pread(fd, buffer, sizeof buffer, offset);
+        if (got <= 0) {
+            return text;
+        }
+        text.append(buffer, std::size_t(got));
+        offset += got;
+    }
+}
+
+std::string ReadProcFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    std::string text = ReadFrom(fd);
+    close(fd);
+    return text;
+}
+
+std::string ProcPath(unsigned long id) {
+    return "/proc/" + std::to_string(id);
+}
+
+}  // namespace
+
+std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child) {
+    std::vector<char*> argv;
+    for (const std::string& word : request.words) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return std::uint32_t(errno);
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        RunInChild(request, argv.data(), report[1]);
+    }
+    const int forkError = errno;
+    close(report[1]);
+    const int failure = pid < 0 ? forkError : ReportedFailure(report[0]);
+    close(report[0]);
+    if (failure != 0) {
+        if (pid > 0) {
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        return std::uint32_t(failure);
+    }
+    child.id = static_cast<unsigned long>(pid);
+    child.process = pid;
+    child.thread = kNoHandle;
+    return 0;
+}
+
+bool OpenProcessWatch(unsigned long id, ProcessWatch& watch) {
+    const std::string base = ProcPath(id);
+    watch.id = id;
+    watch.stat = open((base + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string task = base + "/task/" + std::to_string(id) + "/children";
+    watch.children = watch.stat < 0 ? kNoHandle : open(task.c_str(), O_RDONLY | O_CLOEXEC);
+    return watch.stat >= 0;
+}
+
+ProcessWatch WatchChild(const StartedChild& child) {
+    ProcessWatch watch;
+    OpenProcessWatch(child.id, watch);
+    return watch;
+}
+
+void CloseProcessWatch(ProcessWatch& watch) {
+    for (NativeHandle* fd : {&watch.stat, &watch.children}) {
+        if (*fd >= 0) {
+            close(static_cast<int>(*fd));
+        }
+        *fd = kNoHandle;
+    }
+}
+
+ProcessorReading ReadProcessorTime(const ProcessWatch& watch) {
+    static const double tickMillis = 1000.0 / double(sysconf(_SC_CLK_TCK));
+    ProcessorReading reading;
+    const std::string stat = watch.stat < 0 ? std::string() : ReadFrom(int(watch.stat));
+    // The name in parentheses may hold anything, ')' included: the fields
+    // start after the last ')'. Then: state ppid pgrp session tty tpgid
+    // flags minflt cminflt majflt cmajflt utime stime.
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos || nameEnd + 3 >= stat.size()) {
+        return reading;
+    }
+    const char state = stat[nameEnd + 2];
+    char* next = const_cast<char*>(stat.c_str() + nameEnd + 3);
+    unsigned long long values[13] = {};
+    for (unsigned long long& value : values) {
+        value = std::strtoull(next, &next, 10);
+    }
+    reading.valid = true;
+    reading.ended = state == 'Z' || state == 'X';
+    reading.milliseconds = double(values[10] + values[11]) * tickMillis;
+    return reading;
+}
+
+bool ReadChildIds(const ProcessWatch& watch, std::vector<unsigned long>& children) {
+    children.clear();
+    if (watch.children < 0) {
+        return false;
+    }
+    const std::string list = ReadFrom(int(watch.children));
+    char* next = const_cast<char*>(list.c_str());
+    while (const unsigned long child = std::strtoul(next, &next, 10)) {
+        children.push_back(child);
+    }
+    return true;
+}
+
+std::vector<std::pair<unsigned long, unsigned long>> AllParents() {
+    std::vector<std::pair<unsigned long, unsigned long>> found;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return found;
+    }
+    while (const dirent* entry = readdir(proc)) {
+        const unsigned long id = std::strtoul(entry->d_name, nullptr, 10);
+        const std::string stat = id == 0 ? std::string() : ReadProcFile(ProcPath(id) + "/stat");
+        const std::size_t nameEnd = stat.rfind(')');
+        if (nameEnd != std::string::npos && nameEnd + 4 < stat.size()) {
+            found.emplace_back(id, std::strtoul(stat.c_str() + nameEnd + 4, nullptr, 10));
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+std::vector<std::string> ProcessWords(unsigned long id) {
+    const std::string line = ReadProcFile(ProcPath(id) + "/cmdline");
+    std::vector<std::string> words;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t end = std::min(line.find('\0', at), line.size());
+        words.push_back(line.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
+}
+
+}  // namespace herdlab_toolkit
