@@ -319,25 +319,34 @@ TEST(ProcessTest, ChildInheritsNoDescriptorBeyondTheStandardStreams) {
 // With standard streams closed, the layer's own descriptors take their
 // numbers; the child must not inherit them (the start would wait for the
 // child to end, holding the error pipe open).
-// (In a process of its own, whose standard streams stay closed.)
+// (In a process of its own, whose standard streams stay closed.) The child
+// runs until told; the test tells it after 20 s, so a start that waited for
+// its end returns only then.
 TEST(ProcessTest, StartWorksWithStandardStreamsClosed) {
+    const std::string told = "herdlab_told_" + std::to_string(getpid());
+    std::remove(told.c_str());
     std::fflush(nullptr);
     const pid_t tester = fork();
     if (tester == 0) {
         close(STDIN_FILENO);
         close(STDERR_FILENO);
         PROCESS_INFORMATION info{};
-        if (!StartChild("sleep 30000", 0, info)) {
+        if (!StartChild("await " + told, 0, info)) {
             _exit(1);
         }
-        DWORD code = 0;
-        const bool running = GetExitCodeProcess(info.hProcess, &code) && code == STILL_ACTIVE;
+        const bool inTime = std::ifstream(told).fail();
         TerminateProcess(info.hProcess, 0);
         AwaitExit(info.hProcess);
-        _exit(running ? 0 : 2);
+        _exit(inTime ? 0 : 2);
     }
     int status = -1;
-    ASSERT_EQ(waitpid(tester, &status, 0), tester);
+    for (int waited = 0; waitpid(tester, &status, WNOHANG) == 0; waited += 10) {
+        if (waited == 20000) {
+            std::fclose(std::fopen(told.c_str(), "wb"));
+        }
+        Sleep(10);
+    }
+    std::remove(told.c_str());
     EXPECT_EQ(status, 0) << "exit 1: no start; 2: the start waited for the child's end";
 }
 

@@ -89,7 +89,9 @@ void SearchOnlySystemFolders() {
 void FinishAlone(harness::Session& session, std::chrono::milliseconds limit) {
     harness::CloseInput(session);
     EXPECT_FALSE(harness::StillRunningAfter(session, limit)) << "still running: hangs";
-    EXPECT_EQ(harness::LeftoverProcesses(session), std::vector<pid_t>{}) << "left behind";
+    // Children ended a moment ago in the idle class go slowly on a busy machine.
+    EXPECT_EQ(harness::LeftoverProcesses(session, harness::kLeftoverGrace), std::vector<pid_t>{})
+        << "left behind";
     harness::Finish(session, 1s);
     EXPECT_FALSE(session.timedOut);
 }

@@ -82,15 +82,14 @@ TEST(WorkUnit, ElephantsOfTheHerdLauncherInheritTheSetting) {
     // One elephant, made normal, 60 years old (no search) and of weight 1:
     // five drinking units, 1.5 s of processor time.
     harness::Send(session, "1\n1\n2\n60\n1\n");
-    const bool drank = harness::WaitForOutput(session, "Слон 1 напился", 30s);
+    const bool drank = harness::WaitForOutput(session, "Слон 1 напился", 120s);
     harness::Finish(session, 1ms);  // no need to sit out the fixed wait
     ASSERT_TRUE(drank) << session.outputText;
     const auto found = StampOfLineWith(session.outputText, "Слон 1 нашел воду");
     const auto drunk = StampOfLineWith(session.outputText, "Слон 1 напился");
     ASSERT_TRUE(found && drunk) << session.outputText;
     const int drinking = (*drunk - *found + 86'400'000) % 86'400'000;  // across midnight
-    EXPECT_GE(drinking, 1450);
-    EXPECT_LT(drinking, 20'000);
+    EXPECT_GE(drinking, 1450);  // 1.5 s of processor time; a busy machine adds any amount
 }
 
 }  // namespace

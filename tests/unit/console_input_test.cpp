@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "console_input_unit.h"
 #include "errors_unit.h"
@@ -24,64 +25,39 @@ bool Rejects(ConsoleInput& input, std::int32_t& value,
     }
 }
 
-TEST(ReadInteger, PassesOverBlankLinesAndDiscardsTheRestOfTheLine) {
-    ConsoleInput input = InputFromText("\n   \n\t\r\n  42  abc\n7 8 9\n");
-    EXPECT_EQ(ReadInteger(input), 42);
-    EXPECT_EQ(ReadInteger(input), 7);  // abc went with its line; so do 8 and 9
-    EXPECT_EQ(ReadInteger(input), 0);  // end of input
-}
-
-TEST(ReadInteger, BadTokenFailsOnlyAfterItsWholeLineIsConsumed) {
-    ConsoleInput input = InputFromText("42abc 5\n6\n");
-    std::int32_t value = -1;
-    EXPECT_TRUE(Rejects(input, value));
-    EXPECT_EQ(ReadInteger(input), 6);
-}
-
-TEST(ReadInteger, AcceptsSignsAndHexadecimalPrefixes) {
-    ConsoleInput input =
-        InputFromText("+7\n-0\n$1F\n0x1F\nx1f\n-2147483648\n007\n$FFFFFFFF\n-$10\n");
-    for (std::int32_t expected : {7, 0, 31, 31, 31, INT32_MIN, 7, -1, -16}) {
-        EXPECT_EQ(ReadInteger(input), expected);
+// Each row: an input and what the reads give in turn, "!" where one is
+// rejected with the input-error report.
+TEST(ReadInteger, TakesTheFirstTokenOfALineAndDiscardsTheRest) {
+    constexpr IntegerRules kHerd = IntegerRules::kSignBeforeHexRejected;
+    struct Case {
+        std::string input;
+        std::vector<std::string> reads;
+        IntegerRules rules = IntegerRules::kSignBeforeHexAllowed;
+    };
+    const Case cases[] = {
+        {"\n   \n\t\r\n  42  abc\n7 8 9\n", {"42", "7", "0"}},  // blank lines passed over
+        {"42abc 5\n6\n", {"!", "6"}},  // a bad token fails after its whole line is read
+        {"+7\n-0\n$1F\n0x1F\nx1f\n-2147483648\n007\n$FFFFFFFF\n-$10\n",
+         {"7", "0", "31", "31", "31", "-2147483648", "7", "-1", "-16"}},
+        {"2147483648\n-2147483649\n$\n0x\n+\n-\n$100000000\n1.5\n12-\n$G\n",
+         std::vector<std::string>(10, "!")},
+        {"-$10\n+$10\n$10\n", {"!", "!", "16"}, kHerd},  // no sign before a hex prefix
+        // 32 characters fit; the first 32 of a longer token would read as 0.
+        {std::string(31, '0') + "7\n", {"7"}},
+        {std::string(32, '0') + "12345678 9\n5\n", {"!", "5"}},
+        {std::string(40, 'a') + "\n9\n", {"!", "9"}},
+        {"1 x\r2\n3\n", {"1", "3"}},      // a carriage return alone ends no line
+        {"4\x1a\n5\n", {"4", "0", "0"}},  // character 26 ends the input for good
+        {"\n \x1a 5\n", {"0", "0"}},
+    };
+    for (const Case& c : cases) {
+        ConsoleInput input = InputFromText(c.input);
+        for (const std::string& expected : c.reads) {
+            std::int32_t value = 0;
+            EXPECT_EQ(Rejects(input, value, c.rules) ? "!" : std::to_string(value), expected)
+                << c.input;
+        }
     }
-}
-
-TEST(ReadInteger, RejectsOutOfRangeAndMalformedNumbers) {
-    for (const char* line :
-         {"2147483648", "-2147483649", "$", "0x", "+", "-", "$100000000", "1.5", "12-", "$G"}) {
-        ConsoleInput input = InputFromText(std::string(line) + "\n");
-        std::int32_t value = 0;
-        EXPECT_TRUE(Rejects(input, value)) << line << " gave " << value;
-    }
-}
-
-TEST(ReadInteger, HerdVariantRejectsASignBeforeAHexPrefix) {
-    ConsoleInput input = InputFromText("-$10\n+$10\n$10\n");
-    std::int32_t value = 0;
-    EXPECT_TRUE(Rejects(input, value, IntegerRules::kSignBeforeHexRejected));
-    EXPECT_TRUE(Rejects(input, value, IntegerRules::kSignBeforeHexRejected));
-    EXPECT_EQ(ReadInteger(input, IntegerRules::kSignBeforeHexRejected), 16);
-}
-
-TEST(ReadInteger, TokenLongerThan32CharactersFailsWithItsLine) {
-    // Its first 32 characters alone would read as 0, a number never typed.
-    ConsoleInput padded = InputFromText(std::string(32, '0') + "12345678 9\n5\n");
-    std::int32_t value = -1;
-    EXPECT_TRUE(Rejects(padded, value));
-    EXPECT_EQ(ReadInteger(padded), 5);  // the tail and the 9 went with the line
-
-    ConsoleInput letters = InputFromText(std::string(40, 'a') + "\n9\n");
-    EXPECT_TRUE(Rejects(letters, value));
-    EXPECT_EQ(ReadInteger(letters), 9);
-
-    ConsoleInput exact = InputFromText(std::string(31, '0') + "7\n");  // 32 fit
-    EXPECT_EQ(ReadInteger(exact), 7);
-}
-
-TEST(ReadInteger, CarriageReturnAloneDoesNotEndALine) {
-    ConsoleInput input = InputFromText("1 x\r2\n3\n");
-    EXPECT_EQ(ReadInteger(input), 1);
-    EXPECT_EQ(ReadInteger(input), 3);  // "2" was part of line 1
 }
 
 TEST(ReadInteger, EndOfInputGivesZeroAndIsFinal) {
@@ -92,17 +68,6 @@ TEST(ReadInteger, EndOfInputGivesZeroAndIsFinal) {
     input.buffer += "5\n";  // nothing after the end is ever read
     EXPECT_EQ(ReadInteger(input), 0);
     SkipLine(input);
-}
-
-TEST(ReadInteger, CharacterTwentySixEndsTheInputForGood) {
-    ConsoleInput input = InputFromText("4\x1a\n5\n");
-    EXPECT_EQ(ReadInteger(input), 4);
-    EXPECT_EQ(ReadInteger(input), 0);
-    EXPECT_EQ(ReadInteger(input), 0);
-
-    ConsoleInput inBlanks = InputFromText("\n \x1a 5\n");
-    EXPECT_EQ(ReadInteger(inBlanks), 0);
-    EXPECT_TRUE(inBlanks.ended);
 }
 
 TEST(SkipLine, DiscardsThroughTheNextLineFeedOnly) {
