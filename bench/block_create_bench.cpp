@@ -31,7 +31,19 @@ double Seconds() {
 }
 
 std::string Name(int block) {
-    return "bench-block-" + std::to_string(getpid()) + "-" + std::to_string(block);
+    // Built by appending: GCC 12's -Wrestrict misfires on "literal" + string.
+    std::string name = "bench-block-";
+    name += std::to_string(getpid());
+    name += '-';
+    name += std::to_string(block);
+    return name;
+}
+
+// The same block's name for shm_open.
+std::string PosixName(int block) {
+    std::string name = "/";
+    name += Name(block);
+    return name;
 }
 
 bool RoundWithLayer() {
@@ -61,7 +73,7 @@ void RoundRaw() {
     int fds[kBlocks];
     void* views[kBlocks];
     for (int i = 0; i < kBlocks; ++i) {
-        const std::string name = "/" + Name(i);
+        const std::string name = PosixName(i);
         fds[i] = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (ftruncate(fds[i], kBlockSize) != 0) {
             views[i] = MAP_FAILED;
@@ -74,7 +86,7 @@ void RoundRaw() {
             munmap(views[i], kBlockSize);
         }
         close(fds[i]);
-        shm_unlink(("/" + Name(i)).c_str());
+        shm_unlink(PosixName(i).c_str());
     }
 }
 
