@@ -246,6 +246,13 @@ bool Beneath(const std::string& path, const std::string& folder) {
     return path == folder || path.starts_with(folder + "/");
 }
 
+// A file that a sanitizer build's runtime tries to make at every start
+// (ThreadSanitizer's "tsan.rodata.PID"): not the child's own doing. Landlock
+// refuses it like any other; only the report leaves it out.
+bool SanitizerRuntimeFile(const std::string& full) {
+    return !kAddressSpaceLimited && full.substr(full.rfind('/') + 1).starts_with("tsan.");
+}
+
 // Whether a write to `path` stays where the child may write. A relative
 // path counts from the scratch folder, the child's current folder. The
 // block's folder is the one a child's layer makes sure of (it exists).
@@ -253,7 +260,7 @@ bool WriteAllowed(const std::string& path, const KeeperPlan& plan) {
     const std::string scratch = plan.scratch;
     const std::string block = plan.block;
     const std::string full = Normalized(path.starts_with("/") ? path : scratch + "/" + path);
-    return Beneath(full, scratch) || full == "/dev/null" ||
+    return Beneath(full, scratch) || full == "/dev/null" || SanitizerRuntimeFile(full) ||
            (!block.empty() && (full == block || full == block.substr(0, block.rfind('/'))));
 }
 

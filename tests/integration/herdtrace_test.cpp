@@ -144,15 +144,23 @@ TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
 // The four launchers run side by side under herdtrace, each as a user
 // would start it (answers typed, the shortest waits they allow, a 5 ms work
 // unit): every child gets a lane with processor samples and a summary row.
+// The monitor's final line is typed once every worker has spoken: a worker
+// that a slow machine started late would otherwise be ended before it ran.
 struct LauncherRow {
     const char* program;
     const char* typed;
     std::vector<std::string> lanes;
+    std::vector<std::string> spokenBeforeFinal = {};
+    const char* final = "";
 };
 
 const LauncherRow kLaunchers[] = {
     {"herdboss1", "2\n0\n\x1a", {"Слон 1", "Слон 2"}},
-    {"taskwarden", "3\n0\n1\n\n", {"Процесс 1", "Процесс 2", "Процесс 3"}},
+    {"taskwarden",
+     "3\n0\n1\n",
+     {"Процесс 1", "Процесс 2", "Процесс 3"},
+     {"Процесс  1 - запущен", "Процесс  2 - запущен", "Процесс  3 - запущен"},
+     "\n"},
     {"herdboss2",
      "",
      {"процесс 1", "процесс 2", "процесс 3", "процесс 4", "процесс 5", "процесс 6", "процесс 7",
@@ -189,9 +197,15 @@ TEST_F(Herdtrace, EveryLauncherGetsProcessorDataInEveryChildsLane) {
         options.arguments[1] = (folder / (std::string(row.program) + ".svg")).string();
         sessions.push_back(harness::Start("herdtrace", options));
         harness::Send(sessions.back(), row.typed);
-        harness::CloseInput(sessions.back());
     }
     unsetenv("HERDLAB_UNIT_MS");
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        for (const std::string& spoken : kLaunchers[i].spokenBeforeFinal) {
+            EXPECT_TRUE(harness::WaitForOutput(sessions[i], spoken, 60s)) << spoken;
+        }
+        harness::Send(sessions[i], kLaunchers[i].final);
+        harness::CloseInput(sessions[i]);
+    }
     for (std::size_t i = 0; i < sessions.size(); ++i) {
         const LauncherRow& row = kLaunchers[i];
         harness::Finish(sessions[i], 120s);
