@@ -216,7 +216,7 @@ for stage in plain wine tsan asan release; do
   while read -r name; do
     echo "=== rerun: $stage: $name"
     reruns=$((reruns + 1))
-  done < <(sed -nE 's/^.*Test +#[0-9]+: ([^ ]+) .*\*\*\*.*$/\1/p' "$logs/$stage.log" | awk '!seen[$0]++')
+  done < <(sed -nE 's/^.*Test +#[0-9]+: ([^ ]+) .*\*\*\*(Failed|Timeout|Exception).*$/\1/p' "$logs/$stage.log" | awk '!seen[$0]++')
 done
 echo "=== tests that needed a second run: $reruns"
 if ((${#failed_stages[@]})); then
