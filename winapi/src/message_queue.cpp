@@ -34,7 +34,7 @@ struct MessageQueue {
     int pollFd = -1;   // the reader's epoll: the socket (one-shot) and nudgeFd
     uid_t user = 0;    // the user in the queue's name: the only accepted sender
     DWORD owner = 0;
-    pthread_t reader{};
+    int doneFd = -1;  // an eventfd the reader writes as its last act
     std::mutex lock;
     // Guarded by `lock`:
     std::deque<WireMessage> messages;
@@ -130,8 +130,7 @@ void ReaderLooks(MessageQueue& queue, bool socketReady, int& readingLooks) {
     }
 }
 
-void* RunReader(void* argument) {
-    auto& queue = *static_cast<MessageQueue*>(argument);
+void ReadUntilStopped(MessageQueue& queue) {
     int readingLooks = 0;
     for (;;) {
         int timeout = -1;
@@ -144,7 +143,7 @@ void* RunReader(void* argument) {
         epoll_event events[2];
         const int ready = epoll_wait(queue.pollFd, events, 2, timeout);
         if (ready < 0 && errno != EINTR) {
-            return nullptr;
+            return;
         }
         bool socketReady = false;
         for (int i = 0; i < ready; ++i) {
@@ -158,7 +157,7 @@ void* RunReader(void* argument) {
         }
         std::lock_guard<std::mutex> guard(queue.lock);
         if (queue.stopping) {
-            return nullptr;
+            return;
         }
         if (socketReady || ready == 0) {
             ReaderLooks(queue, socketReady, readingLooks);
@@ -166,8 +165,20 @@ void* RunReader(void* argument) {
     }
 }
 
+// The reader is detached: the owner's end waits for its last act instead of
+// joining it, so a process that ends while a thread's queue is being ended
+// leaves no thread unjoined. Nothing of the queue is touched after the write.
+void* RunReader(void* argument) {
+    auto& queue = *static_cast<MessageQueue*>(argument);
+    const int done = queue.doneFd;
+    ReadUntilStopped(queue);
+    const std::uint64_t one = 1;
+    (void)!write(done, &one, sizeof one);
+    return nullptr;
+}
+
 void CloseQueueFds(MessageQueue& queue) {
-    for (int fd : {queue.socketFd, queue.nudgeFd, queue.pollFd}) {
+    for (int fd : {queue.socketFd, queue.nudgeFd, queue.pollFd, queue.doneFd}) {
         if (fd >= 0) {
             close(fd);
         }
@@ -183,7 +194,9 @@ void EndQueue(void* value) {
         queue->stopping = true;
     }
     Nudge(*queue);
-    pthread_join(queue->reader, nullptr);
+    std::uint64_t count;
+    while (read(queue->doneFd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
     ForgetQueueName(queue->address,
                     queue->nameSlot);  // the thread id may come back for another thread
     CloseQueueFds(*queue);
@@ -200,10 +213,11 @@ bool OpenQueueFds(MessageQueue& queue) {
     queue.socketFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     queue.nudgeFd = eventfd(0, EFD_CLOEXEC);
     queue.pollFd = epoll_create1(EPOLL_CLOEXEC);
+    queue.doneFd = eventfd(0, EFD_CLOEXEC);
     const int on = 1;
     epoll_event socketEvent{EPOLLIN | EPOLLONESHOT, {.fd = queue.socketFd}};
     epoll_event nudgeEvent{EPOLLIN, {.fd = queue.nudgeFd}};
-    return queue.socketFd >= 0 && queue.nudgeFd >= 0 && queue.pollFd >= 0 &&
+    return queue.socketFd >= 0 && queue.nudgeFd >= 0 && queue.pollFd >= 0 && queue.doneFd >= 0 &&
            setsockopt(queue.socketFd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0 &&
            BindQueueName(queue.socketFd, queue.address, queue.nameSlot) &&
            epoll_ctl(queue.pollFd, EPOLL_CTL_ADD, queue.socketFd, &socketEvent) == 0 &&
@@ -220,7 +234,9 @@ int StartReader(MessageQueue& queue) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, 64 * 1024);
-    const int error = pthread_create(&queue.reader, &attributes, RunReader, &queue);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t reader;
+    const int error = pthread_create(&reader, &attributes, RunReader, &queue);
     pthread_attr_destroy(&attributes);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return error;
