@@ -12,6 +12,7 @@
 // them first and the rest runs beside them.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -885,8 +886,9 @@ TEST(HostileMessages, WorkerQueueIgnoresGarbageAndStillObeysTheProtocol) {
 // Garbage sent to the monitor's message thread while it waits: no slot and no
 // worker is touched. Worker 2 runs its course and is reported as ended;
 // worker 1, observed, still gets the end request at the timeout, answers
-// from its long second stage and ends itself; the monitor ends with 0. The
-// 15 s wait leaves worker 2's default stages room on a busy machine.
+// from its long second stage and ends itself; the monitor ends with 0. Once
+// both workers have registered, the monitor is held (stopped) until worker 2
+// has run its course, so its wait cannot run out first on a busy machine.
 TEST(HostileMessages, MonitorThreadIgnoresGarbageAndWorkersRunTheirCourse) {
     if (harness::UnderRunner()) {
         GTEST_SKIP() << "datagram queues belong to the Linux layer";
@@ -921,6 +923,15 @@ TEST(HostileMessages, MonitorThreadIgnoresGarbageAndWorkersRunTheirCourse) {
         delivered += queue.Send(monitor, datagram) ? 1 : 0;
     }
     EXPECT_EQ(delivered, static_cast<int>(datagrams.size())) << "monitor queue gone";
+    // A worker registers before it prints that it has started.
+    for (const char* started : {"Процесс  1 - запущен", "Процесс  2 - запущен"}) {
+        ASSERT_TRUE(harness::WaitForOutput(session, started, 30s)) << session.outputText;
+    }
+    kill(session.pid, SIGSTOP);
+    const bool secondRan =
+        harness::WaitForOutput(session, "Процесс  2 - второй этап выполнен.", 60s);
+    kill(session.pid, SIGCONT);
+    ASSERT_TRUE(secondRan) << session.outputText;
 
     ASSERT_TRUE(harness::WaitForOutput(session, "Процесс  1 - завершен принудительно.", 30s))
         << session.outputText << session.errorText;
