@@ -56,17 +56,11 @@ run_stage() {
       # tests of the plain tree run against the Windows programs, in one prefix.
       export WINEDEBUG=-all WINEPREFIX=$PWD/build/mingw/wineprefix
       /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-      # One wine server for the whole stage: a server that quits once its last
-      # program has ended can reset a program connecting just then ("wine
-      # client error: recvmsg: Connection reset by peer").
-      /usr/lib/wine/wineserver -w || true
-      /usr/lib/wine/wineserver -p || true
       local status=0
       ctest --preset mingw "${again[@]}" || status=$?
       HERDLAB_RUNNER=/usr/lib/wine/wine64 HERDLAB_BIN_DIR=$PWD/build/mingw/bin \
         ctest --test-dir build/plain -L wine -j3 --timeout 300 --output-on-failure "${again[@]}" ||
         status=$?
-      /usr/lib/wine/wineserver -k || true
       return "$status"
       ;;
     *) echo "no such stage: $1" >&2 && return 2 ;;
