@@ -52,20 +52,20 @@ struct Watched {
     toolkit::ProcessWatch watch;
     bool alive = true;
     int commandLineTries = 0;
-    std::vector<std::string> parentWords;
+    pid_t parent = 0;
+    std::vector<std::string> parentWords;  // the parent's command line as last read
     TracedProcess record;
 };
 
-// Starts following a process first seen now; `parentWords` is its parent's
-// command line, which it shows until its own exec.
-void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, std::vector<std::string> parentWords,
-                 Millis now) {
+// Starts following a process first seen now, a child of `parent`, whose
+// command line it shows until its own exec.
+void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, pid_t parent, Millis now) {
     if (watched.count(pid) != 0) {
         return;
     }
     Watched entry;
     entry.alive = toolkit::OpenProcessWatch(static_cast<unsigned long>(pid), entry.watch);
-    entry.parentWords = std::move(parentWords);
+    entry.parent = parent;
     entry.record.id = static_cast<unsigned long>(pid);
     entry.record.firstSeen = now;
     watched.emplace(pid, std::move(entry));
@@ -83,7 +83,7 @@ struct Sampler {
 // last sweep: from their children files, or from a scan of all of /proc
 // on a kernel without them.
 void FindChildren(Sampler& sampler, Millis now) {
-    std::vector<std::pair<pid_t, std::vector<std::string>>> born;
+    std::vector<std::pair<pid_t, pid_t>> born;  // a new child and its parent
     bool anyWithoutFile = false;
     std::vector<unsigned long> children;
     for (auto& [pid, entry] : sampler.watched) {
@@ -96,7 +96,7 @@ void FindChildren(Sampler& sampler, Millis now) {
         }
         for (const unsigned long child : children) {
             if (sampler.watched.count(static_cast<pid_t>(child)) == 0) {
-                born.emplace_back(static_cast<pid_t>(child), toolkit::ProcessWords(pid));
+                born.emplace_back(static_cast<pid_t>(child), pid);
             }
         }
     }
@@ -106,25 +106,39 @@ void FindChildren(Sampler& sampler, Millis now) {
             const auto found = sampler.watched.find(static_cast<pid_t>(parent));
             if (found != sampler.watched.end() && found->second.alive &&
                 sampler.watched.count(static_cast<pid_t>(child)) == 0) {
-                born.emplace_back(static_cast<pid_t>(child), toolkit::ProcessWords(parent));
+                born.emplace_back(static_cast<pid_t>(child), static_cast<pid_t>(parent));
             }
         }
     }
-    for (auto& [pid, parentWords] : born) {
-        OpenWatched(sampler.watched, pid, std::move(parentWords), now);
+    for (const auto& [pid, parent] : born) {
+        OpenWatched(sampler.watched, pid, parent, now);
     }
 }
 
 // A fresh child shows its parent's command line until it has run exec:
-// its own is read once it differs (or after 50 tries, for a child that
-// never runs exec).
+// its own is read once it differs. On a busy machine a child may wait
+// seconds between its fork and its exec, so it is asked at every sweep for
+// the first half second, then at every 25th for as long as it runs (a child
+// that never runs exec costs one small read every quarter second).
 void ReadCommandLine(Watched& entry) {
-    if (entry.record.commandLineKnown || entry.commandLineTries > 50) {
+    constexpr int kEverySweep = 50;
+    constexpr int kThenEvery = 25;
+    const int tries = entry.commandLineTries++;
+    if (entry.record.commandLineKnown || (tries > kEverySweep && tries % kThenEvery != 0)) {
         return;
     }
-    ++entry.commandLineTries;
     std::vector<std::string> words = toolkit::ProcessWords(entry.record.id);
-    if (!words.empty() && words != entry.parentWords) {
+    if (words.empty()) {
+        return;  // in the middle of its exec, or ending
+    }
+    // The parent's line is read each time too: a parent busy forking or
+    // ending may give none, and then the last one read stands.
+    std::vector<std::string> parentWords =
+        toolkit::ProcessWords(static_cast<unsigned long>(entry.parent));
+    if (!parentWords.empty()) {
+        entry.parentWords = std::move(parentWords);
+    }
+    if (!entry.parentWords.empty() && words != entry.parentWords) {
         entry.record.arguments.assign(words.begin() + 1, words.end());
         entry.record.commandLineKnown = true;
     }

@@ -4,6 +4,9 @@
 //   NAME sleep MS  sleeps MS ms
 //   NAME tree MS   starts "sleeper sleep MS" and "middle middle MS"; middle
 //                  starts "burner burn MS", a grandchild. Exit code 3.
+//   NAME late MS   starts "slower burn MS" 1.5 s after its fork and "slow
+//                  sleep 0" 1 s after its fork: children that are slow to
+//                  run their program, the second one speaking first
 //   NAME echo      copies standard input to standard output with bytes a
 //                  terminal treats specially around it; exit code 7
 #include <spawn.h>
@@ -47,6 +50,20 @@ pid_t Spawn(const char* self, const char* name, const char* mode, const char* ms
     return pid;
 }
 
+// Forks a child that waits DELAY_MS before it runs "self NAME MODE MS".
+pid_t ForkThenRun(const char* self, const char* name, const char* mode, const char* ms,
+                  int delayMs) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        char* argv[] = {const_cast<char*>(self), const_cast<char*>(name), const_cast<char*>(mode),
+                        const_cast<char*>(ms), nullptr};
+        execv(self, argv);
+        _exit(127);
+    }
+    return pid;
+}
+
 int Echo() {
     const char before[] = "\033]0;title\007start\r\n\xFF\xFE\n";
     (void)!write(STDOUT_FILENO, before, sizeof before - 1);
@@ -84,6 +101,14 @@ int main(int argc, char** argv) {
         Say(name, "напился");
         return 0;
     }
+    if (mode == "late") {
+        const pid_t slower = ForkThenRun(argv[0], "slower", "burn", ms, 1500);
+        const pid_t slow = ForkThenRun(argv[0], "slow", "sleep", "0", 1000);
+        for (const pid_t child : {slower, slow}) {
+            waitpid(child, nullptr, 0);
+        }
+        return 0;
+    }
     if (mode == "tree" || mode == "middle") {
         pid_t children[2] = {0, 0};
         if (mode == "tree") {
@@ -99,6 +124,6 @@ int main(int argc, char** argv) {
         }
         return mode == "tree" ? 3 : 0;
     }
-    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|echo [MS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|late|echo [MS]\n", argv[0]);
     return 2;
 }

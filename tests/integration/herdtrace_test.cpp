@@ -83,6 +83,20 @@ TEST_F(Herdtrace, SamplesChildrenAndGrandchildrenAndReturnsTheExitCode) {
     EXPECT_NE(svg.find("<path d=\"M"), std::string::npos);  // the burner's share drawn
 }
 
+// Children that wait a second and more between their fork and their exec
+// (as on a busy machine) are still matched to their lanes by name: the
+// one that speaks first was forked second.
+TEST_F(Herdtrace, ChildrenSlowToRunTheirProgramKeepTheirOwnLanes) {
+    const harness::Session session =
+        harness::Run("herdtrace", "", Traced({child, "top", "late", "300"}), 30s);
+    EXPECT_EQ(session.exitCode, 0) << session.errorText;
+    const double slower = SummaryMilliseconds(session.outputText, "Слон slower");
+    const double slow = SummaryMilliseconds(session.outputText, "Слон slow");
+    ASSERT_GE(slow, 0) << session.outputText;
+    EXPECT_LT(slow, 100) << session.outputText;
+    EXPECT_GE(slower - slow, 250) << session.outputText;
+}
+
 TEST_F(Herdtrace, PassesTypingAndOutputThroughUnchanged) {
     // Control bytes, a title escape, bytes that are not UTF-8, Ctrl+Z, and
     // the end of input: what the child prints alone, it prints traced.
