@@ -55,12 +55,20 @@ run_stage() {
       # Unit and conformance tests of the Windows build, then the integration
       # tests of the plain tree run against the Windows programs, in one prefix.
       export WINEDEBUG=-all WINEPREFIX=$PWD/build/mingw/wineprefix
-      /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+      # One wine server for the whole stage: a server that quits once its last
+      # program has ended resets a program connecting just then ("wine client
+      # error: recvmsg: Connection reset by peer"). Wine's own services start
+      # under it now, from wineboot, with nothing of ours open: started by a
+      # test's program they would hold that test's output open to the end.
+      /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+      /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+      /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 || true
       local status=0
       ctest --preset mingw "${again[@]}" || status=$?
       HERDLAB_RUNNER=/usr/lib/wine/wine64 HERDLAB_BIN_DIR=$PWD/build/mingw/bin \
         ctest --test-dir build/plain -L wine -j3 --timeout 300 --output-on-failure "${again[@]}" ||
         status=$?
+      /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
       return "$status"
       ;;
     *) echo "no such stage: $1" >&2 && return 2 ;;
