@@ -195,7 +195,7 @@ TEST(MonitorDialogue, CountIsClampedAndTheTableIsPrintedExactly) {
         const harness::Session run = harness::Run("taskwarden", c.count + "\n0\nx\n");
         EXPECT_EQ(run.exitCode, 1) << c.count;
         const Lines lines = harness::Lines(run.outputText);
-        ASSERT_EQ(lines.size(), 8 + c.rows) << c.count << "\n" << run.outputText;
+        ASSERT_EQ(lines.size(), 8 + c.rows) << c.count << "\n" << run.outputText << run.errorText;
         EXPECT_TRUE(harness::IsEventLine(lines[0], "МОНИТОР ПРОЦЕССОВ."));
         EXPECT_EQ(lines[1], "-*******************************-");
         EXPECT_TRUE(harness::IsEventLine(lines[2], "НАЧАЛО РАБОТЫ."));
