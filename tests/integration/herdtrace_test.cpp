@@ -158,14 +158,16 @@ TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
 // The four launchers run side by side under herdtrace, each as a user
 // would start it (answers typed, the shortest waits they allow, a 5 ms work
 // unit): every child gets a lane with processor samples and a summary row.
-// The monitor's final line is typed once every worker has spoken: a worker
-// that a slow machine started late would otherwise be ended before it ran.
+// The monitor's 1 s wait would end a worker that a busy machine starts late
+// before it has run: the monitor is held (stopped) from the start of its
+// last worker until every worker has spoken, and its final line typed then.
 struct LauncherRow {
     const char* program;
     const char* typed;
     std::vector<std::string> lanes;
     std::vector<std::string> spokenBeforeFinal = {};
     const char* final = "";
+    const char* lastChild = nullptr;  // the launcher is held from its start until all have spoken
 };
 
 const LauncherRow kLaunchers[] = {
@@ -174,7 +176,8 @@ const LauncherRow kLaunchers[] = {
      "3\n0\n1\n",
      {"Процесс 1", "Процесс 2", "Процесс 3"},
      {"Процесс  1 - запущен", "Процесс  2 - запущен", "Процесс  3 - запущен"},
-     "\n"},
+     "\n",
+     "stageworker 3 "},
     {"herdboss2",
      "",
      {"процесс 1", "процесс 2", "процесс 3", "процесс 4", "процесс 5", "процесс 6", "процесс 7",
@@ -184,6 +187,31 @@ const LauncherRow kLaunchers[] = {
      {"Слон Tandy", "Слон Aun", "Слон Assam", "Слон Maya", "Слон BakZap", "Слон Hao", "Слон Hathy",
       "Слон Kitty"}},
 };
+
+// Waits until the session runs a process whose command line holds `child`,
+// then stops that process's parent (the launcher); returns the parent's pid,
+// 0 when the child never came.
+pid_t StopParentOnceStarted(harness::Session& session, const std::string& child) {
+    pid_t parent = 0;
+    harness::WaitUntil(
+        session,
+        [&] {
+            for (const pid_t pid : harness::LiveProcessesNamed(session, child)) {
+                const std::string stat = harness::ProcessStat(pid);
+                const std::size_t nameEnd = stat.rfind(')');
+                parent = nameEnd == std::string::npos
+                             ? 0
+                             : static_cast<pid_t>(std::atoi(stat.c_str() + nameEnd + 4));
+            }
+            return parent > 0;
+        },
+        60s);
+    if (parent > 0) {
+        kill(parent, SIGSTOP);
+    }
+    EXPECT_GT(parent, 0) << "never started: " << child;
+    return parent;
+}
 
 // The herd's picture: a lane per elephant with its class, the deadline, and
 // a file rsvg-convert renders.
@@ -214,8 +242,14 @@ TEST_F(Herdtrace, EveryLauncherGetsProcessorDataInEveryChildsLane) {
     }
     unsetenv("HERDLAB_UNIT_MS");
     for (std::size_t i = 0; i < sessions.size(); ++i) {
+        const pid_t held = kLaunchers[i].lastChild == nullptr
+                               ? 0
+                               : StopParentOnceStarted(sessions[i], kLaunchers[i].lastChild);
         for (const std::string& spoken : kLaunchers[i].spokenBeforeFinal) {
             EXPECT_TRUE(harness::WaitForOutput(sessions[i], spoken, 60s)) << spoken;
+        }
+        if (held > 0) {
+            kill(held, SIGCONT);
         }
         harness::Send(sessions[i], kLaunchers[i].final);
         harness::CloseInput(sessions[i]);
