@@ -813,9 +813,13 @@ bool SendAsAnotherUser(std::uint32_t threadId, const std::string& bytes) {
 
 // A real end request, whatever its parameters, is answered from the second
 // stage with the worker's number. The answer is the first message the test
-// receives, so nothing sent before the request was answered.
-void ExpectEndRequestAnswered(TestQueue& queue, std::uint32_t worker) {
-    ASSERT_TRUE(queue.Send(worker, Datagram(kWmMyUsr1, ~std::uint64_t{0}, -1)));
+// receives, so nothing sent before the request was answered. The worker
+// registers before its message thread has made its queue: the request is
+// sent once the queue is there.
+void ExpectEndRequestAnswered(harness::Session& session, TestQueue& queue, std::uint32_t worker) {
+    const std::string request = Datagram(kWmMyUsr1, ~std::uint64_t{0}, -1);
+    ASSERT_TRUE(harness::WaitUntil(
+        session, [&] { return queue.Send(worker, request); }, 10s));
     const std::optional<Message> answer = queue.Receive(10s);
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(answer->message, kWmMyUsr2);
@@ -848,7 +852,7 @@ TEST(HostileMessages, WorkerQueueIgnoresGarbageAndStillObeysTheProtocol) {
     ASSERT_TRUE(harness::WaitForOutput(session, "выполнение второго этапа", 10s));
     // Answered once, the worker has its queue and its connection to ours:
     // its descriptors are counted from here.
-    ExpectEndRequestAnswered(queue, worker);
+    ExpectEndRequestAnswered(session, queue, worker);
 
     const auto openDescriptors = [&session] {
         const fs::path folder = "/proc/" + std::to_string(session.pid) + "/fd";
@@ -870,7 +874,7 @@ TEST(HostileMessages, WorkerQueueIgnoresGarbageAndStillObeysTheProtocol) {
     if (geteuid() == 0) {
         EXPECT_FALSE(SendAsAnotherUser(worker, Datagram(kWmMyUsr1, 0, 0)));
     }
-    ExpectEndRequestAnswered(queue, worker);
+    ExpectEndRequestAnswered(session, queue, worker);
     EXPECT_EQ(openDescriptors(), descriptorsBefore) << "descriptors received and kept";
     EXPECT_EQ(harness::Lines(session.outputText).size(), 4u) << session.outputText;
 
