@@ -330,7 +330,7 @@ TEST(HostileHerdInput, FinalEntryOfControlBytesAndCharacter26EndsWithStatus0) {
     harness::Send(session, Bytes("\0\0\r\n\t\x01\x1a"
                                  "5\n"));
     harness::Send(session, "abc\n");  // after the end of input: never read
-    FinishAlone(session, 5s);
+    FinishAlone(session, 30s);
     EXPECT_EQ(session.exitCode, 0);
     EXPECT_EQ(session.errorText, "");
     EXPECT_EQ(session.outputText.find("Exception"), std::string::npos);
@@ -880,7 +880,7 @@ TEST(HostileMessages, WorkerQueueIgnoresGarbageAndStillObeysTheProtocol) {
 
     // Far from the end of its 2^31 - 1 ms stage, the worker ends itself.
     ASSERT_TRUE(queue.Send(worker, Datagram(kWmMyTerm, std::uint64_t{1} << 31, -1)));
-    FinishAlone(session, 5s);
+    FinishAlone(session, 30s);
     EXPECT_EQ(session.exitCode, 0);
     EXPECT_EQ(session.errorText, "");
     const Lines lines = harness::Lines(session.outputText);

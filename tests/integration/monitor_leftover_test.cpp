@@ -29,7 +29,8 @@ TEST(MonitorEnd, FinalLineBeforeTheAnswersLeavesNoFirstStageWorkerRunning) {
     ASSERT_FALSE(harness::StillRunningAfter(session, 60s));
     // Killed workers go at once; a second-stage worker reprieved by its end
     // order finishes within a second of its planned end.
-    EXPECT_EQ(harness::LeftoverProcesses(session, 5s), std::vector<pid_t>{}) << session.outputText;
+    EXPECT_EQ(harness::LeftoverProcesses(session, harness::kLeftoverGrace), std::vector<pid_t>{})
+        << session.outputText;
     harness::Finish(session, 5s);
     EXPECT_EQ(session.exitCode, 0);
     const std::vector<std::string> lines = harness::Lines(session.outputText);
