@@ -897,7 +897,8 @@ TEST(HostileMessages, WorkerQueueIgnoresGarbageAndStillObeysTheProtocol) {
 // worker 1, observed, still gets the end request at the timeout, answers
 // from its long second stage and ends itself; the monitor ends with 0. Once
 // both workers have registered, the monitor is held (stopped) until worker 2
-// has run its course, so its wait cannot run out first on a busy machine.
+// has run its course and ended, so its wait cannot run out first on a busy
+// machine.
 TEST(HostileMessages, MonitorThreadIgnoresGarbageAndWorkersRunTheirCourse) {
     if (harness::UnderRunner()) {
         GTEST_SKIP() << "datagram queues belong to the Linux layer";
@@ -937,10 +938,13 @@ TEST(HostileMessages, MonitorThreadIgnoresGarbageAndWorkersRunTheirCourse) {
         ASSERT_TRUE(harness::WaitForOutput(session, started, 30s)) << session.outputText;
     }
     kill(session.pid, SIGSTOP);
-    const bool secondRan =
-        harness::WaitForOutput(session, "Процесс  2 - второй этап выполнен.", 60s);
+    const bool secondEnded =
+        harness::WaitForOutput(session, "Процесс  2 - второй этап выполнен.", 60s) &&
+        harness::WaitUntil(
+            session, [&] { return harness::LiveProcessesNamed(session, "stageworker 2 ").empty(); },
+            60s);
     kill(session.pid, SIGCONT);
-    ASSERT_TRUE(secondRan) << session.outputText;
+    ASSERT_TRUE(secondEnded) << session.outputText;
 
     ASSERT_TRUE(harness::WaitForOutput(session, "Процесс  1 - завершен принудительно.", 30s))
         << session.outputText << session.errorText;
