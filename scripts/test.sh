@@ -26,10 +26,10 @@ set -euo pipefail
 self=$(realpath "$0")
 cd "$(dirname "$self")/.."
 
-# A test that fails is run once more: the stages share two processors with
-# each other and with the builds, and a program under Wine starts slowly. A
-# fault shows as a test that fails twice; the log keeps the first failure,
-# and the run ends with a list of every test that needed its second run.
+# A test that fails is run once more, so that a timing fault not seen before
+# costs one listed line instead of the whole run. A fault shows as a test
+# that fails twice; the log keeps the first failure, and the run ends with a
+# list of every test that needed its second run: each one is a finding.
 again=(--repeat until-pass:2)
 
 # The integration tests of the plain tree, run against the programs of the
