@@ -65,19 +65,25 @@ double SummaryMilliseconds(const std::string& output, const std::string& name) {
     return std::regex_search(output, match, line) ? std::stod(match[1]) : -1;
 }
 
+// Both children pay the same start-up (tens of ms in a sanitizer build);
+// beyond it the burner's lane shows its 300 ms and the sleeper's almost
+// nothing.
+void ExpectBurnerAndSleeper(const std::string& output, const std::string& burner,
+                            const std::string& sleeper) {
+    const double burned = SummaryMilliseconds(output, burner);
+    const double slept = SummaryMilliseconds(output, sleeper);
+    ASSERT_GE(slept, 0) << output;
+    EXPECT_LT(slept, 100) << output;
+    EXPECT_GE(burned - slept, 250) << output;
+    EXPECT_LE(burned - slept, 350) << output;
+}
+
 TEST_F(Herdtrace, SamplesChildrenAndGrandchildrenAndReturnsTheExitCode) {
     // tree: a sleeping child, and a middle child whose child burns 300 ms.
     const harness::Session session =
         harness::Run("herdtrace", "", Traced({child, "top", "tree", "300"}), 30s);
     EXPECT_EQ(session.exitCode, 3) << session.errorText;
-    const double burner = SummaryMilliseconds(session.outputText, "Слон burner");
-    const double sleeper = SummaryMilliseconds(session.outputText, "Слон sleeper");
-    // Both pay the same start-up (tens of ms in a sanitizer build); beyond
-    // it the burner shows its 300 ms and the sleeper almost nothing.
-    ASSERT_GE(sleeper, 0) << session.outputText;
-    EXPECT_LT(sleeper, 100) << session.outputText;
-    EXPECT_GE(burner - sleeper, 250) << session.outputText;
-    EXPECT_LE(burner - sleeper, 350) << session.outputText;
+    ExpectBurnerAndSleeper(session.outputText, "Слон burner", "Слон sleeper");
     const std::string svg = Picture();
     EXPECT_NE(svg.find("Слон burner — нормальный"), std::string::npos);
     EXPECT_NE(svg.find("<path d=\"M"), std::string::npos);  // the burner's share drawn
@@ -90,11 +96,7 @@ TEST_F(Herdtrace, ChildrenSlowToRunTheirProgramKeepTheirOwnLanes) {
     const harness::Session session =
         harness::Run("herdtrace", "", Traced({child, "top", "late", "300"}), 30s);
     EXPECT_EQ(session.exitCode, 0) << session.errorText;
-    const double slower = SummaryMilliseconds(session.outputText, "Слон slower");
-    const double slow = SummaryMilliseconds(session.outputText, "Слон slow");
-    ASSERT_GE(slow, 0) << session.outputText;
-    EXPECT_LT(slow, 100) << session.outputText;
-    EXPECT_GE(slower - slow, 250) << session.outputText;
+    ExpectBurnerAndSleeper(session.outputText, "Слон slower", "Слон slow");
 }
 
 TEST_F(Herdtrace, PassesTypingAndOutputThroughUnchanged) {
