@@ -8,17 +8,21 @@
 //         position would fill slot 3 again.
 //   else  eats every portion as soon as it arrives until it has its ration.
 //
+// Once it has its block it says so, with its class: "<name>: began, приоритет
+// - <class>".
 // The name may take several words: all words but the last two (age, weight).
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "command_line_unit.h"
+#include "cp1251_unit.h"
 #include "errors_unit.h"
 #include "feed_ring_unit.h"
 #include "locale_unit.h"
 #include "myProcedure_unit.h"
 #include "number_text_unit.h"
+#include "priority_unit.h"
 #include "win32.h"
 
 namespace {
@@ -99,6 +103,7 @@ void Run() {
         PrintLine("%s: no ring", {std::string_view(childName)});
         return;
     }
+    PrintLine("%s: began, приоритет - %s"_cp1251, {std::string_view(childName), OwnPriorityName()});
     if (childName == "Aun") {
         Watch(false);
     } else if (childName == "Maya") {

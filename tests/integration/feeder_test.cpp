@@ -65,6 +65,8 @@ const FeederBuild kProcesses = {
 // 30 s and those of 93 or more never. Rations of 45 and 52 take two thirds of
 // it on an idle machine, and a busy one (slow child starts, long pauses)
 // decides: a child reported as ended on its own must then have said it was fed.
+// So it does for a small ration in the idle class, or a child that never
+// said it began: on a busy machine the idle class may get no processor at all.
 enum class Fate { kFed, kUnfed, kEither };
 using Fates = std::array<Fate, 8>;
 constexpr Fate kFed = Fate::kFed, kUnfed = Fate::kUnfed, kEither = Fate::kEither;
@@ -178,6 +180,20 @@ Report ReportOf(const FeederBuild& build, const std::vector<std::string>& lines)
     return report;
 }
 
+// True when the child never said it began, or began in the idle class: the
+// sample children say "<who> <name> начал есть, ..., приоритет - <class>",
+// the stand-in "<name>: began, приоритет - <class>".
+bool MayStarve(const std::vector<std::string>& lines, const FeederBuild& build,
+               const std::string& name) {
+    for (const std::string& line : lines) {
+        if (line.find(build.who + " " + name + " начал есть, ") != std::string::npos ||
+            line.starts_with(name + ": began, ")) {
+            return line.ends_with("приоритет - низкий");
+        }
+    }
+    return true;
+}
+
 // Checks the report against the fates. A child has said it was fed when a
 // line ends with `fedLine` after its name ("<name> наелся" from the sample
 // children, "<name>: fed" from the stand-in).
@@ -190,7 +206,7 @@ void ExpectReport(const FeederBuild& build, const std::vector<std::string>& line
             return line.ends_with(" " + build.names[i] + fedLine) ||
                    line == build.names[i] + fedLine;
         });
-        if (fates[i] == kEither) {
+        if (fates[i] == kEither || (fates[i] == kFed && MayStarve(lines, build, build.names[i]))) {
             EXPECT_TRUE(!report.endedOnTheirOwn[i] || saidFed) << build.names[i];
         } else {
             EXPECT_EQ(report.endedOnTheirOwn[i], fates[i] == kFed) << build.names[i];
@@ -323,19 +339,36 @@ TEST(Feeder, ChildThatNeverEatsGetsEightPortionsWhileOthersAreFed) {
     EXPECT_TRUE(LeftoverBlocks(kElephants, before).empty());
 }
 
-// Lets the feeder feed for 1.5 s, then sends `signal` to `target` (the
-// feeder, or its whole group) and waits up to 5 s for the feeder's end.
-// False when the blocks never appeared.
-bool SignalWhileFeeding(harness::Session& session, pid_t target, int signal) {
-    if (!WaitForBlocks(session, kElephants, 60s)) {
-        return false;
+// How many children have said that they began to eat a ration of 93 or
+// more: they hold their blocks, and cannot eat their ration from one ring.
+int BegunWithLargeRations(const std::string& output) {
+    const std::string began = " начал есть, рацион - ";
+    int count = 0;
+    for (const std::string& line : harness::Lines(output)) {
+        const std::size_t at = line.find(began);
+        count += at != std::string::npos && std::atoi(line.c_str() + at + began.size()) >= 93;
     }
-    EXPECT_TRUE(harness::StillRunningAfter(session, 1500ms));
+    return count;
+}
+
+// Lets the feeder feed until one child with a large ration has begun to eat
+// (a child in the idle class may not start at all on a busy machine), then
+// sends `signal` to `target` (the feeder, or its whole group) and waits up
+// to 5 s for the feeder's end. Returns how many such children had begun by
+// the signal; 0 when the blocks never appeared or none began.
+int SignalWhileFeeding(harness::Session& session, pid_t target, int signal) {
+    if (!WaitForBlocks(session, kElephants, 60s) ||
+        !harness::WaitUntil(
+            session, [&] { return BegunWithLargeRations(session.outputText) > 0; }, 25s)) {
+        ADD_FAILURE() << "no child with a large ration began\n" << session.outputText;
+        return 0;
+    }
+    const int begun = BegunWithLargeRations(session.outputText);
     kill(target, signal);
     for (int waited = 0; waited < 100 && harness::StillRunningAfter(session, 50ms);) {
         ++waited;
     }
-    return true;
+    return begun;
 }
 
 // Ended during feeding by Ctrl+C reaching the whole group, the feeder and its
@@ -352,13 +385,16 @@ TEST(Feeder, EndedBySignalDuringFeedingLeavesNoBlocks) {
         const BlockFiles before = BlockFilesOf(kElephants);
         harness::Session session = harness::Start(kElephants.program);
         const bool group = signalNumber == SIGINT;
-        ASSERT_TRUE(SignalWhileFeeding(session, group ? -session.pid : session.pid, signalNumber));
+        const int holding =
+            SignalWhileFeeding(session, group ? -session.pid : session.pid, signalNumber);
+        ASSERT_GT(holding, 0);
         if (!group) {
             // Finish ends the rest of the group: the children until then.
             // Those with a small ration may have eaten it from the full
-            // ring meanwhile; the four that need more than a whole run
-            // cannot have.
-            EXPECT_GE(LeftoverBlocks(kElephants, before).size(), 4u) << "the children hold them";
+            // ring meanwhile; those that need more than a ring and had
+            // begun cannot have.
+            EXPECT_GE(LeftoverBlocks(kElephants, before).size(), static_cast<std::size_t>(holding))
+                << "the children hold them";
         }
         harness::Finish(session, 10s);
         EXPECT_FALSE(session.timedOut);
@@ -377,7 +413,7 @@ TEST(Feeder, RunAfterAKilledRunReportsRightAndLeavesNoBlocks) {
     harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session killed = harness::Start(kElephants.program);
-    ASSERT_TRUE(SignalWhileFeeding(killed, -killed.pid, SIGKILL));
+    ASSERT_GT(SignalWhileFeeding(killed, -killed.pid, SIGKILL), 0);
     harness::Finish(killed, 10s);
 
     harness::Session next = harness::Start(kElephants.program);
@@ -398,8 +434,11 @@ TEST(Feeder, OrphanedSampleChildrenEndByThemselves) {
     harness::FeederRunTurn turn;
     const BlockFiles before = BlockFilesOf(kElephants);
     harness::Session session = harness::Start(kElephants.program);
-    ASSERT_TRUE(SignalWhileFeeding(session, session.pid, SIGKILL));
-    EXPECT_TRUE(harness::LeftoverProcesses(session, 45s).empty()) << "orphans still running";
+    ASSERT_GT(SignalWhileFeeding(session, session.pid, SIGKILL), 0);
+    // 35 s after its last portion each orphan ends; one in the idle class
+    // needs a moment of processor time to notice, which a busy machine may
+    // give it late.
+    EXPECT_TRUE(harness::LeftoverProcesses(session, 120s).empty()) << "orphans still running";
     harness::Finish(session, 5s);
 
     int orphans = 0;
