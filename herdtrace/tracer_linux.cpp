@@ -145,8 +145,9 @@ void ReadCommandLine(Watched& entry) {
 }
 
 // One sweep: new children found, every live process's processor time read,
-// the command lines of new ones settled. A process that has ended (a
-// zombie already) is read no more: its last reading stands.
+// the command lines of new ones settled. A process that has ended is read
+// once more while it is a zombie (its total is there until its parent
+// collects it), then no more: its last reading stands.
 void Sample(Sampler& sampler) {
     const Millis now = MonotonicMillis() + sampler.clockOffset;
     FindChildren(sampler, now);
@@ -155,12 +156,14 @@ void Sample(Sampler& sampler) {
             continue;
         }
         const toolkit::ProcessorReading reading = toolkit::ReadProcessorTime(entry.watch);
+        if (reading.valid) {
+            entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
+        }
         if (!reading.valid || reading.ended) {
             entry.alive = false;
             toolkit::CloseProcessWatch(entry.watch);
             continue;
         }
-        entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
         if (pid != sampler.program) {
             ReadCommandLine(entry);
         }
