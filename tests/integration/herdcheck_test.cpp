@@ -420,6 +420,9 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
               std::string::npos)
         << junit;
     EXPECT_NE(junit.find("пытался выйти в сеть (AF_INET)"), std::string::npos) << junit;
+    if (HasFailure()) {  // the checker's own lines: busy blocks, second checks, start errors
+        ADD_FAILURE() << "herdcheck printed:\n" << session.outputText << session.errorText;
+    }
     fs::remove_all(folder);
 }
 
