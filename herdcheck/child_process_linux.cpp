@@ -24,6 +24,7 @@
 #include "format_unit.h"
 #include "herdlab_toolkit.h"
 #include "keeper_linux.h"
+#include "keeper_news_linux.h"
 #include "process_table_linux.h"
 #include "win32.h"
 
@@ -61,26 +62,6 @@ std::string ProgramToRun(std::string_view programPath) {
         start = end + 1;
     }
     return path;  // exec then reports that it is not there
-}
-
-std::string SignalName(int signalNumber) {
-    if (const char* name = sigabbrev_np(signalNumber)) {
-        return std::string("SIG") + name;
-    }
-    return FormatText("сигнал %d"_cp1251, {signalNumber});
-}
-
-std::string FamilyName(int family) {
-    switch (family) {
-        case AF_INET:
-            return "AF_INET";
-        case AF_INET6:
-            return "AF_INET6";
-        case AF_PACKET:
-            return "AF_PACKET";
-        default:
-            return std::to_string(family);
-    }
 }
 
 void CloseAll(std::initializer_list<int> fds) {
@@ -145,53 +126,27 @@ std::string FileMappedAt(const void* address) {
     return {};
 }
 
-// Takes in one message of the keeper.
-void TakeNews(ChildProcess& child, const KeeperMessage& message) {
-    switch (message.news) {
-        case KeeperNews::kNetworkTried:
-            if (child.harms.networkTried.empty()) {
-                child.harms.networkTried = FamilyName(message.value);
-            }
-            break;
-        case KeeperNews::kWroteOutside:
-            if (child.harms.wroteOutside.empty()) {
-                child.harms.wroteOutside = herdlab_toolkit::Cp1251FromUtf8(message.path);
-            }
-            break;
-        case KeeperNews::kLeftBehind:
-            child.harms.leftBehind = message.value;
-            break;
-        case KeeperNews::kProgramEnded:
-            child.endReported = true;
-            child.end = WIFSIGNALED(message.value) ? RunEnd::kCrashed : RunEnd::kExited;
-            child.exitCode = WIFEXITED(message.value) ? WEXITSTATUS(message.value) : 0;
-            child.crashName = WIFSIGNALED(message.value) ? SignalName(WTERMSIG(message.value)) : "";
-            break;
-        case KeeperNews::kStarted:
-        case KeeperNews::kExecFailed:
-            break;
-    }
-}
-
-// Reads the keeper's messages; with `wait`, blocks for the next one.
-bool ReadNews(int fd, KeeperMessage& message, bool wait) {
-    if (!wait) {
-        pollfd ready = {fd, POLLIN, 0};
-        if (poll(&ready, 1, 0) <= 0) {
-            return false;
-        }
-    }
-    ssize_t got;
-    do {
-        got = read(fd, &message, sizeof message);
-    } while (got < 0 && errno == EINTR);
-    return got == static_cast<ssize_t>(sizeof message);
-}
-
 void TakeAllNews(ChildProcess& child) {
     KeeperMessage message;
-    while (child.watch >= 0 && ReadNews(static_cast<int>(child.watch), message, false)) {
-        TakeNews(child, message);
+    while (child.watch >= 0 && ReadKeeperMessage(static_cast<int>(child.watch), message, false)) {
+        TakeKeeperNews(child, message);
+    }
+}
+
+// Ends the keeper and everything below it, and reaps the keeper.
+void EndKeeperTree(pid_t keeper) {
+    for (int round = 0; round < 100; ++round) {
+        const std::vector<pid_t> below = Descendants(keeper);
+        if (below.empty()) {
+            break;
+        }
+        for (pid_t pid : below) {
+            kill(pid, SIGKILL);
+        }
+        usleep(1000);
+    }
+    kill(keeper, SIGKILL);
+    while (waitpid(keeper, nullptr, 0) < 0 && errno == EINTR) {
     }
 }
 
@@ -290,18 +245,17 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     child.process = keeper;
     child.output = outputPipe[0];
     child.watch = newsPipe[0];
-    KeeperMessage first;
-    if (keeper < 0 || !ReadNews(newsPipe[0], first, true) || first.news != KeeperNews::kStarted) {
-        error = static_cast<std::uint32_t>(keeper < 0 ? forkError : first.value);
-        if (keeper > 0) {
-            waitpid(keeper, nullptr, 0);
+    if (keeper < 0 || !AwaitKeeperStart(child, error)) {
+        if (keeper < 0) {
+            error = static_cast<std::uint32_t>(forkError);
+        } else {
+            EndKeeperTree(keeper);  // what it may have started is ended, not waited for
         }
         child.process = -1;
         ReleaseChild(child);
         return false;
     }
     fcntl(outputPipe[0], F_SETFL, O_NONBLOCK);
-    child.program = first.value;
     child.running = true;
     return true;
 }
@@ -376,20 +330,7 @@ void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
     }
-    const pid_t keeper = PidOf(child.process);
-    for (int round = 0; round < 100; ++round) {
-        const std::vector<pid_t> below = Descendants(keeper);
-        if (below.empty()) {
-            break;
-        }
-        for (pid_t pid : below) {
-            kill(pid, SIGKILL);
-        }
-        usleep(1000);
-    }
-    kill(keeper, SIGKILL);
-    while (waitpid(keeper, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    EndKeeperTree(PidOf(child.process));
     child.running = false;
 }
 
