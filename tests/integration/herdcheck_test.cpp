@@ -205,8 +205,20 @@ TEST(Herdcheck, EachFaultyChildFailsOnlyTheCheckMeantForIt) {
     for (const auto& [program, meant] : meantFor) {
         const std::string line = ChildLine(json, program);
         ASSERT_FALSE(line.empty()) << program << "\n" << json;
+        // The out-of-order child shows its fault only when the checker
+        // refills a slot before the child has emptied the ring. A busy machine
+        // may hold the checker back through the whole steady run; the slow
+        // run then shows it, and the slow-feeder check names it.
+        const bool orderSeenOnlySlow =
+            meant == "ring_order" && ResultOf(line, meant) == "passed" &&
+            line.find(
+                "\"survives_slow_feeder\": {\"result\": \"failed\", \"detail\": "
+                "\"порядок кольца:") != std::string::npos;
         for (const std::string& key : kCheckKeys) {
             const std::string result = ResultOf(line, key);
+            if (orderSeenOnlySlow && (key == meant || key == "survives_slow_feeder")) {
+                continue;
+            }
             if (key == meant) {
                 EXPECT_EQ(result, "failed") << program << ": " << key << "\n" << line;
             } else {
