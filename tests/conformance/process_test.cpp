@@ -59,6 +59,7 @@ void Release(PROCESS_INFORMATION& info) {
 long long RunChild(const std::string& arguments, DWORD flags = 0) {
     PROCESS_INFORMATION info{};
     if (!StartChild(arguments, flags, info)) {
+        ADD_FAILURE() << "CreateProcessA failed with error " << GetLastError() << ": " << arguments;
         return -1;
     }
     const DWORD code = AwaitExit(info.hProcess);
