@@ -3,13 +3,8 @@
 // children's processor time and memory from /proc and ends a child with
 // everything below its keeper.
 #include <fcntl.h>
-#include <poll.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

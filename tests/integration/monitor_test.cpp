@@ -377,6 +377,14 @@ void RunAheadOfOtherWork(pid_t pid) {
     }
 }
 
+// The same for the monitor and every worker it runs now.
+void RunMonitorAndWorkersAhead(const harness::Session& session) {
+    RunAheadOfOtherWork(session.pid);
+    for (const pid_t worker : harness::LiveProcessesNamed(session, "stageworker")) {
+        RunAheadOfOtherWork(worker);
+    }
+}
+
 // 0.6 s from the end of a 6 s second stage when the end order comes, the
 // worker is reprieved and completes its stage. The monitor is held (stopped)
 // once the worker's second stage has begun, and let go 0.6 s before its end:
@@ -392,10 +400,7 @@ TEST(MonitorTimeout, SecondStageWorkerNearItsEndIsReprieved) {
     ASSERT_EQ(session.outputText.find("ИСТЕКЛО"), std::string::npos)
         << "the worker began its second stage only after the 5 s wait";
     kill(session.pid, SIGSTOP);
-    RunAheadOfOtherWork(session.pid);
-    for (const pid_t worker : harness::LiveProcessesNamed(session, "stageworker")) {
-        RunAheadOfOtherWork(worker);
-    }
+    RunMonitorAndWorkersAhead(session);
     const long long due = SecondStageDue(harness::Lines(session.outputText), 1);
     harness::WaitUntil(
         session, [&] { return StampNow() >= due - 600; }, 10s);
@@ -438,10 +443,7 @@ TEST(MonitorTimeout, EveryWorkerIsDealtWithWhenTheConsoleStopsAtTheTimeout) {
     // An idle-class worker on a busy machine may get no processor for
     // seconds: it would finish its stage late, as if its answer had been lost.
     // From here on the monitor and its workers run ahead of other work.
-    RunAheadOfOtherWork(session.pid);
-    for (const pid_t worker : harness::LiveProcessesNamed(session, "stageworker")) {
-        RunAheadOfOtherWork(worker);
-    }
+    RunMonitorAndWorkersAhead(session);
     EXPECT_TRUE(harness::StillRunningAfter(session, 3s));
     const long long resumed = StampNow();
     harness::PressKeys(session, "\x11");
