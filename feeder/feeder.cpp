@@ -17,10 +17,8 @@
 
 // ---- Texts and constants ------------------------------------------------------
 #if HERDLAB_FEEDER_DATA == 2
-#include "feeder_data_2.h"
 const FeederBuildData kFeederBuild = kNumberedProcessesBuild;
 #elif HERDLAB_FEEDER_DATA == 6
-#include "feeder_data_6.h"
 const FeederBuildData kFeederBuild = kNamedElephantsBuild;
 #else
 #error "HERDLAB_FEEDER_DATA must be 2 or 6"

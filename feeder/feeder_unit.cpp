@@ -16,7 +16,6 @@ unsigned char* FeedRingViews[kFeederHerdSize] = {};
 std::int32_t RemainingRations[kFeederHerdSize] = {};
 std::int32_t RingPositions[kFeederHerdSize] = {};
 std::int32_t StartedCount = 0;
-std::int32_t UnfinishedCount = 0;
 STARTUPINFOA StartupInfo = {};
 
 namespace {
@@ -47,7 +46,7 @@ void PrepareChildSlot(int index) {
 // the error number on failure.
 bool StartFeederChild(int index) {
     ChildSlot<const ElephantRecord>& slot = ChildSlots[index];
-    std::string commandLine = ChildCommandLine(*slot.params);
+    std::string commandLine = FeederChildCommandLine(kFeederBuild.childProgramName, *slot.params);
     const DWORD_PTR childProcessors = ChildProcessorMask();
     const DWORD suspended = childProcessors != 0 ? CREATE_SUSPENDED : 0;
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
@@ -67,23 +66,9 @@ bool StartFeederChild(int index) {
 
 // ---- Launch -----------------------------------------------------------------
 
-std::string FeedRingName(const ElephantRecord& row) {
-    // The name as the table holds it, up to the first zero byte; never past
-    // the 16 characters, whatever the length byte claims.
-    std::string name(1, static_cast<char>(row.nameLength));
-    for (int i = 0; i < kElephantNameLimit && row.nameChars[i] != '\0'; ++i) {
-        name += row.nameChars[i];
-    }
-    return name;
-}
-
-std::string ChildCommandLine(const ElephantRecord& row) {
-    return FeederChildCommandLine(kFeederBuild.childProgramName, row);
-}
-
 bool OpenFeedRing(int index) {
     const ElephantRecord& row = kFeederBuild.herd[index];
-    const std::string name = FeedRingName(row);
+    const std::string name = FeedRingName(ElephantName(row));
     HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRingSlots,
                                       name.c_str());
     if (block == nullptr) {
@@ -131,12 +116,12 @@ double DayFraction(const SYSTEMTIME& time) {
 }
 
 double FeedingDeadline(double start) {
-    return (start * kSecondsPerDay + kFeedingSeconds) / kSecondsPerDay;
+    return (start * kSecondsPerDay + kFeedingMilliseconds / 1000.0) / kSecondsPerDay;
 }
 
 bool FeedingTimeUp(double now, double deadline, DWORD nowTick, DWORD startTick) {
     // Unsigned subtraction counts across the 49.7-day wrap of the tick count.
-    return now >= deadline || nowTick - startTick >= kFeedingTicks;
+    return now >= deadline || nowTick - startTick >= kFeedingMilliseconds;
 }
 
 bool VisitChild(int index) {
@@ -150,9 +135,7 @@ bool VisitChild(int index) {
         return false;
     }
     StoreSlot(ring, position, kFullSlot);
-    if (--RemainingRations[index] == 0) {
-        --UnfinishedCount;
-    }
+    --RemainingRations[index];
     RingPositions[index] = NextRingPosition(position);
     return true;
 }
@@ -174,12 +157,21 @@ double CurrentDayFraction() {
 
 }  // namespace
 
+std::int32_t UnfinishedCount() {
+    std::int32_t unfinished = 0;
+    for (int index = 0; index < kFeederHerdSize; ++index) {
+        if (ChildSlots[index].state >= kStarted && RemainingRations[index] > 0) {
+            ++unfinished;
+        }
+    }
+    return unfinished;
+}
+
 void FeedHerd() {
-    UnfinishedCount = StartedCount;
     const double deadline = FeedingDeadline(CurrentDayFraction());
     const DWORD startTick = GetTickCount();
     // Both conditions are tested once per pass, never inside one.
-    while (UnfinishedCount != 0 &&
+    while (UnfinishedCount() != 0 &&
            !FeedingTimeUp(CurrentDayFraction(), deadline, GetTickCount(), startTick)) {
         FeedPass();
     }

@@ -7,8 +7,7 @@
 #include "check_run_unit.h"
 #include "cp1251_unit.h"
 #include "curtime_unit.h"
-#include "feeder_data_2.h"
-#include "feeder_data_6.h"
+#include "feeder_herds_unit.h"
 #include "myProcedure_unit.h"
 
 namespace {

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "feeder_data_2.h"
-#include "feeder_data_6.h"
+#include "feeder_herds_unit.h"
 #include "herdlab_toolkit.h"
 #include "program_lines_unit.h"
 

@@ -12,8 +12,7 @@
 #include "../named_place.h"
 #include "command_line_unit.h"
 #include "cp1251_unit.h"
-#include "feeder_data_2.h"
-#include "feeder_data_6.h"
+#include "feeder_herds_unit.h"
 #include "feeder_unit.h"
 #include "format_unit.h"
 #include "locale_unit.h"
@@ -99,19 +98,19 @@ TEST(FeederRation, TableRationsRoundTheProductUpOnlyWhenItHasAFraction) {
 // ---- Block names and command lines ----------------------------------------------
 
 TEST(FeedRingName, IsLengthByteAndWindows1251CharactersOnBothSides) {
-    EXPECT_EQ(FeedRingName(kNamedElephantsBuild.herd[0]), std::string("\x05Tandy"));
-    EXPECT_EQ(FeedRingName(kNumberedProcessesBuild.herd[0]),
+    // The feeder names a block from its table row, the child from the text it
+    // receives: both go through the row's name, so they agree.
+    EXPECT_EQ(FeedRingName(ElephantName(kNamedElephantsBuild.herd[0])), std::string("\x05Tandy"));
+    EXPECT_EQ(FeedRingName(ElephantName(kNumberedProcessesBuild.herd[0])),
               std::string("\x09\xEF\xF0\xEE\xF6\xE5\xF1\xF1\x20\x31"));
-    // The child builds the name from the text it receives; both must agree.
-    for (const FeederBuildData* build : {&kNumberedProcessesBuild, &kNamedElephantsBuild}) {
-        for (const ElephantRecord& row : build->herd) {
-            EXPECT_EQ(FeedRingName(ElephantName(row)), FeedRingName(row));
-        }
-    }
     // A name of the full 16 characters has no zero byte after it; the name
     // must stop there, not run on into the age.
     ElephantRecord longest = HerdRow("abcdefghijklmnopqrstu", 0x41414141, 1.0);
-    EXPECT_EQ(FeedRingName(longest), std::string("\x10") + "abcdefghijklmnop");
+    EXPECT_EQ(FeedRingName(ElephantName(longest)), std::string("\x10") + "abcdefghijklmnop");
+}
+
+std::string ChildCommandLine(const ElephantRecord& row) {
+    return FeederChildCommandLine(kFeederBuild.childProgramName, row);
 }
 
 TEST(ChildCommandLine, IsProgramNameAgeAndTwoDecimalWeight) {
@@ -173,9 +172,9 @@ void SetUpFeeding(std::int32_t ration) {
         FeedRingViews[i] = rings[i];
         RemainingRations[i] = ration;
         RingPositions[i] = 0;
+        ChildSlots[i].state = kStarted;
     }
     StartedCount = kFeederHerdSize;
-    UnfinishedCount = kFeederHerdSize;
 }
 
 int FullSlots(int child) {
@@ -196,7 +195,7 @@ TEST(FeedingVisit, ChildThatNeverEatsGetsExactlyEightPortionsAndNoLookAhead) {
     EXPECT_EQ(FullSlots(2), 8);
     EXPECT_EQ(RingPositions[2], 0);
     EXPECT_EQ(RemainingRations[2], 45 - 8);
-    EXPECT_EQ(UnfinishedCount, kFeederHerdSize);
+    EXPECT_EQ(UnfinishedCount(), kFeederHerdSize);
 
     // An empty slot elsewhere in the ring is not taken: only the slot at the
     // ring position counts.
@@ -217,12 +216,16 @@ TEST(FeedingVisit, RationRunningOutCountsOnceAndEndsThePortions) {
     rings[5][0] = kEmptySlot;  // eaten
     EXPECT_TRUE(VisitChild(5));
     EXPECT_EQ(RemainingRations[5], 0);
-    EXPECT_EQ(UnfinishedCount, kFeederHerdSize - 1);
+    EXPECT_EQ(UnfinishedCount(), kFeederHerdSize - 1);
     rings[5][1] = kEmptySlot;
     EXPECT_FALSE(VisitChild(5));
     EXPECT_FALSE(VisitChild(5));
     EXPECT_EQ(FullSlots(5), 0);
-    EXPECT_EQ(UnfinishedCount, kFeederHerdSize - 1);
+    EXPECT_EQ(UnfinishedCount(), kFeederHerdSize - 1);
+
+    // A child that never started is not waited for, ration or not.
+    ChildSlots[3].state = kNotStarted;
+    EXPECT_EQ(UnfinishedCount(), kFeederHerdSize - 2);
 
     // A child whose block could not be made is visited without a write.
     FeedRingViews[6] = nullptr;
@@ -239,7 +242,7 @@ TEST(FeedingLoop, EndsAfterThePassInWhichTheLastRationRanOut) {
     const auto started = std::chrono::steady_clock::now();
     FeedHerd();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
-    EXPECT_EQ(UnfinishedCount, 0);
+    EXPECT_EQ(UnfinishedCount(), 0);
     for (int child = 0; child < kFeederHerdSize; ++child) {
         EXPECT_EQ(FullSlots(child), child == 4 ? 1 : 3) << child;
     }
@@ -261,7 +264,7 @@ TEST(FeederLaunch, FailedStartsLeaveClearedBlocksThatReleaseRemoves) {
     StartupInfo.cb = sizeof(STARTUPINFOA);
 
     // A block left full by another instance of the build is cleared all the same.
-    const std::string firstName = FeedRingName(kFeederBuild.herd[0]);
+    const std::string firstName = FeedRingName(ElephantName(kFeederBuild.herd[0]));
     HANDLE stale = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRingSlots,
                                       firstName.c_str());
     ASSERT_NE(stale, nullptr);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cp1251_unit.h"
-#include "feeder_data_6.h"
+#include "feeder_herds_unit.h"
 #include "report_unit.h"
 #include "ring_watch_unit.h"
 #include "verdict_unit.h"
