@@ -22,24 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using Processors = std::set<int>;
 
-// Sets or removes an environment variable for the programs started while it
-// lives.
-class Setting {
-  public:
-    Setting(const char* name, const char* value) : name_(name) {
-        if (value == nullptr) {
-            unsetenv(name);
-        } else {
-            setenv(name, value, 1);
-        }
-    }
-    ~Setting() { unsetenv(name_); }
-    Setting(const Setting&) = delete;
-    Setting& operator=(const Setting&) = delete;
-
-  private:
-    const char* name_;
-};
+using harness::EnvironmentSetting;
 
 // Runs the test process, and so the launchers it starts, on `processors`
 // while it lives.
@@ -182,12 +165,12 @@ TEST(ChildProcessors, SettingConfinesEveryLaunchersChildrenToItsFirstProcessors)
         {kHerd, "2", -1, 2},     {kHerd, "1", second, 1}, {kMonitor, "1", -1, 1},
         {kFeeder, "1", -1, 1},
     };
-    Setting longUnits("HERDLAB_UNIT_MS", "1000");
+    EnvironmentSetting longUnits("HERDLAB_UNIT_MS", "1000");
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.launcher.program) +
                      " HERDLAB_CPUS=" + (row.setting ? row.setting : "(unset)") + " on " +
                      std::to_string(row.launcherOnly));
-        Setting cpus("HERDLAB_CPUS", row.setting);
+        EnvironmentSetting cpus("HERDLAB_CPUS", row.setting);
         const Processors launchers = row.launcherOnly < 0 ? own : Processors{row.launcherOnly};
         TestAffinity affinity(launchers);
         const Processors expected =

@@ -562,4 +562,16 @@ FeederRunTurn::~FeederRunTurn() {
     }
 }
 
+EnvironmentSetting::EnvironmentSetting(const char* name, const char* value) : name_(name) {
+    if (value == nullptr) {
+        unsetenv(name);
+    } else {
+        setenv(name, value, 1);
+    }
+}
+
+EnvironmentSetting::~EnvironmentSetting() {
+    unsetenv(name_);
+}
+
 }  // namespace harness

@@ -88,6 +88,19 @@ bool WaitUntil(Session& session, const std::function<bool()>& condition,
 // process group.
 void Finish(Session& session, std::chrono::milliseconds limit);
 
+// Sets or removes an environment variable for the programs started while it
+// lives; removes it at the end.
+class EnvironmentSetting {
+  public:
+    EnvironmentSetting(const char* name, const char* value);
+    ~EnvironmentSetting();
+    EnvironmentSetting(const EnvironmentSetting&) = delete;
+    EnvironmentSetting& operator=(const EnvironmentSetting&) = delete;
+
+  private:
+    const char* name_;
+};
+
 // Start, send all of `input`, close the input, finish.
 Session Run(std::string_view program, std::string_view input, const Options& options = {},
             std::chrono::milliseconds limit = std::chrono::seconds(60));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 
 #include "a0wait_unit.h"
@@ -69,6 +70,90 @@ TEST(SpinWait, NoCountOrABoundOfOneNeverSpins) {
         }
     });
     EXPECT_LT(none, unit / 2);
+}
+
+// ---- A call in processor time against a clock of the test's own ------------
+
+// The test's machine: this many empty steps to a millisecond of processor
+// time (about a step a cycle at 3 GHz), ten million steps to a fixed unit.
+constexpr double kStepsPerMillisecond = 3e6;
+constexpr std::int64_t kFixedUnitSteps = 10'000'000;
+constexpr std::int64_t kClockUnitsPerMillisecond = 10'000;  // 100 ns each
+
+enum class FakeClock {
+    kExact,         // moves with every step
+    kTicksOf16Ms,   // reads 0 until the thread's first 16 ms have been charged
+    kNeverMoves,    // reads 0 for ever
+    kFails,         // the call fails
+    kFailsAt100Ms,  // exact, then fails once 100 ms are spent
+};
+
+ThreadClockReading ReadFake(FakeClock clock, std::int64_t steps) {
+    const double spent = double(steps) / kStepsPerMillisecond;
+    const auto units = [](double milliseconds) {
+        return static_cast<std::int64_t>(milliseconds * kClockUnitsPerMillisecond);
+    };
+    switch (clock) {
+        case FakeClock::kExact:
+            return {true, units(spent)};
+        case FakeClock::kTicksOf16Ms:
+            return {true, units(16.0 * std::floor(spent / 16.0))};
+        case FakeClock::kNeverMoves:
+            return {true, 0};
+        case FakeClock::kFails:
+            return {false, 0};
+        case FakeClock::kFailsAt100Ms:
+            return {spent < 100.0, spent < 100.0 ? units(spent) : 0};
+    }
+    return {};
+}
+
+// Every step a call of `units` x `unitMilliseconds` spins against `clock`.
+std::int64_t StepsOfCall(FakeClock clock, std::int32_t units, std::int32_t unitMilliseconds) {
+    std::int64_t steps = 0;
+    ProcessorTimeSpin spin = StartProcessorTimeSpin(units, unitMilliseconds, ReadFake(clock, 0));
+    for (int batches = 0; spin.batch > 0; ++batches) {
+        EXPECT_LT(batches, 1000) << "the call never ends";
+        if (batches >= 1000) {
+            break;
+        }
+        steps += spin.batch;
+        spin.batch = spin.byFixedCount ? 0 : NextSpinBatch(spin, ReadFake(clock, steps));
+    }
+    return steps;
+}
+
+TEST(SpinForProcessorTime, SpendsTheCallOnTheClockAndFallsBackToTheFixedCountOnlyWithoutOne) {
+    struct Row {
+        FakeClock clock;
+        std::int32_t units, unitMilliseconds;
+        double leastMs, mostMs;  // of the test machine's processor time
+    };
+    constexpr double kFixedMs = kFixedUnitSteps / kStepsPerMillisecond;  // 3.3 ms a unit
+    const Row rows[] = {
+        {FakeClock::kExact, 6, 40, 240, 250},
+        // A thread that has just begun reads 0: that is its time, not a
+        // missing clock, and the whole drink is still spent.
+        {FakeClock::kTicksOf16Ms, 6, 40, 240, 256},
+        {FakeClock::kTicksOf16Ms, 1, 1, 16, 32},
+        // A clock that never moves ends the call after about as much work as
+        // the fixed count, and at least several Windows ticks' worth.
+        {FakeClock::kNeverMoves, 6, 40, 6 * kFixedMs, 2 * 20 * kFixedMs},
+        {FakeClock::kNeverMoves, 1000, 1000, 1000 * kFixedMs, 2 * 1000 * kFixedMs},
+        // No clock at all: the fixed count, exactly.
+        {FakeClock::kFails, 6, 40, 6 * kFixedMs, 6 * kFixedMs},
+        // A clock lost half way: what it saw, then no more than the fixed
+        // count of the rest beyond the batch that was under way.
+        {FakeClock::kFailsAt100Ms, 6, 40, 100, 240},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "clock " << int(row.clock) << ", " << row.units << " x "
+                                        << row.unitMilliseconds << " ms");
+        const double spent =
+            double(StepsOfCall(row.clock, row.units, row.unitMilliseconds)) / kStepsPerMillisecond;
+        EXPECT_GE(spent, row.leastMs);
+        EXPECT_LE(spent, row.mostMs);
+    }
 }
 
 TEST(SleepWait, RecordsStampAndDurationBeforeSleeping) {
