@@ -286,7 +286,10 @@ using LPFILETIME = FILETIME*;
 // user time: the whole of it is returned as user time and kernel time is 0,
 // so callers add the two as they must on Windows too. Unlike Windows, which
 // advances the figures by clock ticks, the value is exact to the nanosecond
-// clock. Creation and exit times are not kept and are returned as 0.
+// clock. Creation and exit times are not kept and are returned as 0. A
+// thread that has barely run reads a small number, 0 on Windows until its
+// first tick: a reading, not a failure. FALSE with the errno only where the
+// kernel gives no thread clock.
 BOOL GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME lpExitTime,
                     LPFILETIME lpKernelTime, LPFILETIME lpUserTime);
 // Sleep(0) gives up the rest of the time slice; Sleep(n) waits at least n ms

@@ -50,7 +50,13 @@ BOOL GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME lpExit
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const timespec used = Now(CLOCK_THREAD_CPUTIME_ID);
+    // A thread that has not run yet reads 0, which is a time like any other;
+    // only a clock the kernel does not give is a failure.
+    timespec used{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) {
+        SetLastError(static_cast<DWORD>(errno));
+        return FALSE;
+    }
     const std::uint64_t units = static_cast<std::uint64_t>(used.tv_sec) * 10000000u +
                                 static_cast<std::uint64_t>(used.tv_nsec) / 100u;
     *lpCreationTime = FileTimeOf(0);
