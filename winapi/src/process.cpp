@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -37,8 +36,11 @@ namespace {
 
 constexpr DWORD kControlCExit = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
+void ReleaseProcessObject(HandleHeader* object);
+void ReleaseChildThreadObject(HandleHeader* object);
+
 struct ProcessObject {
-    HandleHeader header{kHandleMagic, HandleKind::kProcess};
+    HandleHeader header{HandleKind::kProcess, ReleaseProcessObject};
     int pidfd = -1;
     pid_t pid = 0;
     std::mutex lock;  // the monitor queries and ends children from two threads
@@ -48,18 +50,13 @@ struct ProcessObject {
     DWORD terminateCode = 0;
 };
 
-// The main thread of a child; its id is the child's pid. A child created
+// The main thread of a child (its id is the child's pid). A child created
 // suspended waits before exec until ResumeThread releases it (`held`).
 struct ChildThreadObject {
-    HandleHeader header{kHandleMagic, HandleKind::kThread};
-    pid_t tid = 0;
+    HandleHeader header{HandleKind::kChildThread, ReleaseChildThreadObject};
+    std::mutex lock;  // ResumeThread may come from two threads at once
     HeldExec held;
 };
-
-// Which thread objects are children's main threads, so that CloseHandle can
-// tell them from the objects of CreateThread.
-std::mutex gChildThreadsLock;
-std::unordered_set<HandleHeader*>* gChildThreads = new std::unordered_set<HandleHeader*>;
 
 ProcessObject* ProcessOf(HANDLE handle) {
     return reinterpret_cast<ProcessObject*>(HandleOfKind(handle, HandleKind::kProcess));
@@ -72,12 +69,9 @@ HANDLE NewProcessObject(pid_t pid, int pidfd) {
     return NewHandle(&object->header);
 }
 
-HANDLE NewChildThreadObject(pid_t pid, const HeldExec& held) {
+HANDLE NewChildThreadObject(const HeldExec& held) {
     auto* object = new ChildThreadObject;
-    object->tid = pid;
     object->held = held;
-    std::lock_guard<std::mutex> guard(gChildThreadsLock);
-    gChildThreads->insert(&object->header);
     return NewHandle(&object->header);
 }
 
@@ -160,9 +154,7 @@ DWORD_PTR SystemProcessorMask() {
     return (DWORD_PTR{1} << count) - 1;
 }
 
-}  // namespace
-
-BOOL CloseProcessObject(HandleHeader* object) {
+void ReleaseProcessObject(HandleHeader* object) {
     auto* process = reinterpret_cast<ProcessObject*>(object);
     // A child that has already ended is reaped now rather than left a zombie
     // for the launcher's lifetime.
@@ -170,25 +162,16 @@ BOOL CloseProcessObject(HandleHeader* object) {
         PollExit(*process);
     }
     close(process->pidfd);
-    process->header.magic = 0;
     delete process;
-    return TRUE;
 }
 
-bool CloseChildThreadObject(HandleHeader* object) {
-    {
-        std::lock_guard<std::mutex> guard(gChildThreadsLock);
-        if (gChildThreads->erase(object) == 0) {
-            return false;
-        }
-    }
+void ReleaseChildThreadObject(HandleHeader* object) {
     auto* thread = reinterpret_cast<ChildThreadObject*>(object);
     DropHeldExec(thread->held);  // a child never resumed ends unstarted
-    object->magic = 0;
     delete thread;
-    return true;
 }
 
+}  // namespace
 }  // namespace winapi_internal
 
 using namespace winapi_internal;
@@ -241,7 +224,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     }
     fcntl(pidfd, F_SETFD, FD_CLOEXEC);
     lpProcessInformation->hProcess = NewProcessObject(pid, pidfd);
-    lpProcessInformation->hThread = NewChildThreadObject(pid, held);
+    lpProcessInformation->hThread = NewChildThreadObject(held);
     lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
     lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
     return TRUE;
@@ -343,18 +326,19 @@ void ExitProcess(UINT uExitCode) {
 }
 
 DWORD ResumeThread(HANDLE hThread) {
-    HandleHeader* header = HandleOfKind(hThread, HandleKind::kThread);
-    if (header == nullptr) {
+    auto* thread =
+        reinterpret_cast<ChildThreadObject*>(HandleOfKind(hThread, HandleKind::kChildThread));
+    if (thread == nullptr) {
+        if (HandleOfKind(hThread, HandleKind::kThread) != nullptr) {
+            return 0;  // CreateThread's threads run from their start
+        }
         SetLastError(ERROR_INVALID_HANDLE);
         return static_cast<DWORD>(-1);
     }
     HeldExec release;  // only the resume end: the exec's result stays with the handle
     {
-        std::lock_guard<std::mutex> guard(gChildThreadsLock);
-        if (gChildThreads->count(header) != 0) {
-            auto* thread = reinterpret_cast<ChildThreadObject*>(header);
-            std::swap(release.resumeFd, thread->held.resumeFd);
-        }
+        std::lock_guard<std::mutex> guard(thread->lock);
+        std::swap(release.resumeFd, thread->held.resumeFd);
     }
     if (release.resumeFd < 0) {
         return 0;  // running already
