@@ -1,16 +1,13 @@
 // Process handles: CreateProcessA and the calls on a process handle, and the
 // process's own id, priority and end. The command line is read in
-// command_line.cpp and the child started in spawn.cpp.
-//
-// A process handle holds a pidfd, so exit queries and TerminateProcess can
-// never reach a recycled pid.
+// command_line.cpp, the child started in spawn.cpp; its main thread's handle
+// is in child_thread.cpp, the processors it may use in process_affinity.cpp.
 //
 // Exit codes of children that were killed by a signal: by TerminateProcess
 // the code given to it; by SIGINT (Ctrl+C) 0xC000013A, which is what a
 // Windows console process ended by Ctrl+C reports; by any other signal 128
 // plus the signal number, as shells report it.
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,15 +17,13 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "command_line.h"
-#include "handles.h"
 #include "mapping_cleanup.h"
 #include "priority_classes.h"
+#include "process_objects.h"
 #include "queue_names.h"
-#include "spawn.h"
 #include "text_conversion.h"
 
 namespace winapi_internal {
@@ -36,42 +31,10 @@ namespace {
 
 constexpr DWORD kControlCExit = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
-void ReleaseProcessObject(HandleHeader* object);
-void ReleaseChildThreadObject(HandleHeader* object);
-
-struct ProcessObject {
-    HandleHeader header{HandleKind::kProcess, ReleaseProcessObject};
-    int pidfd = -1;
-    pid_t pid = 0;
-    std::mutex lock;  // the monitor queries and ends children from two threads
-    bool exited = false;
-    DWORD exitCode = STILL_ACTIVE;
-    bool terminating = false;
-    DWORD terminateCode = 0;
-};
-
-// The main thread of a child (its id is the child's pid). A child created
-// suspended waits before exec until ResumeThread releases it (`held`).
-struct ChildThreadObject {
-    HandleHeader header{HandleKind::kChildThread, ReleaseChildThreadObject};
-    std::mutex lock;  // ResumeThread may come from two threads at once
-    HeldExec held;
-};
-
-ProcessObject* ProcessOf(HANDLE handle) {
-    return reinterpret_cast<ProcessObject*>(HandleOfKind(handle, HandleKind::kProcess));
-}
-
 HANDLE NewProcessObject(pid_t pid, int pidfd) {
     auto* object = new ProcessObject;
     object->pid = pid;
     object->pidfd = pidfd;
-    return NewHandle(&object->header);
-}
-
-HANDLE NewChildThreadObject(const HeldExec& held) {
-    auto* object = new ChildThreadObject;
-    object->held = held;
     return NewHandle(&object->header);
 }
 
@@ -122,37 +85,7 @@ bool HasEnded(ProcessObject& process) {
     return result < 0 || info.si_pid != 0;
 }
 
-// Calls use(pid) for GetCurrentProcess() or a child not yet reaped, holding
-// the child's lock so that no wait can reap it and free its pid meanwhile.
-// FALSE with ERROR_INVALID_HANDLE for anything else, ERROR_ACCESS_DENIED for
-// a reaped child.
-template <typename Use>
-BOOL WithProcessId(HANDLE handle, Use use) {
-    if (handle == GetCurrentProcess()) {
-        return use(getpid());
-    }
-    ProcessObject* process = ProcessOf(handle);
-    if (process == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(process->lock);
-    if (process->exited) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return use(process->pid);
-}
-
-// Processors 0..63 that the machine has: the mask of one processor group.
-DWORD_PTR SystemProcessorMask() {
-    const long count = sysconf(_SC_NPROCESSORS_CONF);
-    constexpr long kMaskBits = 8 * sizeof(DWORD_PTR);
-    if (count <= 0 || count >= kMaskBits) {
-        return ~DWORD_PTR{0};
-    }
-    return (DWORD_PTR{1} << count) - 1;
-}
+}  // namespace
 
 void ReleaseProcessObject(HandleHeader* object) {
     auto* process = reinterpret_cast<ProcessObject*>(object);
@@ -165,13 +98,6 @@ void ReleaseProcessObject(HandleHeader* object) {
     delete process;
 }
 
-void ReleaseChildThreadObject(HandleHeader* object) {
-    auto* thread = reinterpret_cast<ChildThreadObject*>(object);
-    DropHeldExec(thread->held);  // a child never resumed ends unstarted
-    delete thread;
-}
-
-}  // namespace
 }  // namespace winapi_internal
 
 using namespace winapi_internal;
@@ -323,80 +249,4 @@ void ExitProcess(UINT uExitCode) {
     RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
     RemoveQueueNames();
     _exit(static_cast<int>(uExitCode));
-}
-
-DWORD ResumeThread(HANDLE hThread) {
-    auto* thread =
-        reinterpret_cast<ChildThreadObject*>(HandleOfKind(hThread, HandleKind::kChildThread));
-    if (thread == nullptr) {
-        if (HandleOfKind(hThread, HandleKind::kThread) != nullptr) {
-            return 0;  // CreateThread's threads run from their start
-        }
-        SetLastError(ERROR_INVALID_HANDLE);
-        return static_cast<DWORD>(-1);
-    }
-    HeldExec release;  // only the resume end: the exec's result stays with the handle
-    {
-        std::lock_guard<std::mutex> guard(thread->lock);
-        std::swap(release.resumeFd, thread->held.resumeFd);
-    }
-    if (release.resumeFd < 0) {
-        return 0;  // running already
-    }
-    ReleaseHeldExec(release);
-    return 1;
-}
-
-BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask,
-                            PDWORD_PTR lpSystemAffinityMask) {
-    if (lpProcessAffinityMask == nullptr || lpSystemAffinityMask == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    const BOOL read = WithProcessId(hProcess, [&](pid_t pid) {
-        if (sched_getaffinity(pid, sizeof allowed, &allowed) != 0) {
-            SetLastError(static_cast<DWORD>(errno));
-            return FALSE;
-        }
-        return TRUE;
-    });
-    if (!read) {
-        return FALSE;
-    }
-    DWORD_PTR mask = 0;
-    for (unsigned cpu = 0; cpu < 8 * sizeof mask; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            mask |= DWORD_PTR{1} << cpu;
-        }
-    }
-    *lpProcessAffinityMask = mask;
-    *lpSystemAffinityMask = SystemProcessorMask();
-    return TRUE;
-}
-
-BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask) {
-    if (hProcess == GetCurrentProcess()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (dwProcessAffinityMask == 0 || (dwProcessAffinityMask & ~SystemProcessorMask()) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    for (unsigned cpu = 0; cpu < 8 * sizeof dwProcessAffinityMask; ++cpu) {
-        if ((dwProcessAffinityMask >> cpu) & 1) {
-            CPU_SET(cpu, &allowed);
-        }
-    }
-    return WithProcessId(hProcess, [&](pid_t pid) {
-        if (sched_setaffinity(pid, sizeof allowed, &allowed) != 0) {
-            SetLastError(static_cast<DWORD>(errno));
-            return FALSE;
-        }
-        return TRUE;
-    });
 }
