@@ -1,7 +1,9 @@
-// Linux: a child started the one way the layer starts its own too
-// (child_start.h); processor time and children from /proc.
+// Linux: a child by fork and exec with an error pipe; processor time and
+// children from /proc.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
