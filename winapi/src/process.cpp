@@ -38,6 +38,20 @@ HANDLE NewProcessObject(pid_t pid, int pidfd) {
     return NewHandle(&object->header);
 }
 
+// The child's words in UTF-8 and its program's file, from a command line in
+// Windows-1251. ERROR_SUCCESS, or the error CreateProcessA fails with.
+DWORD ReadChildCommand(LPCSTR commandLine, std::vector<std::string>& words, std::string& path) {
+    words = SplitCommandLine(commandLine);
+    if (words.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    for (std::string& word : words) {
+        word = Cp1251ToUtf8(word);
+    }
+    path = FindProgram(words[0]);
+    return path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
 // ---- Exit status ---------------------------------------------------------------
 
 DWORD ExitCodeOf(const siginfo_t& info, const ProcessObject& process) {
@@ -111,17 +125,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<std::string> words = SplitCommandLine(lpCommandLine);
-    if (words.empty()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    for (std::string& word : words) {
-        word = Cp1251ToUtf8(word);
-    }
-    const std::string path = FindProgram(words[0]);
-    if (path.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    std::vector<std::string> words;
+    std::string path;
+    if (const DWORD error = ReadChildCommand(lpCommandLine, words, path); error != ERROR_SUCCESS) {
+        SetLastError(error);
         return FALSE;
     }
     std::vector<char*> argv;
