@@ -407,6 +407,7 @@ bool NamespacesWork() {
     request.input = plan.input;
     request.output = plan.output;
     request.errorOutput = plan.output;
+    request.signals = herdlab_toolkit::ChildSignals::kAllDefault;
     request.beforeExec = ConfineProgram;
     request.beforeExecContext = &start;
     herdlab_toolkit::StartedChild program;

@@ -59,6 +59,19 @@ int ClassIndexOfWord(std::string_view utf8);
 using NativeHandle = std::intptr_t;
 inline constexpr NativeHandle kNoHandle = -1;
 
+// Linux: the signal state the child's program starts with.
+enum class ChildSignals {
+    // What this process was given at its start (read before any static
+    // initialiser of the program's own runs): the signals it found ignored
+    // stay ignored, every other is at its default, the mask is the one it
+    // found. A program under a tool starts as it would without the tool,
+    // not with what the tool set up for itself (its handlers, an ignored
+    // SIGPIPE).
+    kAsInherited,
+    // Every signal at its default, none blocked.
+    kAllDefault,
+};
+
 struct ChildRequest {
     // The file to run. Linux: a name without '/' is looked for on PATH.
     // Windows: CreateProcess's application name; empty: the command line's
@@ -74,8 +87,10 @@ struct ChildRequest {
     NativeHandle input = kNoHandle;
     NativeHandle output = kNoHandle;
     NativeHandle errorOutput = kNoHandle;
-    // Linux: called in the child after fork, once its standard handles are
-    // in place and its signals back at their defaults, right before exec
+    // Linux: the child's signals at exec.
+    ChildSignals signals = ChildSignals::kAsInherited;
+    // Linux: called in the child after fork, once its signals are set and its
+    // standard handles in place, right before exec
     // (rlimits, Landlock, seccomp, namespaces). Only async-signal-safe calls:
     // the parent may have threads. Returns 0 to go on, or an errno that ends
     // the child and becomes the start's failure.

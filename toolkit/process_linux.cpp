@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "child_start.h"
 #include "herdlab_toolkit.h"
 
 namespace herdlab_toolkit {
@@ -29,34 +30,25 @@ bool PlaceHandle(NativeHandle from, int to) {
     return dup2(fd, to) == to;
 }
 
-// The child's side, between fork and exec: async-signal-safe calls only.
-[[noreturn]] void RunInChild(const ChildRequest& request, char* const* argv, int report) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-        ::signal(signal, SIG_DFL);
-    }
-    int failure = 0;
-    if (!PlaceHandle(request.input, STDIN_FILENO) || !PlaceHandle(request.output, STDOUT_FILENO) ||
-        !PlaceHandle(request.errorOutput, STDERR_FILENO)) {
-        failure = errno;
-    } else if (request.beforeExec != nullptr) {
-        failure = request.beforeExec(request.beforeExecContext);
-    }
-    if (failure == 0) {
-        execvp(request.program.c_str(), argv);
-        failure = errno;
-    }
-    (void)!write(report, &failure, sizeof failure);
-    _exit(127);
+// The signal state this process was given at its start, for kAsInherited.
+// Read by a constructor that runs ahead of every static initialiser of the
+// program's own (101 is the first priority left to programs), so nothing the
+// tool sets up for itself is in it.
+herdlab_child_start::SignalState inheritedSignals;
+
+__attribute__((constructor(101))) void KeepInheritedSignals() {
+    inheritedSignals = herdlab_child_start::CurrentSignalState();
 }
 
-// The errno the child reported, or 0 once the exec closed the pipe.
-int ReportedFailure(int report) {
-    int failure = 0;
-    ssize_t got;
-    do {
-        got = read(report, &failure, sizeof failure);
-    } while (got < 0 && errno == EINTR);
-    return got == ssize_t(sizeof failure) ? failure : 0;
+// The child's step between fork and exec, once its signals are set:
+// async-signal-safe calls only.
+int PrepareChild(const void* context) {
+    const ChildRequest& request = *static_cast<const ChildRequest*>(context);
+    if (!PlaceHandle(request.input, STDIN_FILENO) || !PlaceHandle(request.output, STDOUT_FILENO) ||
+        !PlaceHandle(request.errorOutput, STDERR_FILENO)) {
+        return errno;
+    }
+    return request.beforeExec != nullptr ? request.beforeExec(request.beforeExecContext) : 0;
 }
 
 // All of a /proc file, read again from its start through a kept descriptor.
@@ -95,25 +87,19 @@ std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child
         argv.push_back(const_cast<char*>(word.c_str()));
     }
     argv.push_back(nullptr);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
+    herdlab_child_start::ChildStart start;
+    start.program = request.program.c_str();
+    start.argv = argv.data();
+    start.searchPath = true;
+    const bool asInherited = request.signals == ChildSignals::kAsInherited;
+    start.signals = asInherited ? herdlab_child_start::ChildSignals::kAsGiven
+                                : herdlab_child_start::ChildSignals::kAllDefault;
+    start.given = &inheritedSignals;
+    start.prepare = PrepareChild;
+    start.context = &request;
+    const pid_t pid = herdlab_child_start::StartChild(start);
+    if (pid < 0) {
         return std::uint32_t(errno);
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(report[0]);
-        RunInChild(request, argv.data(), report[1]);
-    }
-    const int forkError = errno;
-    close(report[1]);
-    const int failure = pid < 0 ? forkError : ReportedFailure(report[0]);
-    close(report[0]);
-    if (failure != 0) {
-        if (pid > 0) {
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-        }
-        return std::uint32_t(failure);
     }
     child.id = static_cast<unsigned long>(pid);
     child.process = pid;

@@ -16,6 +16,8 @@
 //   affinity            ends with the low 8 bits of its own process affinity
 //                       mask (processors 0..7), 0 when it cannot be read
 //   fds                 (Linux) the number of descriptors open beyond 0, 1, 2
+//   signal N            (Linux) how it started with signal N: 0 at its
+//                       default, 1 ignored, 2 handled, plus 4 when blocked
 //   codepage            (Linux) GetConsoleOutputCP as 1 UTF-8, 2 KOI8-R,
 //                       3 866, 4 ISO-8859-5, 5 1251, 0 another
 //   as-nobody CLASS     (Linux) becomes user nobody, starts "class" in CLASS
@@ -40,6 +42,7 @@
 #ifndef _WIN32
 #include <dirent.h>
 #include <grp.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -157,6 +160,18 @@ int ReportLocaleInfo(LCTYPE type) {
 }
 
 #ifndef _WIN32
+int ReportSignal(int signal) {
+    struct sigaction action {};
+    sigset_t blocked;
+    if (sigaction(signal, nullptr, &action) != 0 ||
+        sigprocmask(SIG_BLOCK, nullptr, &blocked) != 0) {
+        return 99;
+    }
+    const int disposition =
+        action.sa_handler == SIG_DFL ? 0 : (action.sa_handler == SIG_IGN ? 1 : 2);
+    return disposition + (sigismember(&blocked, signal) == 1 ? 4 : 0);
+}
+
 int CountExtraDescriptors() {
     DIR* folder = opendir("/proc/self/fd");
     if (folder == nullptr) {
@@ -288,6 +303,9 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
     if (role == "fds") {
         return CountExtraDescriptors();
+    }
+    if (role == "signal") {
+        return ReportSignal(std::atoi(argument));
     }
     if (role == "codepage") {
         return ReportCodePage();

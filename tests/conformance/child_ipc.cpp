@@ -24,9 +24,12 @@
 //                             (Linux) the same with its own SIGTERM handler,
 //                             which ends the process with 42
 //   ipc-shm-hold-ignoring-sigint HEX
-//                             (Linux) ignores SIGINT, creates the block and
-//                             ends normally after 2 s without closing it
+//                             (Linux) ignores SIGINT, creates the block,
+//                             answers "alive" to a line on its standard
+//                             input and ends normally at the input's end,
+//                             without closing the block
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -148,8 +151,21 @@ int HoldBlock(std::string_view role, const std::string& name) {
     if (block == nullptr) {
         return 2;
     }
+    if (ignoring) {
+        // Any signal sent before the line has been dealt with once the read
+        // of the line returns: the answer tells the test so.
+        char line[16];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            return 3;
+        }
+        std::fputs("alive\n", stdout);
+        std::fflush(stdout);
+        while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        }
+        return 0;  // the block stays open: its name goes when the process exits
+    }
     // Short sleeps: a sanitizer runtime delivers signals between calls.
-    for (int waited = 0; waited < (ignoring ? 2000 : 30000); waited += 10) {
+    for (int waited = 0; waited < 30000; waited += 10) {
         Sleep(10);
     }
     return 0;  // the block stays open: its name goes when the process exits

@@ -15,6 +15,7 @@
 #ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -361,6 +362,46 @@ TEST(ProcessTest, ChildStaysInTheLaunchersSessionAndGroup) {
     TerminateProcess(info.hProcess, 0);
     AwaitExit(info.hProcess);
     Release(info);
+}
+
+void NoteSignal(int) {}
+
+// As a Windows child inherits an ignored Ctrl+C, a signal the launcher
+// ignores stays ignored in the child, except SIGPIPE and SIGCHLD, which
+// ordinary programs need at their default. Handlers never pass on, and the
+// launcher's mask does not either. (SIGCHLD is left out: ignoring it here
+// would reap the children before their codes could be read.)
+TEST(ProcessTest, ChildKeepsIgnoredSignalsButNoHandlerAndNoMask) {
+    const struct {
+        int signal;
+        void (*launchers)(int);  // the launcher's action
+        bool blocked;            // in the launcher's thread
+        int expected;            // ReportSignal's: 0 default, 1 ignored, + 4 blocked
+    } rows[] = {
+        {SIGUSR1, NoteSignal, false, 0}, {SIGUSR2, SIG_IGN, false, 1}, {SIGPIPE, SIG_IGN, false, 0},
+        {SIGTERM, SIG_DFL, true, 0},     {SIGHUP, SIG_IGN, true, 1},
+    };
+    struct sigaction previous[std::size(rows)];
+    sigset_t blocked;
+    sigset_t previousMask;
+    sigemptyset(&blocked);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        struct sigaction action {};
+        action.sa_handler = rows[i].launchers;
+        sigaction(rows[i].signal, &action, &previous[i]);
+        if (rows[i].blocked) {
+            sigaddset(&blocked, rows[i].signal);
+        }
+    }
+    pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+    for (const auto& row : rows) {
+        EXPECT_EQ(RunChild("signal " + std::to_string(row.signal)), row.expected)
+            << "signal " << row.signal;
+    }
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        sigaction(rows[i].signal, &previous[i], nullptr);
+    }
 }
 
 // A user who may not raise priorities gets the highest class allowed (normal

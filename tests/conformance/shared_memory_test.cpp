@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -269,9 +270,22 @@ TEST(SharedMemoryLinux, ForeignOrLooseObjectIsRefused) {
     }
 }
 
+// The line the child writes to `fd`, up to its '\n'; what came before the
+// end when the child ended first.
+std::string LineFrom(int fd) {
+    std::string line;
+    char c = 0;
+    while (recv(fd, &c, 1, 0) == 1 && c != '\n') {
+        line += c;
+    }
+    return line;
+}
+
 // Runs conformance_child with a role that creates a block and waits for a
 // signal; returns the wait status after `signal` once the block exists.
 // `survives`: the child lives on after the signal, and its block with it.
+// Its standard input and output are a socket to the test (no SIGPIPE here
+// when it has ended).
 int StatusAfterSignal(const char* role, const std::string& name, int signal,
                       bool survives = false) {
     char self[PATH_MAX] = {};
@@ -279,20 +293,29 @@ int StatusAfterSignal(const char* role, const std::string& name, int signal,
     std::string child = std::string(self, static_cast<std::size_t>(length > 0 ? length : 0));
     child = child.substr(0, child.rfind('/') + 1) + "conformance_child";
     const std::string hex = ipc_test::HexOf(name);
+    int talk[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, talk), 0);
     const pid_t pid = fork();
     if (pid == 0) {
+        dup2(talk[1], STDIN_FILENO);
+        dup2(talk[1], STDOUT_FILENO);
         execl(child.c_str(), child.c_str(), role, hex.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(talk[1]);
     for (int waited = 0; waited < 2000 && !Exists(ShmPath(name)); ++waited) {
         usleep(5000);
     }
     EXPECT_TRUE(Exists(ShmPath(name)));
     kill(pid, signal);
     if (survives) {
-        usleep(100000);
+        // The child reads the line only after the signal has been dealt
+        // with: an answer means it has lived through it.
+        EXPECT_EQ(send(talk[0], "\n", 1, MSG_NOSIGNAL), 1);
+        EXPECT_EQ(LineFrom(talk[0]), "alive");
         EXPECT_TRUE(Exists(ShmPath(name)));
     }
+    close(talk[0]);  // the end of the surviving child's input
     int status = 0;
     waitpid(pid, &status, 0);
     return status;

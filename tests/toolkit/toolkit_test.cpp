@@ -9,10 +9,14 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <sstream>
 #endif
 
 namespace {
@@ -132,6 +136,88 @@ TEST(StartChildProcess, ChildIsReadThroughItsLifeAndItsWordsAreKept) {
     toolkit::CloseProcessWatch(self);
     for (const int fd : {input[0], input[1], output[0], output[1]}) {
         close(fd);
+    }
+}
+
+// What a shell under nohup, or a parent that blocks a signal, gives the
+// program it starts: SIGHUP ignored, SIGUSR1 blocked. In the child, right
+// before exec.
+int GiveSignals(void*) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGHUP, &ignore, nullptr);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    return sigprocmask(SIG_BLOCK, &blocked, nullptr) == 0 ? 0 : errno;
+}
+
+std::uint64_t Bit(int signal) {
+    return std::uint64_t{1} << (signal - 1);
+}
+
+// The output of toolkit_signal_child `words`, started with the signals
+// GiveSignals gives; empty when it did not end well.
+std::string RunSignalChild(const std::vector<std::string>& words) {
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string path(self, std::size_t(length > 0 ? length : 0));
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        return {};
+    }
+    toolkit::ChildRequest request;
+    request.program = path.substr(0, path.rfind('/') + 1) + "toolkit_signal_child";
+    request.words = words;
+    request.output = output[1];
+    request.signals = toolkit::ChildSignals::kAllDefault;  // and then GiveSignals
+    request.beforeExec = GiveSignals;
+    toolkit::StartedChild child;
+    const std::uint32_t error = toolkit::StartChildProcess(request, child);
+    close(output[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t got; error == 0 && (got = read(output[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, std::size_t(got));
+    }
+    close(output[0]);
+    int status = -1;
+    if (error == 0) {
+        waitpid(pid_t(child.id), &status, 0);
+    }
+    return status == 0 ? text : std::string();
+}
+
+// The mask of a "SigBlk:" or "SigIgn:" line of /proc/PID/status.
+std::uint64_t MaskOf(const std::string& report, const std::string& name) {
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(name + ":")) {
+            return std::stoull(line.substr(name.size() + 1), nullptr, 16);
+        }
+    }
+    return ~std::uint64_t{0};
+}
+
+// A tool that was given SIGHUP ignored and SIGUSR1 blocked sets up its own
+// signals (toolkit_signal_child "start"), then starts its program.
+TEST(StartChildProcess, ProgramStartsWithTheSignalsItsModeGives) {
+    const struct {
+        const char* mode;
+        std::uint64_t ignored;
+        std::uint64_t blocked;
+    } rows[] = {
+        {"as-inherited", Bit(SIGHUP), Bit(SIGUSR1)},  // the tool's own changes do not pass on
+        {"all-default", 0, 0},
+    };
+    // The tool's own state, through the same report.
+    const std::string given = RunSignalChild({"toolkit_signal_child", "report"});
+    ASSERT_EQ(MaskOf(given, "SigIgn"), Bit(SIGHUP)) << given;
+    ASSERT_EQ(MaskOf(given, "SigBlk"), Bit(SIGUSR1)) << given;
+    for (const auto& row : rows) {
+        const std::string report = RunSignalChild({"toolkit_signal_child", "start", row.mode});
+        EXPECT_EQ(MaskOf(report, "SigIgn"), row.ignored) << row.mode << ":\n" << report;
+        EXPECT_EQ(MaskOf(report, "SigBlk"), row.blocked) << row.mode << ":\n" << report;
     }
 }
 

@@ -30,9 +30,9 @@ struct StreamObject {
 };
 
 StreamObject gStreams[3] = {
-    {{kHandleMagic, HandleKind::kStandardStream}, STDIN_FILENO},
-    {{kHandleMagic, HandleKind::kStandardStream}, STDOUT_FILENO},
-    {{kHandleMagic, HandleKind::kStandardStream}, STDERR_FILENO},
+    {{HandleKind::kStandardStream, nullptr}, STDIN_FILENO},
+    {{HandleKind::kStandardStream, nullptr}, STDOUT_FILENO},
+    {{HandleKind::kStandardStream, nullptr}, STDERR_FILENO},
 };
 
 // The descriptor behind a standard-stream handle, or -1.

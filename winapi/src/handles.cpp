@@ -1,5 +1,5 @@
-// The handle table and CloseHandle, which releases the object behind a handle
-// according to its kind.
+// The handle table and CloseHandle, which hands the object behind a handle
+// to the release its creator gave it.
 #include "handles.h"
 
 #include <cstdint>
@@ -46,8 +46,8 @@ HandleSlot* SlotOf(HANDLE handle) {
     return &table[slot];
 }
 
-// Takes the object out of the table unless it is a standard stream, which
-// stays open for good. Null for a handle that is not live.
+// Takes the object out of the table unless it lives as long as the process
+// (no release). Null for a handle that is not live.
 HandleHeader* TakeForClose(HANDLE handle) {
     std::lock_guard<std::mutex> guard(tableLock);
     HandleSlot* slot = SlotOf(handle);
@@ -55,7 +55,7 @@ HandleHeader* TakeForClose(HANDLE handle) {
         return nullptr;
     }
     HandleHeader* object = slot->object;
-    if (object->kind != HandleKind::kStandardStream) {
+    if (object->release != nullptr) {
         slot->object = nullptr;
         slot->generation = slot->generation == UINT32_MAX ? 1 : slot->generation + 1;
         freeSlots.push_back(static_cast<std::size_t>(slot - table.data()));
@@ -100,20 +100,8 @@ BOOL CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    switch (header->kind) {
-        case HandleKind::kProcess:
-            return CloseProcessObject(header);
-        case HandleKind::kThread:
-            // A child's main thread comes from CreateProcessA, every other
-            // thread object from CreateThread.
-            if (CloseChildThreadObject(header)) {
-                return TRUE;
-            }
-            return CloseThreadObject(header);
-        case HandleKind::kMapping:
-            return CloseMappingObject(header);
-        case HandleKind::kStandardStream:
-            return TRUE;  // static objects: the descriptors stay open
+    if (header->release != nullptr) {
+        header->release(header);
     }
     return TRUE;
 }

@@ -1,6 +1,6 @@
 // Inside the layer: handles and the objects behind them. Every object starts
-// with a HandleHeader so CloseHandle and the calls that take a handle can tell
-// the kinds apart and refuse a handle of the wrong kind (ERROR_INVALID_HANDLE).
+// with a HandleHeader, so the calls that take a handle can refuse one of the
+// wrong kind (ERROR_INVALID_HANDLE) and CloseHandle can let the object go.
 //
 // A handle is not the object's address but a number: a slot of the process's
 // handle table and the slot's generation, which changes when the handle is
@@ -17,16 +17,19 @@ namespace winapi_internal {
 
 enum class HandleKind : std::uint32_t {
     kProcess = 1,    // a child started by CreateProcessA (holds a pidfd)
-    kThread,         // a thread started by CreateThread, or a child's main thread
+    kThread,         // a thread started by CreateThread
+    kChildThread,    // a child's main thread, held before exec when started suspended
     kMapping,        // a named shared-memory block
     kStandardStream  // GetStdHandle's result for fd 0, 1 or 2
 };
 
-inline constexpr std::uint32_t kHandleMagic = 0x48524442;  // "HRDB"
-
 struct HandleHeader {
-    std::uint32_t magic = kHandleMagic;
     HandleKind kind;
+    // Frees the object once CloseHandle has taken its handle out of the
+    // table. Each kind's creator sets its own, so the table knows no kind.
+    // Null for an object that lives as long as the process (a standard
+    // stream): its handle stays valid after CloseHandle, as on Windows.
+    void (*release)(HandleHeader* object);
 };
 
 // A new handle for `object`, which the handle table owns from now on.
@@ -34,15 +37,5 @@ HANDLE NewHandle(HandleHeader* object);
 
 // The object behind `handle` if it is a live handle of `kind`, else null.
 HandleHeader* HandleOfKind(HANDLE handle, HandleKind kind);
-
-// Per-kind close operations, called by CloseHandle (handles.cpp).
-BOOL CloseProcessObject(HandleHeader* object);  // process.cpp
-BOOL CloseThreadObject(HandleHeader* object);   // threads.cpp
-BOOL CloseMappingObject(HandleHeader* object);  // shared_memory.cpp
-
-// Frees `object` if it is the main-thread object of a child that
-// CreateProcessA made; false when it is some other thread object
-// (process.cpp).
-bool CloseChildThreadObject(HandleHeader* object);
 
 }  // namespace winapi_internal

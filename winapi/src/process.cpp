@@ -1,16 +1,13 @@
 // Process handles: CreateProcessA and the calls on a process handle, and the
 // process's own id, priority and end. The command line is read in
-// command_line.cpp and the child started in spawn.cpp.
-//
-// A process handle holds a pidfd, so exit queries and TerminateProcess can
-// never reach a recycled pid.
+// command_line.cpp, the child started in spawn.cpp; its main thread's handle
+// is in child_thread.cpp, the processors it may use in process_affinity.cpp.
 //
 // Exit codes of children that were killed by a signal: by TerminateProcess
 // the code given to it; by SIGINT (Ctrl+C) 0xC000013A, which is what a
 // Windows console process ended by Ctrl+C reports; by any other signal 128
 // plus the signal number, as shells report it.
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,50 +17,19 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <unordered_set>
-#include <utility>
 #include <vector>
 
 #include "command_line.h"
-#include "handles.h"
 #include "mapping_cleanup.h"
 #include "priority_classes.h"
+#include "process_objects.h"
 #include "queue_names.h"
-#include "spawn.h"
 #include "text_conversion.h"
 
 namespace winapi_internal {
 namespace {
 
 constexpr DWORD kControlCExit = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
-
-struct ProcessObject {
-    HandleHeader header{kHandleMagic, HandleKind::kProcess};
-    int pidfd = -1;
-    pid_t pid = 0;
-    std::mutex lock;  // the monitor queries and ends children from two threads
-    bool exited = false;
-    DWORD exitCode = STILL_ACTIVE;
-    bool terminating = false;
-    DWORD terminateCode = 0;
-};
-
-// The main thread of a child; its id is the child's pid. A child created
-// suspended waits before exec until ResumeThread releases it (`held`).
-struct ChildThreadObject {
-    HandleHeader header{kHandleMagic, HandleKind::kThread};
-    pid_t tid = 0;
-    HeldExec held;
-};
-
-// Which thread objects are children's main threads, so that CloseHandle can
-// tell them from the objects of CreateThread.
-std::mutex gChildThreadsLock;
-std::unordered_set<HandleHeader*>* gChildThreads = new std::unordered_set<HandleHeader*>;
-
-ProcessObject* ProcessOf(HANDLE handle) {
-    return reinterpret_cast<ProcessObject*>(HandleOfKind(handle, HandleKind::kProcess));
-}
 
 HANDLE NewProcessObject(pid_t pid, int pidfd) {
     auto* object = new ProcessObject;
@@ -72,13 +38,18 @@ HANDLE NewProcessObject(pid_t pid, int pidfd) {
     return NewHandle(&object->header);
 }
 
-HANDLE NewChildThreadObject(pid_t pid, const HeldExec& held) {
-    auto* object = new ChildThreadObject;
-    object->tid = pid;
-    object->held = held;
-    std::lock_guard<std::mutex> guard(gChildThreadsLock);
-    gChildThreads->insert(&object->header);
-    return NewHandle(&object->header);
+// The child's words in UTF-8 and its program's file, from a command line in
+// Windows-1251. ERROR_SUCCESS, or the error CreateProcessA fails with.
+DWORD ReadChildCommand(LPCSTR commandLine, std::vector<std::string>& words, std::string& path) {
+    words = SplitCommandLine(commandLine);
+    if (words.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    for (std::string& word : words) {
+        word = Cp1251ToUtf8(word);
+    }
+    path = FindProgram(words[0]);
+    return path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
 // ---- Exit status ---------------------------------------------------------------
@@ -128,41 +99,9 @@ bool HasEnded(ProcessObject& process) {
     return result < 0 || info.si_pid != 0;
 }
 
-// Calls use(pid) for GetCurrentProcess() or a child not yet reaped, holding
-// the child's lock so that no wait can reap it and free its pid meanwhile.
-// FALSE with ERROR_INVALID_HANDLE for anything else, ERROR_ACCESS_DENIED for
-// a reaped child.
-template <typename Use>
-BOOL WithProcessId(HANDLE handle, Use use) {
-    if (handle == GetCurrentProcess()) {
-        return use(getpid());
-    }
-    ProcessObject* process = ProcessOf(handle);
-    if (process == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(process->lock);
-    if (process->exited) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return use(process->pid);
-}
-
-// Processors 0..63 that the machine has: the mask of one processor group.
-DWORD_PTR SystemProcessorMask() {
-    const long count = sysconf(_SC_NPROCESSORS_CONF);
-    constexpr long kMaskBits = 8 * sizeof(DWORD_PTR);
-    if (count <= 0 || count >= kMaskBits) {
-        return ~DWORD_PTR{0};
-    }
-    return (DWORD_PTR{1} << count) - 1;
-}
-
 }  // namespace
 
-BOOL CloseProcessObject(HandleHeader* object) {
+void ReleaseProcessObject(HandleHeader* object) {
     auto* process = reinterpret_cast<ProcessObject*>(object);
     // A child that has already ended is reaped now rather than left a zombie
     // for the launcher's lifetime.
@@ -170,23 +109,7 @@ BOOL CloseProcessObject(HandleHeader* object) {
         PollExit(*process);
     }
     close(process->pidfd);
-    process->header.magic = 0;
     delete process;
-    return TRUE;
-}
-
-bool CloseChildThreadObject(HandleHeader* object) {
-    {
-        std::lock_guard<std::mutex> guard(gChildThreadsLock);
-        if (gChildThreads->erase(object) == 0) {
-            return false;
-        }
-    }
-    auto* thread = reinterpret_cast<ChildThreadObject*>(object);
-    DropHeldExec(thread->held);  // a child never resumed ends unstarted
-    object->magic = 0;
-    delete thread;
-    return true;
 }
 
 }  // namespace winapi_internal
@@ -202,17 +125,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<std::string> words = SplitCommandLine(lpCommandLine);
-    if (words.empty()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    for (std::string& word : words) {
-        word = Cp1251ToUtf8(word);
-    }
-    const std::string path = FindProgram(words[0]);
-    if (path.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    std::vector<std::string> words;
+    std::string path;
+    if (const DWORD error = ReadChildCommand(lpCommandLine, words, path); error != ERROR_SUCCESS) {
+        SetLastError(error);
         return FALSE;
     }
     std::vector<char*> argv;
@@ -241,7 +157,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     }
     fcntl(pidfd, F_SETFD, FD_CLOEXEC);
     lpProcessInformation->hProcess = NewProcessObject(pid, pidfd);
-    lpProcessInformation->hThread = NewChildThreadObject(pid, held);
+    lpProcessInformation->hThread = NewChildThreadObject(held);
     lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
     lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
     return TRUE;
@@ -340,79 +256,4 @@ void ExitProcess(UINT uExitCode) {
     RemoveCreatedMappingNames();  // as Windows closes the handles of an ending process
     RemoveQueueNames();
     _exit(static_cast<int>(uExitCode));
-}
-
-DWORD ResumeThread(HANDLE hThread) {
-    HandleHeader* header = HandleOfKind(hThread, HandleKind::kThread);
-    if (header == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return static_cast<DWORD>(-1);
-    }
-    HeldExec release;  // only the resume end: the exec's result stays with the handle
-    {
-        std::lock_guard<std::mutex> guard(gChildThreadsLock);
-        if (gChildThreads->count(header) != 0) {
-            auto* thread = reinterpret_cast<ChildThreadObject*>(header);
-            std::swap(release.resumeFd, thread->held.resumeFd);
-        }
-    }
-    if (release.resumeFd < 0) {
-        return 0;  // running already
-    }
-    ReleaseHeldExec(release);
-    return 1;
-}
-
-BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask,
-                            PDWORD_PTR lpSystemAffinityMask) {
-    if (lpProcessAffinityMask == nullptr || lpSystemAffinityMask == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    const BOOL read = WithProcessId(hProcess, [&](pid_t pid) {
-        if (sched_getaffinity(pid, sizeof allowed, &allowed) != 0) {
-            SetLastError(static_cast<DWORD>(errno));
-            return FALSE;
-        }
-        return TRUE;
-    });
-    if (!read) {
-        return FALSE;
-    }
-    DWORD_PTR mask = 0;
-    for (unsigned cpu = 0; cpu < 8 * sizeof mask; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            mask |= DWORD_PTR{1} << cpu;
-        }
-    }
-    *lpProcessAffinityMask = mask;
-    *lpSystemAffinityMask = SystemProcessorMask();
-    return TRUE;
-}
-
-BOOL SetProcessAffinityMask(HANDLE hProcess, DWORD_PTR dwProcessAffinityMask) {
-    if (hProcess == GetCurrentProcess()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (dwProcessAffinityMask == 0 || (dwProcessAffinityMask & ~SystemProcessorMask()) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    for (unsigned cpu = 0; cpu < 8 * sizeof dwProcessAffinityMask; ++cpu) {
-        if ((dwProcessAffinityMask >> cpu) & 1) {
-            CPU_SET(cpu, &allowed);
-        }
-    }
-    return WithProcessId(hProcess, [&](pid_t pid) {
-        if (sched_setaffinity(pid, sizeof allowed, &allowed) != 0) {
-            SetLastError(static_cast<DWORD>(errno));
-            return FALSE;
-        }
-        return TRUE;
-    });
 }

@@ -25,8 +25,10 @@ namespace {
 // the memory, not the name. (The hold is released explicitly on close: a
 // mapping keeps the open file, and with it the lock, after the descriptor is
 // closed.)
+void ReleaseMappingObject(HandleHeader* object);
+
 struct MappingObject {
-    HandleHeader header{kHandleMagic, HandleKind::kMapping};
+    HandleHeader header{HandleKind::kMapping, ReleaseMappingObject};
     int fd = -1;
     bool writable = false;
     int holdSlot = -1;  // the hold's slot in the table released at the process's end
@@ -96,17 +98,14 @@ bool BlockPathOf(LPCSTR name, BlockPath& path) {
     return true;
 }
 
-}  // namespace
-
-BOOL CloseMappingObject(HandleHeader* object) {
+void ReleaseMappingObject(HandleHeader* object) {
     auto* mapping = reinterpret_cast<MappingObject*>(object);
     ReleaseRecordedHold(mapping->holdSlot, mapping->name.path, mapping->fd);
     close(mapping->fd);  // views stay valid until they are unmapped, as on Windows
-    mapping->header.magic = 0;
     delete mapping;
-    return TRUE;
 }
 
+}  // namespace
 }  // namespace winapi_internal
 
 using namespace winapi_internal;

@@ -1,4 +1,4 @@
-// Inside the layer: starting a child process (spawn.cpp).
+// Inside the layer: starting a child process for CreateProcessA (spawn.cpp).
 #pragma once
 
 #include <sys/types.h>
@@ -21,7 +21,9 @@ struct HeldExec {
 
 // Starts `path` with `argv` (null-terminated) in `priorityClass` (0: the
 // launcher's own scheduling), applied in the child before exec. The child
-// keeps only standard input, output and error, and default signal handling.
+// keeps only standard input, output and error; its handlers are back at
+// their default, a signal the launcher ignores stays ignored except SIGPIPE
+// and SIGCHLD, and none is blocked (child_start.h, kIgnoredKept).
 // Returns the child's pid, or -1 with errno set to the failure: fork's, or
 // the exec's as the child reported it (ENOENT = 2 for a missing program).
 //

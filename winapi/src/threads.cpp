@@ -17,10 +17,16 @@
 namespace winapi_internal {
 namespace {
 
+void ReleaseThreadObject(HandleHeader* object);
+
 struct ThreadObject {
-    HandleHeader header{kHandleMagic, HandleKind::kThread};
+    HandleHeader header{HandleKind::kThread, ReleaseThreadObject};
     DWORD threadId = 0;
 };
+
+void ReleaseThreadObject(HandleHeader* object) {
+    delete reinterpret_cast<ThreadObject*>(object);
+}
 
 // Handed from CreateThread to the new thread. Both sides hold a reference and
 // the last to let go frees it, so neither touches it after the other is done.
@@ -76,14 +82,6 @@ int StartDetached(SIZE_T stackSize, ThreadStart* start) {
 }
 
 }  // namespace
-
-BOOL CloseThreadObject(HandleHeader* object) {
-    auto* thread = reinterpret_cast<ThreadObject*>(object);
-    thread->header.magic = 0;  // a stale copy of the handle no longer passes as a thread
-    delete thread;
-    return TRUE;
-}
-
 }  // namespace winapi_internal
 
 using namespace winapi_internal;
