@@ -145,18 +145,22 @@ void EndKeeperTree(pid_t keeper) {
     }
 }
 
-std::string NamedGaps() {
+// What the machine, or this build of the checker, cannot contain.
+std::string NamedGaps(const SandboxSupport& support) {
     std::vector<std::string_view> gaps;
-    if (!sandbox.namespaces) {
+    if (!support.namespaces) {
         gaps.push_back(
             "нет пространств имён: сеть по UDP открыта, процессы ищутся по родителям"_cp1251);
     }
-    if (sandbox.landlockAbi == 0) {
+    if (support.landlockAbi == 0) {
         gaps.push_back("нет Landlock: запись вне папки не запрещена"_cp1251);
-    } else if (sandbox.landlockAbi < 4 && !sandbox.namespaces) {
+    } else if (support.landlockAbi < 4 && !support.namespaces) {
         gaps.push_back("Landlock без сети"_cp1251);
     }
-    if (!sandbox.seccomp) {
+    if (!support.callWatchBuilt) {
+        gaps.push_back(
+            "нет слежения за вызовами (herdcheck собран без libseccomp): попытки сети и записи не видны"_cp1251);
+    } else if (!support.seccomp) {
         gaps.push_back("нет seccomp: попытки сети и записи не видны"_cp1251);
     }
     std::string text;
@@ -175,24 +179,28 @@ void PrepareChildren() {
     sandbox = ProbeSandbox();
 }
 
-std::string ProtectionSummary() {
+std::string ProtectionLine(const SandboxSupport& support) {
     std::string text = FormatText(
         kAddressSpaceLimited
             ? "защита: до %d процессов, до %d МБ памяти на процесс, ничего не остаётся после проверки"_cp1251
             : "защита: до %d процессов, до %d МБ памяти в сумме, ничего не остаётся после проверки"_cp1251,
         {kMostProcessesAtOnce, kMostMemoryMegabytes});
-    if (sandbox.landlockAbi > 0) {
+    if (support.landlockAbi > 0) {
         text += ", запись только в свою папку"_cp1251;
     }
-    if (sandbox.namespaces || sandbox.seccomp) {
+    if (support.namespaces || (support.seccomp && support.callWatchBuilt)) {
         text += ", без сети"_cp1251;
     }
-    const std::string gaps = NamedGaps();
+    const std::string gaps = NamedGaps(support);
     if (!gaps.empty()) {
         text += "; не хватает: "_cp1251;
         text += gaps;
     }
     return text;
+}
+
+std::string ProtectionSummary() {
+    return ProtectionLine(sandbox);
 }
 
 std::string NativePath(std::string_view path) {

@@ -2,10 +2,8 @@
 #include "keeper_linux.h"
 
 #include <fcntl.h>
-#include <linux/seccomp.h>
 #include <poll.h>
 #include <sched.h>
-#include <seccomp.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -23,6 +21,11 @@
 
 #include "herdlab_toolkit.h"
 #include "process_table_linux.h"
+
+#ifdef HERDLAB_HAVE_SECCOMP
+#include <linux/seccomp.h>
+#include <seccomp.h>
+#endif
 
 namespace {
 
@@ -170,6 +173,7 @@ int ConfineProgram(void* context) {
 }
 
 // ---- The seccomp watch ------------------------------------------------------
+#ifdef HERDLAB_HAVE_SECCOMP
 
 // Every socket and every open for writing goes to the keeper.
 int InstallWatchFilter() {
@@ -306,6 +310,22 @@ void AnswerCall(const KeeperPlan& plan, int listener) {
     seccomp_notify_free(request, response);
 }
 
+bool WatchOffered() {
+    return seccomp_api_get() >= 5;  // the notify calls
+}
+
+#else  // built without libseccomp: no watch, and the protection line says so
+
+int InstallWatchFilter() {
+    return -1;
+}
+void AnswerCall(const KeeperPlan&, int) {}
+bool WatchOffered() {
+    return false;
+}
+
+#endif
+
 // ---- Supervising ------------------------------------------------------------
 
 // Waits up to `ms` for a watched call and answers it.
@@ -439,7 +459,10 @@ SandboxSupport ProbeSandbox() {
     support.namespaces = NamespacesWork();
     const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, kLandlockVersion);
     support.landlockAbi = abi > 0 ? static_cast<int>(abi) : 0;
-    support.seccomp = seccomp_api_get() >= 5;  // the notify calls
+    support.seccomp = WatchOffered();
+#ifdef HERDLAB_HAVE_SECCOMP
+    support.callWatchBuilt = true;
+#endif
     return support;
 }
 

@@ -16,16 +16,22 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 #include "verdict_unit.h"
 
 // What the machine offers; probed once by the checker.
 struct SandboxSupport {
-    bool namespaces = false;  // unprivileged user, process and network namespaces
-    int landlockAbi = 0;      // 0: none
-    bool seccomp = false;     // a filter whose calls a supervisor answers
+    bool namespaces = false;      // unprivileged user, process and network namespaces
+    int landlockAbi = 0;          // 0: none
+    bool seccomp = false;         // a filter whose calls a supervisor answers
+    bool callWatchBuilt = false;  // this herdcheck has the call watch (built with libseccomp)
 };
 SandboxSupport ProbeSandbox();
+
+// The protection line of the report's header for what `support` offers
+// (Windows-1251): "защита: ...", then what is missing after "не хватает:".
+std::string ProtectionLine(const SandboxSupport& support);
 
 // A build with AddressSanitizer or ThreadSanitizer (children included)
 // reserves terabytes of address space for its shadow memory: there only the

@@ -368,10 +368,14 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     const std::string json = ReadFile(folder / "class.json");
     const std::string junit = ReadFile(folder / "class.xml");
 
-    // A machine without Landlock or seccomp says so in the header line; what
-    // it cannot contain or see is not expected then.
-    const bool seesCalls = session.outputText.find("нет seccomp") == std::string::npos;
-    const bool confinesWrites = session.outputText.find("нет Landlock") == std::string::npos;
+    // A machine without Landlock or seccomp, or a herdcheck built without its
+    // call watch, says so in the header line; what it cannot contain or see
+    // is not expected then.
+    const std::string& output = session.outputText;
+    const bool watchBuilt = output.find("нет слежения за вызовами") == std::string::npos;
+    const bool seesCalls = watchBuilt && output.find("нет seccomp") == std::string::npos;
+    const bool confinesWrites = output.find("нет Landlock") == std::string::npos;
+    const bool closesNetwork = output.find(", без сети") != std::string::npos;
     // A sanitizer build limits memory in all only (its shadow needs the address space).
     const bool sanitizerBuild = session.outputText.find("памяти в сумме") != std::string::npos;
     for (const auto& [program, harm] : harmOf) {
@@ -414,7 +418,7 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"class.json", "class.xml"}));
-    EXPECT_FALSE(trap.Reached());
+    EXPECT_FALSE(closesNetwork && trap.Reached());
 
     // The JUnit file parses and tells the same as the JSON file.
     std::vector<std::string> elements;
@@ -428,14 +432,24 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
         ++failed;
     }
     EXPECT_EQ(CountOf(elements, "failure"), failed);
-    EXPECT_NE(junit.find("<testsuite name=\"harmful_connects\" tests=\"8\" failures=\"1\""),
-              std::string::npos)
-        << junit;
-    EXPECT_NE(junit.find("пытался выйти в сеть (AF_INET)"), std::string::npos) << junit;
+    if (seesCalls) {
+        EXPECT_NE(junit.find("<testsuite name=\"harmful_connects\" tests=\"8\" failures=\"1\""),
+                  std::string::npos)
+            << junit;
+        EXPECT_NE(junit.find("пытался выйти в сеть (AF_INET)"), std::string::npos) << junit;
+    }
     if (HasFailure()) {  // the checker's own lines: busy blocks, second checks, start errors
         ADD_FAILURE() << "herdcheck printed:\n" << session.outputText << session.errorText;
     }
     fs::remove_all(folder);
+    if (!seesCalls) {
+        GTEST_SKIP() << "the rest was checked, but not the verdicts on harmful_connects and "
+                        "harmful_writes_files: "
+                     << (watchBuilt ? "this machine offers no seccomp user notification"
+                                    : "herdcheck was built without its call watch (no "
+                                      "libseccomp-dev)")
+                     << ", so their attempts are not seen";
+    }
 }
 
 TEST(Herdcheck, AWrongCommandLineIsRefusedAndAMissingProgramFails) {
