@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "verdict_unit.h"
+#include "containment_unit.h"
 
 struct ChildProcess {
     std::intptr_t process = -1;  // Linux: the keeper's pid; Windows: the process HANDLE

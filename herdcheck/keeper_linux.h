@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <string>
 
-#include "verdict_unit.h"
+#include "containment_unit.h"
 
 // What the machine offers; probed once by the checker.
 struct SandboxSupport {
