@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process_unit.h"
 #include "keeper_news_linux.h"
 
 namespace {
