@@ -31,10 +31,6 @@ constexpr std::size_t kMostDrainPerCall = 256 * 1024;
 
 SandboxSupport sandbox;
 
-pid_t PidOf(std::intptr_t value) {
-    return static_cast<pid_t>(value);
-}
-
 // A name without a folder runs from the current folder when it is there,
 // else from PATH, as a teacher typing it in the children's folder expects.
 // Made absolute, since the child runs in its scratch folder.
@@ -123,7 +119,7 @@ std::string FileMappedAt(const void* address) {
 
 void TakeAllNews(ChildProcess& child) {
     KeeperMessage message;
-    while (child.watch >= 0 && ReadKeeperMessage(static_cast<int>(child.watch), message, false)) {
+    while (child.keeperNews >= 0 && ReadKeeperMessage(child.keeperNews, message, false)) {
         TakeKeeperNews(child, message);
     }
 }
@@ -245,16 +241,16 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     const pid_t keeper = StartKeeper(plan);
     const int forkError = errno;
     CloseAll({input, outputPipe[1], newsPipe[1]});
-    child.process = keeper;
+    child.keeperPid = keeper;
     child.output = outputPipe[0];
-    child.watch = newsPipe[0];
+    child.keeperNews = newsPipe[0];
     if (keeper < 0 || !AwaitKeeperStart(child, error)) {
         if (keeper < 0) {
             error = static_cast<std::uint32_t>(forkError);
         } else {
             EndKeeperTree(keeper);  // what it may have started is ended, not waited for
         }
-        child.process = -1;
+        child.keeperPid = -1;
         ReleaseChild(child);
         return false;
     }
@@ -291,9 +287,9 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
     int status = 0;
     pid_t result;
     do {
-        result = waitpid(PidOf(child.process), &status, WNOHANG);
+        result = waitpid(child.keeperPid, &status, WNOHANG);
     } while (result < 0 && errno == EINTR);
-    if (result != PidOf(child.process)) {
+    if (result != child.keeperPid) {
         return false;
     }
     child.running = false;
@@ -313,7 +309,7 @@ ChildUsage SampleChild(ChildProcess& child) {
     if (!child.running) {
         return usage;
     }
-    const TreeUsage tree = UsageBelow(PidOf(child.process));
+    const TreeUsage tree = UsageBelow(child.keeperPid);
     usage.cpuSeconds = tree.cpuSeconds;
     usage.runQueueSeconds = tree.runQueueSeconds;
     usage.checkerRunQueueSeconds = RunQueueSeconds(getpid());
@@ -333,18 +329,15 @@ void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
     }
-    EndKeeperTree(PidOf(child.process));
+    EndKeeperTree(child.keeperPid);
     child.running = false;
 }
 
 void ReleaseChild(ChildProcess& child) {
     EndChild(child);
-    for (std::intptr_t* fd : {&child.output, &child.watch}) {
-        if (*fd >= 0) {
-            close(static_cast<int>(*fd));
-            *fd = -1;
-        }
-    }
+    CloseAll({static_cast<int>(child.output), child.keeperNews});
+    child.output = -1;
+    child.keeperNews = -1;
     if (!child.scratch.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(child.scratch, ignored);

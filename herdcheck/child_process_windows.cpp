@@ -112,13 +112,13 @@ HANDLE CreateChildJob(HANDLE& events) {
 
 // Takes in the job's limit events.
 void TakeJobEvents(ChildProcess& child) {
-    if (child.events == -1) {
+    if (child.jobEvents == -1) {
         return;
     }
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED detail = nullptr;
-    while (GetQueuedCompletionStatus(HandleOf(child.events), &message, &key, &detail, 0)) {
+    while (GetQueuedCompletionStatus(HandleOf(child.jobEvents), &message, &key, &detail, 0)) {
         child.harms.processLimitReached |= message == JOB_OBJECT_MSG_ACTIVE_PROCESS_LIMIT;
         child.harms.memoryLimitReached |= message == JOB_OBJECT_MSG_JOB_MEMORY_LIMIT ||
                                           message == JOB_OBJECT_MSG_PROCESS_MEMORY_LIMIT;
@@ -127,7 +127,7 @@ void TakeJobEvents(ChildProcess& child) {
 
 DWORD ActiveProcesses(const ChildProcess& child) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    return QueryInformationJobObject(HandleOf(child.watch), JobObjectBasicAccountingInformation,
+    return QueryInformationJobObject(HandleOf(child.job), JobObjectBasicAccountingInformation,
                                      &accounting, sizeof accounting, nullptr)
                ? accounting.ActiveProcesses
                : 0;
@@ -197,14 +197,14 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     }
     HANDLE events = nullptr;
     HANDLE job = CreateChildJob(events);
-    child.watch = job != nullptr ? ValueOf(job) : -1;
-    child.events = events != nullptr ? ValueOf(events) : -1;
+    child.job = job != nullptr ? ValueOf(job) : -1;
+    child.jobEvents = events != nullptr ? ValueOf(events) : -1;
     if (job != nullptr) {
         AssignProcessToJobObject(job, HandleOf(started.process));
     }
     herdlab_toolkit::ResumeChildProcess(started);
     child.process = started.process;
-    child.program = started.thread;
+    child.mainThread = started.thread;
     child.running = true;
     return true;
 }
@@ -247,9 +247,9 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
         how.end = RunEnd::kExited;
         how.exitCode = code;
     }
-    if (child.watch != -1) {
+    if (child.job != -1) {
         child.harms.leftBehind = static_cast<int>(ActiveProcesses(child));
-        TerminateJobObject(HandleOf(child.watch), 1);
+        TerminateJobObject(HandleOf(child.job), 1);
     }
     TakeJobEvents(child);
     return true;
@@ -260,7 +260,7 @@ ChildUsage SampleChild(ChildProcess& child) {
     ChildUsage usage;
     herdlab_toolkit::StartedChild started;
     started.process = child.process;
-    started.thread = child.program;
+    started.thread = child.mainThread;
     const herdlab_toolkit::ProcessorReading reading =
         herdlab_toolkit::ReadProcessorTime(herdlab_toolkit::WatchChild(started));
     usage.cpuSeconds = reading.valid ? reading.milliseconds / 1000.0 : 0.0;
@@ -272,8 +272,8 @@ void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
     }
-    if (child.watch != -1) {
-        TerminateJobObject(HandleOf(child.watch), 1);
+    if (child.job != -1) {
+        TerminateJobObject(HandleOf(child.job), 1);
     }
     TerminateProcess(HandleOf(child.process), 1);
     WaitForSingleObject(HandleOf(child.process), kEndWaitMs);
@@ -283,7 +283,7 @@ void EndChild(ChildProcess& child) {
 void ReleaseChild(ChildProcess& child) {
     EndChild(child);
     for (std::intptr_t* handle :
-         {&child.output, &child.process, &child.program, &child.watch, &child.events}) {
+         {&child.output, &child.process, &child.mainThread, &child.job, &child.jobEvents}) {
         CloseAndForget(*handle);
     }
     if (!child.scratch.empty()) {

@@ -91,9 +91,9 @@ void TakeKeeperNews(ChildProcess& child, const KeeperMessage& message) {
 
 bool AwaitKeeperStart(ChildProcess& child, std::uint32_t& error) {
     KeeperMessage message;
-    while (ReadKeeperMessage(static_cast<int>(child.watch), message, true)) {
+    while (ReadKeeperMessage(child.keeperNews, message, true)) {
         if (message.news == KeeperNews::kStarted) {
-            child.program = message.value;
+            child.programPid = message.value;
             return true;
         }
         if (message.news == KeeperNews::kExecFailed) {

@@ -38,8 +38,8 @@ bool ReadKeeperMessage(int fd, KeeperMessage& message, bool wait);
 // Records one message about the child's program in `child`.
 void TakeKeeperNews(ChildProcess& child, const KeeperMessage& message);
 
-// Waits on `child.watch` for the keeper's word on the start: true with
-// the program's process id in `child.program`, false with the errno of
+// Waits on `child.keeperNews` for the keeper's word on the start: true with
+// the program's process id in `child.programPid`, false with the errno of
 // the failed start in `error` (0 when the keeper ended without a word). What
 // the program does right after its exec may be reported before that word,
 // since the keeper answers the program's calls while its first process is
