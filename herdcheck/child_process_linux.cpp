@@ -117,6 +117,20 @@ std::string FileMappedAt(const void* address) {
     return {};
 }
 
+// The program's argv: `words` in UTF-8, kept in `utf8Words`, and a null.
+std::vector<char*> ArgvOf(const std::vector<std::string>& words,
+                          std::vector<std::string>& utf8Words) {
+    for (const std::string& word : words) {
+        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
+    }
+    std::vector<char*> argv;
+    for (std::string& word : utf8Words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
 void TakeAllNews(ChildProcess& child) {
     KeeperMessage message;
     while (child.keeperNews >= 0 && ReadKeeperMessage(child.keeperNews, message, false)) {
@@ -208,15 +222,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     const std::string path = ProgramToRun(programPath);
     const std::string block = FileMappedAt(ring);
     std::vector<std::string> utf8Words;
-    for (const std::string& word : words) {
-        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
-    }
-    std::vector<char*> argv;
-    for (std::string& word : utf8Words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
+    std::vector<char*> argv = ArgvOf(words, utf8Words);
     int outputPipe[2] = {-1, -1};
     int newsPipe[2] = {-1, -1};
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);

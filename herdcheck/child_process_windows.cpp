@@ -110,6 +110,21 @@ HANDLE CreateChildJob(HANDLE& events) {
     return job;
 }
 
+// The child starts in the checker's current folder: `folder` for the
+// moment (the program's path is absolute by now). The platform's error
+// number, 0 when it started.
+std::uint32_t StartInFolder(const herdlab_toolkit::ChildRequest& request, const std::string& folder,
+                            herdlab_toolkit::StartedChild& started) {
+    char ownFolder[MAX_PATH] = {};
+    const DWORD ownLength = GetCurrentDirectoryA(sizeof ownFolder, ownFolder);
+    SetCurrentDirectoryA(folder.c_str());
+    const std::uint32_t error = herdlab_toolkit::StartChildProcess(request, started);
+    if (ownLength > 0 && ownLength < sizeof ownFolder) {
+        SetCurrentDirectoryA(ownFolder);
+    }
+    return error;
+}
+
 // Takes in the job's limit events.
 void TakeJobEvents(ChildProcess& child) {
     if (child.jobEvents == -1) {
@@ -177,16 +192,8 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     request.errorOutput = ValueOf(writeEnd);
     request.windowsCreationFlags = NORMAL_PRIORITY_CLASS;
     request.suspended = true;  // into its job before it can start anything
-    // The child starts in the checker's current folder: its scratch folder
-    // for the moment (the program's path is absolute by now).
-    char ownFolder[MAX_PATH] = {};
-    const DWORD ownLength = GetCurrentDirectoryA(sizeof ownFolder, ownFolder);
-    SetCurrentDirectoryA(child.scratch.c_str());
     herdlab_toolkit::StartedChild started;
-    error = herdlab_toolkit::StartChildProcess(request, started);
-    if (ownLength > 0 && ownLength < sizeof ownFolder) {
-        SetCurrentDirectoryA(ownFolder);
-    }
+    error = StartInFolder(request, child.scratch, started);
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {
         CloseHandle(input);
