@@ -15,10 +15,10 @@ constexpr DWORD kMsPerPortion = 500;
 constexpr DWORD kSampleMs = 100;  // how often the child's processes are counted and measured
 constexpr std::size_t kMostOutputBytes = 1024 * 1024;
 
-FeedingPlan PlanOf(RunKind kind, const ElephantRecord& row) {
+FeedingPlan PlanOf(FeederPace pace, const ElephantRecord& row) {
     FeedingPlan plan;
     plan.supply = RationOf(row.weight) + kExtraPortions;
-    if (kind == RunKind::kSlow) {
+    if (pace == FeederPace::kSlow) {
         plan.pauses = kSlowFeederPauses;
     }
     return plan;
@@ -165,9 +165,9 @@ void ReleaseRing(CheckRun& run) {
     }
 }
 
-bool StartRun(CheckRun& run, RunKind kind, const ElephantRecord& row, const std::string& program,
+bool StartRun(CheckRun& run, FeederPace pace, const ElephantRecord& row, const std::string& program,
               const std::string& commandLine) {
-    run.plan = PlanOf(kind, row);
+    run.plan = PlanOf(pace, row);
     run.startTick = GetTickCount();
     const std::vector<std::string> words = CommandLineWords(commandLine);
     if (!StartContainedChild(program, words, run.ring, run.child, run.outcome.startError)) {

@@ -16,7 +16,8 @@
 #include "verdict_unit.h"
 #include "win32.h"
 
-enum class RunKind { kSteady, kSlow };
+// How the checker feeds a run: keeping the ring full, or with pauses.
+enum class FeederPace { kSteady, kSlow };
 
 struct CheckRun {
     HANDLE block = nullptr;
@@ -45,7 +46,7 @@ void ReleaseRing(CheckRun& run);
 
 // Starts the child on the run's open ring; false when it does not start
 // (the ring is released then).
-bool StartRun(CheckRun& run, RunKind kind, const ElephantRecord& row, const std::string& program,
+bool StartRun(CheckRun& run, FeederPace pace, const ElephantRecord& row, const std::string& program,
               const std::string& commandLine);
 
 // One look at a running child; true when its run is over and `run.outcome`

@@ -31,10 +31,6 @@ constexpr std::size_t kMostDrainPerCall = 256 * 1024;
 
 SandboxSupport sandbox;
 
-pid_t PidOf(std::intptr_t value) {
-    return static_cast<pid_t>(value);
-}
-
 // A name without a folder runs from the current folder when it is there,
 // else from PATH, as a teacher typing it in the children's folder expects.
 // Made absolute, since the child runs in its scratch folder.
@@ -121,9 +117,23 @@ std::string FileMappedAt(const void* address) {
     return {};
 }
 
+// The program's argv: `words` in UTF-8, kept in `utf8Words`, and a null.
+std::vector<char*> ArgvOf(const std::vector<std::string>& words,
+                          std::vector<std::string>& utf8Words) {
+    for (const std::string& word : words) {
+        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
+    }
+    std::vector<char*> argv;
+    for (std::string& word : utf8Words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
 void TakeAllNews(ChildProcess& child) {
     KeeperMessage message;
-    while (child.watch >= 0 && ReadKeeperMessage(static_cast<int>(child.watch), message, false)) {
+    while (child.keeperNews >= 0 && ReadKeeperMessage(child.keeperNews, message, false)) {
         TakeKeeperNews(child, message);
     }
 }
@@ -145,18 +155,22 @@ void EndKeeperTree(pid_t keeper) {
     }
 }
 
-std::string NamedGaps() {
+// What the machine, or this build of the checker, cannot contain.
+std::string NamedGaps(const SandboxSupport& support) {
     std::vector<std::string_view> gaps;
-    if (!sandbox.namespaces) {
+    if (!support.namespaces) {
         gaps.push_back(
             "нет пространств имён: сеть по UDP открыта, процессы ищутся по родителям"_cp1251);
     }
-    if (sandbox.landlockAbi == 0) {
+    if (support.landlockAbi == 0) {
         gaps.push_back("нет Landlock: запись вне папки не запрещена"_cp1251);
-    } else if (sandbox.landlockAbi < 4 && !sandbox.namespaces) {
+    } else if (support.landlockAbi < 4 && !support.namespaces) {
         gaps.push_back("Landlock без сети"_cp1251);
     }
-    if (!sandbox.seccomp) {
+    if (!support.callWatchBuilt) {
+        gaps.push_back(
+            "нет слежения за вызовами (herdcheck собран без libseccomp): попытки сети и записи не видны"_cp1251);
+    } else if (!support.seccomp) {
         gaps.push_back("нет seccomp: попытки сети и записи не видны"_cp1251);
     }
     std::string text;
@@ -175,24 +189,28 @@ void PrepareChildren() {
     sandbox = ProbeSandbox();
 }
 
-std::string ProtectionSummary() {
+std::string ProtectionLine(const SandboxSupport& support) {
     std::string text = FormatText(
         kAddressSpaceLimited
             ? "защита: до %d процессов, до %d МБ памяти на процесс, ничего не остаётся после проверки"_cp1251
             : "защита: до %d процессов, до %d МБ памяти в сумме, ничего не остаётся после проверки"_cp1251,
         {kMostProcessesAtOnce, kMostMemoryMegabytes});
-    if (sandbox.landlockAbi > 0) {
+    if (support.landlockAbi > 0) {
         text += ", запись только в свою папку"_cp1251;
     }
-    if (sandbox.namespaces || sandbox.seccomp) {
+    if (support.namespaces || (support.seccomp && support.callWatchBuilt)) {
         text += ", без сети"_cp1251;
     }
-    const std::string gaps = NamedGaps();
+    const std::string gaps = NamedGaps(support);
     if (!gaps.empty()) {
         text += "; не хватает: "_cp1251;
         text += gaps;
     }
     return text;
+}
+
+std::string ProtectionSummary() {
+    return ProtectionLine(sandbox);
 }
 
 std::string NativePath(std::string_view path) {
@@ -204,15 +222,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     const std::string path = ProgramToRun(programPath);
     const std::string block = FileMappedAt(ring);
     std::vector<std::string> utf8Words;
-    for (const std::string& word : words) {
-        utf8Words.push_back(herdlab_toolkit::Utf8FromCp1251(word));
-    }
-    std::vector<char*> argv;
-    for (std::string& word : utf8Words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
+    std::vector<char*> argv = ArgvOf(words, utf8Words);
     int outputPipe[2] = {-1, -1};
     int newsPipe[2] = {-1, -1};
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -237,16 +247,16 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     const pid_t keeper = StartKeeper(plan);
     const int forkError = errno;
     CloseAll({input, outputPipe[1], newsPipe[1]});
-    child.process = keeper;
+    child.keeperPid = keeper;
     child.output = outputPipe[0];
-    child.watch = newsPipe[0];
+    child.keeperNews = newsPipe[0];
     if (keeper < 0 || !AwaitKeeperStart(child, error)) {
         if (keeper < 0) {
             error = static_cast<std::uint32_t>(forkError);
         } else {
             EndKeeperTree(keeper);  // what it may have started is ended, not waited for
         }
-        child.process = -1;
+        child.keeperPid = -1;
         ReleaseChild(child);
         return false;
     }
@@ -283,9 +293,9 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
     int status = 0;
     pid_t result;
     do {
-        result = waitpid(PidOf(child.process), &status, WNOHANG);
+        result = waitpid(child.keeperPid, &status, WNOHANG);
     } while (result < 0 && errno == EINTR);
-    if (result != PidOf(child.process)) {
+    if (result != child.keeperPid) {
         return false;
     }
     child.running = false;
@@ -305,7 +315,7 @@ ChildUsage SampleChild(ChildProcess& child) {
     if (!child.running) {
         return usage;
     }
-    const TreeUsage tree = UsageBelow(PidOf(child.process));
+    const TreeUsage tree = UsageBelow(child.keeperPid);
     usage.cpuSeconds = tree.cpuSeconds;
     usage.runQueueSeconds = tree.runQueueSeconds;
     usage.checkerRunQueueSeconds = RunQueueSeconds(getpid());
@@ -325,18 +335,15 @@ void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
     }
-    EndKeeperTree(PidOf(child.process));
+    EndKeeperTree(child.keeperPid);
     child.running = false;
 }
 
 void ReleaseChild(ChildProcess& child) {
     EndChild(child);
-    for (std::intptr_t* fd : {&child.output, &child.watch}) {
-        if (*fd >= 0) {
-            close(static_cast<int>(*fd));
-            *fd = -1;
-        }
-    }
+    CloseAll({static_cast<int>(child.output), child.keeperNews});
+    child.output = -1;
+    child.keeperNews = -1;
     if (!child.scratch.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(child.scratch, ignored);

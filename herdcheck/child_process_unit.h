@@ -24,21 +24,28 @@
 #include <string_view>
 #include <vector>
 
-#include "verdict_unit.h"
+#include "containment_unit.h"
 
 struct ChildProcess {
-    std::intptr_t process = -1;  // Linux: the keeper's pid; Windows: the process HANDLE
-    std::intptr_t program = -1;  // Linux: the program's pid; Windows: the main thread's HANDLE
-    std::intptr_t output = -1;   // the read end of the output pipe (fd or HANDLE)
-    std::intptr_t watch = -1;    // Linux: the keeper's messages; Windows: the job HANDLE
-    std::intptr_t events = -1;   // Windows: the job's completion port; unused on Linux
-    std::string scratch;         // its folder (native path)
-    bool running = false;
-    ContainmentHarms harms;
-    bool endReported = false;  // Linux: the keeper has told how the program ended
+#ifdef _WIN32
+    std::intptr_t process = -1;     // the child's process HANDLE
+    std::intptr_t mainThread = -1;  // the HANDLE of its main thread
+    std::intptr_t job = -1;         // the HANDLE of the job that holds it and all it starts
+    std::intptr_t jobEvents = -1;   // the job's completion port, which tells of limits reached
+#else
+    int keeperPid = -1;   // the keeper's process id; the child runs below it
+    int programPid = -1;  // the program's process id, as the checker sees it
+    int keeperNews = -1;  // the read end of the keeper's message pipe
+    // How the program ended, as the keeper told.
+    bool endReported = false;
     RunEnd end = RunEnd::kExited;
     std::uint32_t exitCode = 0;
     std::string crashName;
+#endif
+    std::intptr_t output = -1;  // the read end of the output pipe (fd or HANDLE)
+    std::string scratch;        // its folder (native path)
+    bool running = false;
+    ContainmentHarms harms;
 };
 
 // Prepares the checker itself and finds what the machine can contain. Call

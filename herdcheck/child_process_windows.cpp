@@ -110,15 +110,30 @@ HANDLE CreateChildJob(HANDLE& events) {
     return job;
 }
 
+// The child starts in the checker's current folder: `folder` for the
+// moment (the program's path is absolute by now). The platform's error
+// number, 0 when it started.
+std::uint32_t StartInFolder(const herdlab_toolkit::ChildRequest& request, const std::string& folder,
+                            herdlab_toolkit::StartedChild& started) {
+    char ownFolder[MAX_PATH] = {};
+    const DWORD ownLength = GetCurrentDirectoryA(sizeof ownFolder, ownFolder);
+    SetCurrentDirectoryA(folder.c_str());
+    const std::uint32_t error = herdlab_toolkit::StartChildProcess(request, started);
+    if (ownLength > 0 && ownLength < sizeof ownFolder) {
+        SetCurrentDirectoryA(ownFolder);
+    }
+    return error;
+}
+
 // Takes in the job's limit events.
 void TakeJobEvents(ChildProcess& child) {
-    if (child.events == -1) {
+    if (child.jobEvents == -1) {
         return;
     }
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED detail = nullptr;
-    while (GetQueuedCompletionStatus(HandleOf(child.events), &message, &key, &detail, 0)) {
+    while (GetQueuedCompletionStatus(HandleOf(child.jobEvents), &message, &key, &detail, 0)) {
         child.harms.processLimitReached |= message == JOB_OBJECT_MSG_ACTIVE_PROCESS_LIMIT;
         child.harms.memoryLimitReached |= message == JOB_OBJECT_MSG_JOB_MEMORY_LIMIT ||
                                           message == JOB_OBJECT_MSG_PROCESS_MEMORY_LIMIT;
@@ -127,7 +142,7 @@ void TakeJobEvents(ChildProcess& child) {
 
 DWORD ActiveProcesses(const ChildProcess& child) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    return QueryInformationJobObject(HandleOf(child.watch), JobObjectBasicAccountingInformation,
+    return QueryInformationJobObject(HandleOf(child.job), JobObjectBasicAccountingInformation,
                                      &accounting, sizeof accounting, nullptr)
                ? accounting.ActiveProcesses
                : 0;
@@ -177,16 +192,8 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     request.errorOutput = ValueOf(writeEnd);
     request.windowsCreationFlags = NORMAL_PRIORITY_CLASS;
     request.suspended = true;  // into its job before it can start anything
-    // The child starts in the checker's current folder: its scratch folder
-    // for the moment (the program's path is absolute by now).
-    char ownFolder[MAX_PATH] = {};
-    const DWORD ownLength = GetCurrentDirectoryA(sizeof ownFolder, ownFolder);
-    SetCurrentDirectoryA(child.scratch.c_str());
     herdlab_toolkit::StartedChild started;
-    error = herdlab_toolkit::StartChildProcess(request, started);
-    if (ownLength > 0 && ownLength < sizeof ownFolder) {
-        SetCurrentDirectoryA(ownFolder);
-    }
+    error = StartInFolder(request, child.scratch, started);
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {
         CloseHandle(input);
@@ -197,14 +204,14 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     }
     HANDLE events = nullptr;
     HANDLE job = CreateChildJob(events);
-    child.watch = job != nullptr ? ValueOf(job) : -1;
-    child.events = events != nullptr ? ValueOf(events) : -1;
+    child.job = job != nullptr ? ValueOf(job) : -1;
+    child.jobEvents = events != nullptr ? ValueOf(events) : -1;
     if (job != nullptr) {
         AssignProcessToJobObject(job, HandleOf(started.process));
     }
     herdlab_toolkit::ResumeChildProcess(started);
     child.process = started.process;
-    child.program = started.thread;
+    child.mainThread = started.thread;
     child.running = true;
     return true;
 }
@@ -247,9 +254,9 @@ bool ChildEnded(ChildProcess& child, ChildEnd& how) {
         how.end = RunEnd::kExited;
         how.exitCode = code;
     }
-    if (child.watch != -1) {
+    if (child.job != -1) {
         child.harms.leftBehind = static_cast<int>(ActiveProcesses(child));
-        TerminateJobObject(HandleOf(child.watch), 1);
+        TerminateJobObject(HandleOf(child.job), 1);
     }
     TakeJobEvents(child);
     return true;
@@ -260,7 +267,7 @@ ChildUsage SampleChild(ChildProcess& child) {
     ChildUsage usage;
     herdlab_toolkit::StartedChild started;
     started.process = child.process;
-    started.thread = child.program;
+    started.thread = child.mainThread;
     const herdlab_toolkit::ProcessorReading reading =
         herdlab_toolkit::ReadProcessorTime(herdlab_toolkit::WatchChild(started));
     usage.cpuSeconds = reading.valid ? reading.milliseconds / 1000.0 : 0.0;
@@ -272,8 +279,8 @@ void EndChild(ChildProcess& child) {
     if (!child.running) {
         return;
     }
-    if (child.watch != -1) {
-        TerminateJobObject(HandleOf(child.watch), 1);
+    if (child.job != -1) {
+        TerminateJobObject(HandleOf(child.job), 1);
     }
     TerminateProcess(HandleOf(child.process), 1);
     WaitForSingleObject(HandleOf(child.process), kEndWaitMs);
@@ -283,7 +290,7 @@ void EndChild(ChildProcess& child) {
 void ReleaseChild(ChildProcess& child) {
     EndChild(child);
     for (std::intptr_t* handle :
-         {&child.output, &child.process, &child.program, &child.watch, &child.events}) {
+         {&child.output, &child.process, &child.mainThread, &child.job, &child.jobEvents}) {
         CloseAndForget(*handle);
     }
     if (!child.scratch.empty()) {

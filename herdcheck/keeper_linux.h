@@ -6,26 +6,36 @@
 // loopback that is down. Without them the keeper is the child's parent and
 // takes in its orphans. Before the child's program runs, the keeper's fork
 // of it limits processes and memory, confines its writes to its scratch
-// folder with Landlock, and a seccomp filter hands the keeper every socket
-// the child asks for and every file it opens for writing. The keeper refuses
-// the sockets, and notes what the child tried, for the checker's report.
+// folder with Landlock, and (in a build with libseccomp) a seccomp filter
+// hands the keeper every socket the child asks for and every file it opens
+// for writing. The keeper refuses the sockets, and notes what the child
+// tried, for the checker's report.
 //
-// The keeper tells the checker what happens through a pipe of messages.
+// The keeper tells the checker what happens through a pipe of messages
+// (keeper_news_linux.h). Its parts: the confinement before exec
+// (keeper_confinement_linux.h), the watch of the child's calls
+// (keeper_call_watch_linux.h) and the supervision (keeper_linux.cpp).
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
-#include "verdict_unit.h"
+#include "containment_unit.h"
 
-// What the machine offers; probed once by the checker.
+// What the machine and this build offer; probed once by the checker.
 struct SandboxSupport {
-    bool namespaces = false;  // unprivileged user, process and network namespaces
-    int landlockAbi = 0;      // 0: none
-    bool seccomp = false;     // a filter whose calls a supervisor answers
+    bool namespaces = false;      // unprivileged user, process and network namespaces
+    int landlockAbi = 0;          // 0: none
+    bool seccomp = false;         // a filter whose calls a supervisor answers
+    bool callWatchBuilt = false;  // this herdcheck has the call watch (built with libseccomp)
 };
 SandboxSupport ProbeSandbox();
+
+// The protection line of the report's header for what `support` offers
+// (Windows-1251): "защита: ...", then what is missing after "не хватает:".
+std::string ProtectionLine(const SandboxSupport& support);
 
 // A build with AddressSanitizer or ThreadSanitizer (children included)
 // reserves terabytes of address space for its shadow memory: there only the
@@ -44,22 +54,6 @@ inline constexpr bool kAddressSpaceLimited = true;
 
 inline constexpr std::uint64_t kMostChildMemoryBytes =
     static_cast<std::uint64_t>(kMostMemoryMegabytes) * 1024 * 1024;
-
-enum class KeeperNews : std::int32_t {
-    kStarted,       // value: the program's process id as the checker sees it
-    kExecFailed,    // value: errno of the failed start
-    kNetworkTried,  // value: the address family of the socket refused
-    kWroteOutside,  // path: a file the child opened for writing outside its folder
-    kLeftBehind,    // value: processes still running when the program had ended
-    kProgramEnded,  // value: the program's wait status
-};
-
-// One message; smaller than PIPE_BUF, so written and read whole.
-struct KeeperMessage {
-    KeeperNews news = KeeperNews::kStarted;
-    std::int32_t value = 0;
-    char path[248] = {};
-};
 
 struct KeeperPlan {
     const char* program = nullptr;  // absolute path

@@ -1,4 +1,4 @@
-// Reading the keeper's messages in the checker.
+// The keeper's messages: written by the keeper, read by the checker.
 #include "keeper_news_linux.h"
 
 #include <poll.h>
@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "child_process_unit.h"
 #include "cp1251_unit.h"
 #include "format_unit.h"
 #include "herdlab_toolkit.h"
@@ -30,6 +32,14 @@ std::string FamilyName(int family) {
 }
 
 }  // namespace
+
+void SendKeeperNews(int report, KeeperNews news, std::int32_t value, const char* path) {
+    KeeperMessage message;
+    message.news = news;
+    message.value = value;
+    std::snprintf(message.path, sizeof message.path, "%s", path);
+    [[maybe_unused]] const ssize_t written = write(report, &message, sizeof message);
+}
 
 std::string SignalName(int signalNumber) {
     if (const char* name = sigabbrev_np(signalNumber)) {
@@ -81,9 +91,9 @@ void TakeKeeperNews(ChildProcess& child, const KeeperMessage& message) {
 
 bool AwaitKeeperStart(ChildProcess& child, std::uint32_t& error) {
     KeeperMessage message;
-    while (ReadKeeperMessage(static_cast<int>(child.watch), message, true)) {
+    while (ReadKeeperMessage(child.keeperNews, message, true)) {
         if (message.news == KeeperNews::kStarted) {
-            child.program = message.value;
+            child.programPid = message.value;
             return true;
         }
         if (message.news == KeeperNews::kExecFailed) {

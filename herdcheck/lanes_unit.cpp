@@ -18,16 +18,19 @@ constexpr std::string_view kBusyBlockLine =
     "%s - Блок «%s» занят другой программой или недоступен (ошибка %d), жду"_cp1251;
 constexpr std::string_view kRecheckLine = "%s - %s: не успел в срок, проверяю ещё раз, один"_cp1251;
 
-constexpr int kMostLanes = 4;
+// How many children are checked side by side: one in each lane, each under
+// a name of the data set of its own.
+constexpr int kMostChildrenAtOnce = 4;
 constexpr DWORD kPollMs = 1;
 constexpr DWORD kBusyRetryMs = 1000;
 constexpr DWORD kMostBusyWaitMs = 60000;
 
-// One name of the data set and the child running under it.
-struct Lane {
+// One name of the data set, whose ring the checker feeds, and the child
+// being checked under it.
+struct FeedingLane {
     const ElephantRecord* row = nullptr;
     int child = -1;  // index into the children, -1 when free
-    RunKind kind = RunKind::kSteady;
+    FeederPace pace = FeederPace::kSteady;
     bool running = false;
     DWORD retryTick = 0;
     DWORD busySinceTick = 0;
@@ -46,7 +49,7 @@ struct Checker {
     const FeederBuildData* build = nullptr;
     std::vector<std::string> programs;
     std::vector<ChildCheck> children;
-    std::vector<Lane> lanes;
+    std::vector<FeedingLane> lanes;
     std::size_t nextChild = 0;
     std::deque<int> recheck;  // children to check again, alone
     std::size_t nextToPrint = 0;
@@ -69,7 +72,7 @@ std::vector<const ElephantRecord*> LaneRows(const FeederBuildData& build) {
     std::stable_sort(rows.begin(), rows.end(), [](const auto* a, const auto* b) {
         return RationOf(a->weight) < RationOf(b->weight);
     });
-    rows.resize(std::min<std::size_t>(rows.size(), kMostLanes));
+    rows.resize(std::min<std::size_t>(rows.size(), kMostChildrenAtOnce));
     return rows;
 }
 
@@ -81,7 +84,7 @@ enum class LaneRing { kOpen, kBusy, kGivenUp };
 
 // Creates the lane's block for its next run. A busy name is tried again
 // later; after a minute of waiting the run is judged as not started.
-LaneRing OpenLaneRing(Lane& lane, DWORD now) {
+LaneRing OpenLaneRing(FeedingLane& lane, DWORD now) {
     lane.run = CheckRun{};
     DWORD error = 0;
     if (CreateRing(lane.run, FeedRingName(ElephantName(*lane.row)), error)) {
@@ -100,17 +103,18 @@ LaneRing OpenLaneRing(Lane& lane, DWORD now) {
 
 bool AnyLaneRunning(const Checker& checker) {
     return std::any_of(checker.lanes.begin(), checker.lanes.end(),
-                       [](const Lane& lane) { return lane.running; });
+                       [](const FeedingLane& lane) { return lane.running; });
 }
 
-bool AnyOtherLaneBusy(const Checker& checker, const Lane& self) {
-    return std::any_of(checker.lanes.begin(), checker.lanes.end(),
-                       [&self](const Lane& lane) { return &lane != &self && lane.child >= 0; });
+bool AnyOtherLaneBusy(const Checker& checker, const FeedingLane& self) {
+    return std::any_of(
+        checker.lanes.begin(), checker.lanes.end(),
+        [&self](const FeedingLane& lane) { return &lane != &self && lane.child >= 0; });
 }
 
 // The child a free lane takes next: the next one named, else one to check
 // again once every other lane is idle; -1 for none now.
-int NextChildFor(const Checker& checker, const Lane& lane) {
+int NextChildFor(const Checker& checker, const FeedingLane& lane) {
     if (checker.nextChild < checker.programs.size()) {
         return static_cast<int>(checker.nextChild);
     }
@@ -120,19 +124,19 @@ int NextChildFor(const Checker& checker, const Lane& lane) {
     return -1;
 }
 
-void TakeChild(Checker& checker, Lane& lane, int child) {
+void TakeChild(Checker& checker, FeedingLane& lane, int child) {
     if (checker.nextChild < checker.programs.size()) {
         ++checker.nextChild;
     } else {
         checker.recheck.pop_front();
     }
     lane.child = child;
-    lane.kind = RunKind::kSteady;
+    lane.pace = FeederPace::kSteady;
 }
 
 // Judges the lane's child after its slow run, or sends it back to be
 // checked again alone when only time failed it the first time.
-void JudgeLaneChild(Checker& checker, Lane& lane) {
+void JudgeLaneChild(Checker& checker, FeedingLane& lane) {
     ChildCheck& check = checker.children[static_cast<std::size_t>(lane.child)];
     const RunOutcome& slow = lane.run.outcome;
     const std::string& program = checker.programs[static_cast<std::size_t>(lane.child)];
@@ -151,7 +155,7 @@ void JudgeLaneChild(Checker& checker, Lane& lane) {
 
 // Starts the lane's next run when its ring can be opened; false while the
 // lane waits (for a busy name or for a child).
-bool StartLaneRun(Checker& checker, Lane& lane, DWORD now) {
+bool StartLaneRun(Checker& checker, FeedingLane& lane, DWORD now) {
     const bool wantsChild = lane.child < 0;
     const int child = wantsChild ? NextChildFor(checker, lane) : lane.child;
     if (child < 0 || now - lane.retryTick > 0x7FFFFFFFu) {  // no child, or retryTick still ahead
@@ -169,7 +173,7 @@ bool StartLaneRun(Checker& checker, Lane& lane, DWORD now) {
         TakeChild(checker, lane, child);
     }
     lane.running =
-        ring == LaneRing::kOpen && StartRun(lane.run, lane.kind, *lane.row,
+        ring == LaneRing::kOpen && StartRun(lane.run, lane.pace, *lane.row,
                                             checker.programs[static_cast<std::size_t>(lane.child)],
                                             LaneCommandLine(*checker.build, *lane.row));
     return true;
@@ -178,16 +182,16 @@ bool StartLaneRun(Checker& checker, Lane& lane, DWORD now) {
 // Moves the lane on: opens its ring, takes the next child when it has none
 // (so a busy name never holds a child up while other lanes are free), starts
 // and steps its runs.
-void AdvanceLane(Checker& checker, Lane& lane, DWORD now) {
+void AdvanceLane(Checker& checker, FeedingLane& lane, DWORD now) {
     const bool over =
         lane.running ? StepRun(lane.run, now) : StartLaneRun(checker, lane, now) && !lane.running;
     if (!over) {
         return;
     }
     lane.running = false;
-    if (lane.kind == RunKind::kSteady) {
+    if (lane.pace == FeederPace::kSteady) {
         checker.children[static_cast<std::size_t>(lane.child)].steady = lane.run.outcome;
-        lane.kind = RunKind::kSlow;
+        lane.pace = FeederPace::kSlow;
         lane.retryTick = now;
     } else {
         JudgeLaneChild(checker, lane);
@@ -215,7 +219,7 @@ std::vector<ChildReport> CheckChildren(int dataSet, const std::vector<std::strin
     checker.programs = programs;
     checker.children.resize(programs.size());
     for (const ElephantRecord* row : LaneRows(*checker.build)) {
-        Lane lane;
+        FeedingLane lane;
         lane.row = row;
         checker.lanes.push_back(lane);
     }
@@ -224,7 +228,7 @@ std::vector<ChildReport> CheckChildren(int dataSet, const std::vector<std::strin
                static_cast<std::int32_t>(checker.lanes.size())});
     PrintLine("%s", {std::string_view(ProtectionSummary())});
     while (checker.nextToPrint < checker.children.size()) {
-        for (Lane& lane : checker.lanes) {
+        for (FeedingLane& lane : checker.lanes) {
             AdvanceLane(checker, lane, GetTickCount());
         }
         PrintJudgedChildren(checker);

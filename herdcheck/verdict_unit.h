@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "containment_unit.h"
 #include "elephant_unit.h"
 #include "ring_watch_unit.h"
 
@@ -32,30 +33,12 @@ std::string_view CheckTitle(Check check);
 std::string_view CheckLabel(Check check);
 std::string_view CheckKey(Check check);
 
-// How a run ended.
-enum class RunEnd {
-    kNotStarted,  // the program could not be started
-    kExited,      // it ended by itself with exitCode
-    kCrashed,     // it was ended by an exception or signal, named in crashName
-    kStopped,     // the checker ended it; see StopReason
-};
-
 enum class StopReason {
     kNone,
     kQuiet,      // took nothing for a while although food was there, or after its last portion
     kFlooded,    // wrote more output than the checker takes
     kTimeLimit,  // the run's time was up
     kOverLimit,  // more processes or memory than a child may have
-};
-
-// What the containment saw a child (and everything it started) try.
-struct ContainmentHarms {
-    bool processLimitReached = false;  // tried to run more processes at once than allowed
-    bool memoryLimitReached = false;
-    std::string networkTried;  // the kind of socket refused first ("AF_INET"), or empty
-    std::string
-        wroteOutside;    // the first file opened for writing outside its folder (Windows-1251)
-    int leftBehind = 0;  // processes still running after the child had ended
 };
 
 // Everything the judgement needs of one run.
@@ -88,8 +71,6 @@ struct CheckResult {
 inline constexpr double kEndWithinSeconds = 2.0;
 inline constexpr double kMostWaitingCpuShare = 0.05;
 inline constexpr double kLeastWaitingSeconds = 0.5;  // less is too little to measure
-inline constexpr int kMostProcessesAtOnce = 32;      // the child and all it starts
-inline constexpr int kMostMemoryMegabytes = 512;
 
 // The ration of the weight a child that ignores the decimal separator reads:
 // the weight's whole part. Equal to the true ration for a whole weight.

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process_unit.h"
 #include "keeper_news_linux.h"
 
 namespace {
@@ -33,11 +34,11 @@ std::string StartSeen(const std::vector<KeeperMessage>& messages) {
     }
     close(pipeEnds[1]);
     ChildProcess child;
-    child.watch = pipeEnds[0];
+    child.keeperNews = pipeEnds[0];
     std::uint32_t error = 12345;
     const bool started = AwaitKeeperStart(child, error);
     close(pipeEnds[0]);
-    return (started ? "started " + std::to_string(child.program)
+    return (started ? "started " + std::to_string(child.programPid)
                     : "error " + std::to_string(error)) +
            " network '" + child.harms.networkTried + "' wrote '" + child.harms.wroteOutside + "'";
 }

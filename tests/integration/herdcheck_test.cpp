@@ -326,6 +326,39 @@ struct LoopbackTrap {
     }
 };
 
+// Why the checker's header line says it does not see the children's calls
+// (sockets, opens for writing); empty when it sees them.
+std::string WhyCallsUnseen(const std::string& output) {
+    if (output.find("нет слежения за вызовами") != std::string::npos) {
+        return "herdcheck was built without its call watch (no libseccomp-dev)";
+    }
+    if (output.find("нет seccomp") != std::string::npos) {
+        return "this machine offers no seccomp user notification";
+    }
+    return {};
+}
+
+// The JUnit file parses and tells the same as the JSON file of `children`.
+void ExpectJunitTellsAsJson(const std::string& junit, const std::string& json, int children,
+                            bool seesCalls) {
+    std::vector<std::string> elements;
+    EXPECT_TRUE(WellFormed(junit, elements)) << junit;
+    EXPECT_EQ(CountOf(elements, "testsuite"), children);
+    EXPECT_EQ(CountOf(elements, "testcase"), 8 * children);
+    int failed = 0;
+    for (std::size_t at = json.find("\"result\": \"failed\""); at != std::string::npos;
+         at = json.find("\"result\": \"failed\"", at + 1)) {
+        ++failed;
+    }
+    EXPECT_EQ(CountOf(elements, "failure"), failed);
+    if (seesCalls) {
+        EXPECT_NE(junit.find("<testsuite name=\"harmful_connects\" tests=\"8\" failures=\"1\""),
+                  std::string::npos)
+            << junit;
+        EXPECT_NE(junit.find("пытался выйти в сеть (AF_INET)"), std::string::npos) << junit;
+    }
+}
+
 TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     if (harness::UnderRunner()) {
         GTEST_SKIP() << "the containment of the Linux build is checked natively";
@@ -368,10 +401,13 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     const std::string json = ReadFile(folder / "class.json");
     const std::string junit = ReadFile(folder / "class.xml");
 
-    // A machine without Landlock or seccomp says so in the header line; what
-    // it cannot contain or see is not expected then.
-    const bool seesCalls = session.outputText.find("нет seccomp") == std::string::npos;
+    // A machine without Landlock or seccomp, or a herdcheck built without its
+    // call watch, says so in the header line; what it cannot contain or see
+    // is not expected then.
+    const std::string callsUnseen = WhyCallsUnseen(session.outputText);
+    const bool seesCalls = callsUnseen.empty();
     const bool confinesWrites = session.outputText.find("нет Landlock") == std::string::npos;
+    const bool closesNetwork = session.outputText.find(", без сети") != std::string::npos;
     // A sanitizer build limits memory in all only (its shadow needs the address space).
     const bool sanitizerBuild = session.outputText.find("памяти в сумме") != std::string::npos;
     for (const auto& [program, harm] : harmOf) {
@@ -414,28 +450,18 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"class.json", "class.xml"}));
-    EXPECT_FALSE(trap.Reached());
+    EXPECT_FALSE(closesNetwork && trap.Reached());
 
-    // The JUnit file parses and tells the same as the JSON file.
-    std::vector<std::string> elements;
-    EXPECT_TRUE(WellFormed(junit, elements)) << junit;
-    const int children = static_cast<int>(harmOf.size()) + 1;
-    EXPECT_EQ(CountOf(elements, "testsuite"), children);
-    EXPECT_EQ(CountOf(elements, "testcase"), 8 * children);
-    int failed = 0;
-    for (std::size_t at = json.find("\"result\": \"failed\""); at != std::string::npos;
-         at = json.find("\"result\": \"failed\"", at + 1)) {
-        ++failed;
-    }
-    EXPECT_EQ(CountOf(elements, "failure"), failed);
-    EXPECT_NE(junit.find("<testsuite name=\"harmful_connects\" tests=\"8\" failures=\"1\""),
-              std::string::npos)
-        << junit;
-    EXPECT_NE(junit.find("пытался выйти в сеть (AF_INET)"), std::string::npos) << junit;
+    ExpectJunitTellsAsJson(junit, json, static_cast<int>(harmOf.size()) + 1, seesCalls);
     if (HasFailure()) {  // the checker's own lines: busy blocks, second checks, start errors
         ADD_FAILURE() << "herdcheck printed:\n" << session.outputText << session.errorText;
     }
     fs::remove_all(folder);
+    if (!seesCalls) {
+        GTEST_SKIP() << "the rest was checked, but not the verdicts on harmful_connects and "
+                        "harmful_writes_files: "
+                     << callsUnseen << ", so their attempts are not seen";
+    }
 }
 
 TEST(Herdcheck, AWrongCommandLineIsRefusedAndAMissingProgramFails) {
