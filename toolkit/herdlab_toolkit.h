@@ -114,10 +114,14 @@ void ResumeChildProcess(const StartedChild& child);
 // where known).
 struct ProcessWatch {
     unsigned long id = 0;
-    NativeHandle stat = kNoHandle;      // Linux: /proc/ID/stat; Windows: the process HANDLE
-    NativeHandle children = kNoHandle;  // Linux: /proc/ID/task/ID/children where the kernel has it
-    NativeHandle thread = kNoHandle;    // Windows: the main thread's HANDLE where known
-    bool ownsHandles = true;            // Windows: false for handles the caller holds
+#ifdef _WIN32
+    NativeHandle process = kNoHandle;  // the process HANDLE
+    NativeHandle thread = kNoHandle;   // the main thread's HANDLE where known
+    bool ownsHandles = true;           // false for handles the caller holds
+#else
+    NativeHandle statFile = kNoHandle;      // /proc/ID/stat
+    NativeHandle childrenFile = kNoHandle;  // /proc/ID/task/ID/children where the kernel has it
+#endif
 };
 
 // Opens process `id`; false when it is gone or may not be read.
