@@ -333,13 +333,13 @@ Lane* FindLane(Trace& trace, const std::string& name) {
     return nullptr;
 }
 
-// The lane of a child, opened at its first line; null past kMostLanes
-// children (a launcher starts at most 15: more is not a course transcript).
+// The lane of a child, opened at its first line; null past kMostLanesDrawn
+// children (more than a course transcript can hold).
 Lane* LaneOf(Trace& trace, const std::string& name, const std::string& key, Millis time) {
     if (Lane* lane = FindLane(trace, name)) {
         return lane;
     }
-    if (trace.lanes.size() >= kMostLanes) {
+    if (trace.lanes.size() >= kMostLanesDrawn) {
         return nullptr;
     }
     Lane lane;
@@ -351,7 +351,7 @@ Lane* LaneOf(Trace& trace, const std::string& name, const std::string& key, Mill
 }
 
 // Phases follow each other: a new one closes the one before, and the
-// child's end closes the last. A null lane (past kMostLanes) is ignored.
+// child's end closes the last. A null lane (past kMostLanesDrawn) is ignored.
 void ClosePhase(Lane* lane, Millis time) {
     // Lines of different processes may arrive slightly out of order.
     if (lane != nullptr && !lane->phases.empty() && lane->phases.back().end == kNoTime) {
@@ -383,8 +383,8 @@ void SetClass(Lane* lane, std::string_view classWord) {
 }
 
 // The launcher is the one whose children speak first.
-void SetKind(Trace& trace, RunKind kind) {
-    if (trace.kind == RunKind::kUnknown) {
+void SetKind(Trace& trace, LauncherKind kind) {
+    if (trace.kind == LauncherKind::kUnknown) {
         trace.kind = kind;
     }
 }
@@ -425,7 +425,7 @@ void ApplyLauncherLine(Reader& reader, LineKind kind, const Fields& fields, Mill
 
 // An elephant's own lines: fields name, class.
 void ApplyElephantLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
-    SetKind(reader.trace, RunKind::kHerd);
+    SetKind(reader.trace, LauncherKind::kHerd);
     Lane* lane = LaneOf(reader.trace, "Слон " + fields.Text(0), fields.Text(0), time);
     if (kind == LineKind::kElephantSearching) {
         SetClass(lane, fields.values[1]);
@@ -439,7 +439,7 @@ void ApplyElephantLine(Reader& reader, LineKind kind, const Fields& fields, Mill
 
 // A worker's own lines: fields number (printed in two columns), then class.
 void ApplyWorkerLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
-    SetKind(reader.trace, RunKind::kMonitor);
+    SetKind(reader.trace, LauncherKind::kMonitor);
     const std::string number = fields.Number(0);
     Lane* lane = LaneOf(reader.trace, "Процесс " + number, number, time);
     switch (kind) {
@@ -464,7 +464,7 @@ void ApplyWorkerLine(Reader& reader, LineKind kind, const Fields& fields, Millis
 // A feeder child's own lines: fields who ("процесс n" or "Слон name"), then
 // the ration and the class. Its launcher passes "процесс n" or "name".
 void ApplyFeedLine(Reader& reader, LineKind kind, const Fields& fields, Millis time) {
-    SetKind(reader.trace, RunKind::kFeeder);
+    SetKind(reader.trace, LauncherKind::kFeeder);
     const std::string who = fields.Text(0);
     const std::string elephant = "Слон ";
     const std::string key = who.rfind(elephant, 0) == 0 ? who.substr(elephant.size()) : who;
@@ -600,7 +600,7 @@ void OrderLanes(Trace& trace) {
         std::stable_sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) {
             return std::stoi(a.key) < std::stoi(b.key);
         });
-    } else if (trace.kind == RunKind::kFeeder) {
+    } else if (trace.kind == LauncherKind::kFeeder) {
         std::stable_sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) {
             return FeederTablePlace(a.key) < FeederTablePlace(b.key);
         });
@@ -619,7 +619,7 @@ void Finish(Reader& reader) {
     }
     // The feeders print nothing at their deadline: it lies after their
     // greeting, give or take the launch of eight children.
-    if (trace.kind == RunKind::kFeeder && reader.launcherStart != kNoTime) {
+    if (trace.kind == LauncherKind::kFeeder && reader.launcherStart != kNoTime) {
         trace.deadline = reader.launcherStart + kFeedingMilliseconds;
         trace.deadlineLabel = std::to_string(kFeedingMilliseconds / 1000) + " с";
     }

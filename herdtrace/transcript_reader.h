@@ -13,12 +13,14 @@ namespace herdtrace {
 enum class TextEncoding { kUtf8, kWindows1251, kCp866 };
 
 // Limits that keep any file harmless. The programs' lines hold at most 255
-// characters (1,020 bytes in UTF-8); a longer line is reported unread. A
-// launcher starts at most 15 children: lines of children past kMostLanes
-// are read but draw nothing. Of the unread lines the first kMostUnreadKept
-// are kept for the report, each cut to kUnreadShownBytes; all are counted.
+// characters (1,020 bytes in UTF-8); a longer line is reported unread.
+// kMostLanesDrawn bounds the picture's height and the reader's memory for a
+// file that is no course transcript (a launcher starts at most 15 children):
+// lines of children past it are read but draw nothing. Of the unread lines
+// the first kMostUnreadKept are kept for the report, each cut to
+// kUnreadShownBytes; all are counted.
 inline constexpr std::size_t kLongestLine = 4096;
-inline constexpr std::size_t kMostLanes = 64;
+inline constexpr std::size_t kMostLanesDrawn = 64;
 inline constexpr std::size_t kMostUnreadKept = 1000;
 inline constexpr std::size_t kUnreadShownBytes = 200;
 // herdtrace --from reads no larger file (a day of lab runs is about 6 MB).

@@ -82,7 +82,7 @@ constexpr Millis At(int h, int m, int s, int ms) {
 }
 
 void ExpectHerd(const Trace& trace) {
-    EXPECT_EQ(trace.kind, RunKind::kHerd);
+    EXPECT_EQ(trace.kind, LauncherKind::kHerd);
     ASSERT_EQ(trace.lanes.size(), 3u);
     const Lane& one = trace.lanes[0];  // lanes in table order
     const Lane& two = trace.lanes[1];
@@ -158,7 +158,7 @@ TEST(Transcript, MonitorWorkersStagesEndOrdersAndWaitingTime) {
         "10:00:03.504 - Процесс 12 - получил отсрочку.\r\n"
         "10:00:04.100 - Процесс 12 - второй этап выполнен.\r\n";
     const Trace trace = ReadTranscript(WindowsForm(monitor, true));
-    EXPECT_EQ(trace.kind, RunKind::kMonitor);
+    EXPECT_EQ(trace.kind, LauncherKind::kMonitor);
     ASSERT_EQ(trace.lanes.size(), 3u);
     EXPECT_EQ(trace.lanes[0].name, "Процесс 1");
     EXPECT_EQ(trace.lanes[0].priorityIndex, 5);
@@ -185,7 +185,7 @@ TEST(Transcript, BothFeedersChildrenTicksAndDeadline) {
         "12:00:30.400 - процесс процесс 1 нормально завершился\n"
         "12:00:30.401 - процесс процесс 7 завершился принудительно\n";
     Trace trace = ReadTranscript(numbered);
-    EXPECT_EQ(trace.kind, RunKind::kFeeder);
+    EXPECT_EQ(trace.kind, LauncherKind::kFeeder);
     ASSERT_EQ(trace.lanes.size(), 2u);
     EXPECT_EQ(trace.lanes[0].name, "процесс 1");
     EXPECT_EQ(trace.lanes[0].key, "процесс 1");  // what the feeder passes as its name
@@ -336,7 +336,7 @@ TEST(Transcript, HostileInputsStayWithinTheLimits) {
         {search + std::string(40000, 'x') + "\n", 0, 1},
         {std::string(200000, '\xE0'), 0, 1},  // one line, no line end
         {std::string("\0\xFF\n\x01\x80\n", 6), 0, 2},
-        {manyElephants, kMostLanes, 0},
+        {manyElephants, kMostLanesDrawn, 0},
         {"12:00:00.000 - Процесс 99999999999999999999 - первый этап выполнен.\n", 1, 0},
         {"12:00:00.000 - ВРЕМЯ ОЖИДАНИЯ (1e+300 с.) ИСТЕКЛО.\n", 0, 0},
     };
@@ -400,7 +400,7 @@ TEST(Transcript, WindowsBuildRunUnderWine) {
                            std::istreambuf_iterator<char>());
     for (const std::string& form : {text, WindowsForm(text, true)}) {
         const Trace trace = ReadTranscript(form);
-        EXPECT_EQ(trace.kind, RunKind::kHerd);
+        EXPECT_EQ(trace.kind, LauncherKind::kHerd);
         ASSERT_EQ(trace.lanes.size(), 3u);
         for (const Lane& lane : trace.lanes) {
             EXPECT_EQ(lane.priorityIndex, 2) << lane.name;
