@@ -543,20 +543,21 @@ bool ReadLine(Reader& reader, std::string_view line) {
 
 // A line for the report (UTF-8): cut to kUnreadShownBytes at a
 // character's start, with its length.
-std::string ReportedText(std::string_view line, TextEncoding encoding) {
+std::string ReportedText(std::string_view line, toolkit::TextEncoding encoding) {
     if (line.size() <= kUnreadShownBytes) {
-        return ToUtf8(line, encoding);
+        return toolkit::ToUtf8(line, encoding);
     }
     std::size_t end = kUnreadShownBytes;
-    while (encoding == TextEncoding::kUtf8 && end > 0 &&
+    while (encoding == toolkit::TextEncoding::kUtf8 && end > 0 &&
            (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
         --end;
     }
-    return ToUtf8(line.substr(0, end), encoding) + "… (" + std::to_string(line.size()) + " байт)";
+    return toolkit::ToUtf8(line.substr(0, end), encoding) + "… (" + std::to_string(line.size()) +
+           " байт)";
 }
 
 // Counts a line not understood; the first kMostUnreadKept are kept.
-void NoteUnread(Trace& trace, int number, std::string_view line, TextEncoding encoding) {
+void NoteUnread(Trace& trace, int number, std::string_view line, toolkit::TextEncoding encoding) {
     ++trace.unreadCount;
     if (trace.unread.size() < kMostUnreadKept) {
         trace.unread.push_back(UnreadLine{number, ReportedText(line, encoding)});
@@ -566,14 +567,14 @@ void NoteUnread(Trace& trace, int number, std::string_view line, TextEncoding en
 // True when the line was one of the programs' lines. It is converted on its
 // own, so the transcript is never held twice; a line longer than any the
 // programs print is not looked at.
-bool ReadRawLine(Reader& reader, std::string_view line, TextEncoding encoding) {
+bool ReadRawLine(Reader& reader, std::string_view line, toolkit::TextEncoding encoding) {
     if (line.size() > kLongestLine) {
         return false;
     }
-    if (encoding == TextEncoding::kUtf8) {
+    if (encoding == toolkit::TextEncoding::kUtf8) {
         return ReadLine(reader, line);
     }
-    return ReadLine(reader, ToUtf8(line, encoding));
+    return ReadLine(reader, toolkit::ToUtf8(line, encoding));
 }
 
 // Where a feeder child's name stands in the feeders' tables, which are
@@ -627,40 +628,8 @@ void Finish(Reader& reader) {
 
 }  // namespace
 
-TextEncoding GuessEncoding(std::string_view bytes) {
-    if (toolkit::IsUtf8(bytes, true)) {
-        return TextEncoding::kUtf8;
-    }
-    // Russian text is mostly small letters: Windows-1251 keeps them at
-    // 0xE0..0xFF, code page 866 at 0xA0..0xAF and 0xE0..0xEF. Capitals lie
-    // at 0xC0..0xDF and 0x80..0x9F respectively.
-    long cp866 = 0;
-    long cp1251 = 0;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80 && byte <= 0xAF) {
-            ++cp866;
-        } else if ((byte >= 0xC0 && byte <= 0xDF) || byte >= 0xF0) {
-            ++cp1251;
-        }
-    }
-    return cp866 > cp1251 ? TextEncoding::kCp866 : TextEncoding::kWindows1251;
-}
-
-std::string ToUtf8(std::string_view bytes, TextEncoding encoding) {
-    switch (encoding) {
-        case TextEncoding::kUtf8:
-            return std::string(bytes);
-        case TextEncoding::kCp866:
-            return toolkit::Utf8FromCodePage(bytes, toolkit::kCodePage866);
-        case TextEncoding::kWindows1251:
-            break;
-    }
-    return toolkit::Utf8FromCp1251(bytes);
-}
-
 Trace ReadTranscript(std::string_view bytes) {
-    const TextEncoding encoding = GuessEncoding(bytes);
+    const toolkit::TextEncoding encoding = toolkit::GuessEncoding(bytes);
     Reader reader;
     int number = 0;
     for (std::size_t at = 0; at < bytes.size();) {

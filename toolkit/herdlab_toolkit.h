@@ -42,6 +42,17 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at);
 // still counts as UTF-8.
 bool IsUtf8(std::string_view bytes, bool cutEndAllowed = false);
 
+// The encodings a console transcript of the programs comes in: UTF-8 (Linux,
+// a redirected Windows console), the Windows ANSI or the OEM code page.
+enum class TextEncoding { kUtf8, kWindows1251, kCp866 };
+
+// Valid UTF-8 is taken as UTF-8; other text as Windows-1251 or code page 866,
+// whichever its bytes of Russian letters fit better.
+TextEncoding GuessEncoding(std::string_view bytes);
+
+// The text in UTF-8. Bytes the code page lacks become U+FFFD.
+std::string ToUtf8(std::string_view bytes, TextEncoding encoding);
+
 // ---- Class words ---------------------------------------------------------------
 
 inline constexpr int kClassCount = 6;

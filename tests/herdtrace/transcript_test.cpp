@@ -11,6 +11,7 @@
 
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
 #include "picture.h"
 #include "priority_unit.h"
 #include "program_lines_unit.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using namespace herdtrace;
+namespace toolkit = herdlab_toolkit;
 
 // A herd of three as herdboss1 prints it on Linux: elephant 2 (idle) is
 // still searching at the deadline and is destroyed.
@@ -113,8 +115,8 @@ TEST(Transcript, HerdInEveryEncodingAndLineEnd) {
     ExpectHerd(ReadTranscript(kHerd));
     const std::string windows1251 = WindowsForm(kHerd, false);
     const std::string cp866 = WindowsForm(kHerd, true);
-    EXPECT_EQ(GuessEncoding(windows1251), TextEncoding::kWindows1251);
-    EXPECT_EQ(GuessEncoding(cp866), TextEncoding::kCp866);
+    EXPECT_EQ(toolkit::GuessEncoding(windows1251), toolkit::TextEncoding::kWindows1251);
+    EXPECT_EQ(toolkit::GuessEncoding(cp866), toolkit::TextEncoding::kCp866);
     ExpectHerd(ReadTranscript(windows1251));
     ExpectHerd(ReadTranscript(cp866));
     // A locale whose time separator is a full stop.
@@ -226,7 +228,7 @@ TEST(Transcript, CutMixedAndForeignLinesAreReportedByNumber) {
 
     // Cut inside a two-byte letter: still UTF-8, the letter lost.
     const std::string cutLetter = kHerd + "0:00:16.000 - Сл\xD0";
-    EXPECT_EQ(GuessEncoding(cutLetter), TextEncoding::kUtf8);
+    EXPECT_EQ(toolkit::GuessEncoding(cutLetter), toolkit::TextEncoding::kUtf8);
     EXPECT_EQ(ReadTranscript(cutLetter).lanes.size(), 3u);
 }
 
