@@ -10,8 +10,10 @@
 #include <string>
 
 #include "cp1251_unit.h"
+#include "errors_unit.h"
 #include "format_unit.h"
 #include "herdlab_toolkit.h"
+#include "line_forms.h"
 #include "picture.h"
 #include "priority_unit.h"
 #include "program_lines_unit.h"
@@ -304,6 +306,17 @@ TEST(Transcript, EveryProgramLineIsRead) {
         {FormatText(kProcessFeederStartFailedLine, {2}), nullptr},
         {FormatText(kElephantFeederStartFailedLine, {2}), nullptr},
         {FormatText(kRingFailureLine, {tandy, 5}), nullptr},
+        // The error report as the programs write it, its empty line included.
+        {UnhandledErrorReport(ReportForm::kStandardError, "EConvertError", "tusker1.exe",
+                              0x0040A1B2, FormatText(kNotAnIntegerMessage, {"abc"})),
+         nullptr},
+        {UnhandledErrorReport(ReportForm::kHerdLauncher, "EInOutError", "herdboss1", 0xDEADBEEF,
+                              kBadNumberMessage),
+         nullptr},
+        {UnhandledErrorReport(ReportForm::kStandardError, "EInOutError", "taskwarden", 1,
+                              IoErrorMessage(4000000000u)),
+         nullptr},
+        {FormatText(kNotAFloatMessage, {"4,80"}) + ".", nullptr},
     };
     std::string transcript;
     for (const Row& row : rows) {
@@ -317,6 +330,44 @@ TEST(Transcript, EveryProgramLineIsRead) {
                 return lane.name == row.lane;
             })) << row.lane;
         }
+    }
+}
+
+// The reader's forms and the one source of the programs' lines agree both
+// ways: every line of kProgramFormats is a form of the reader (an event it
+// reads or ignores, or a line without a time stamp), and the reader has no
+// form of its own making.
+TEST(Transcript, FormsAreTheProgramFormatsEveryOne) {
+    const auto isEventForm = [](std::string_view format) {
+        return std::any_of(std::begin(kEventForms), std::end(kEventForms),
+                           [&](const LineForm& form) { return form.format == format; });
+    };
+    const auto isUntimedForm = [](std::string_view format, bool fullStop) {
+        return std::any_of(
+            std::begin(kUntimedForms), std::end(kUntimedForms), [&](const UntimedForm& form) {
+                return form.format == format && (form.end == UntimedEnd::kFullStop) == fullStop;
+            });
+    };
+    for (const ProgramFormat& entry : kProgramFormats) {
+        const bool event = isEventForm(entry.format);
+        const bool untimed = isUntimedForm(entry.format, entry.use == FormatUse::kErrorMessage);
+        if (entry.use == FormatUse::kEventLine) {
+            EXPECT_TRUE(event) << entry.name;
+        } else if (entry.use == FormatUse::kUntimedLine || entry.use == FormatUse::kErrorMessage) {
+            EXPECT_TRUE(untimed) << entry.name;
+        } else {
+            EXPECT_FALSE(event || untimed) << entry.name << " is no line of its own";
+        }
+    }
+    const auto inTable = [](std::string_view format) {
+        return std::any_of(std::begin(kProgramFormats), std::end(kProgramFormats),
+                           [&](const ProgramFormat& entry) { return entry.format == format; });
+    };
+    for (const LineForm& form : kEventForms) {
+        EXPECT_TRUE(inTable(form.format)) << toolkit::Utf8FromCp1251(form.format);
+    }
+    for (const UntimedForm& form : kUntimedForms) {
+        EXPECT_TRUE(inTable(form.format)) << toolkit::Utf8FromCp1251(form.format);
     }
 }
 
