@@ -28,6 +28,16 @@ std::string FieldNumber(const FormatFields& fields, std::size_t index) {
     return std::string(value.substr(std::min(value.find_first_not_of(' '), value.size())));
 }
 
+// The lane of the elephant or worker that value 0 names, as the lines name
+// it: "Слон 3", "Процесс 2" (a worker's number without its column's blanks).
+std::string ElephantLaneName(const FormatFields& fields) {
+    return Utf8LineForms().elephantPrefix + FieldText(fields, 0);
+}
+
+std::string WorkerLaneName(const FormatFields& fields) {
+    return Utf8LineForms().workerPrefix + FieldNumber(fields, 0);
+}
+
 // Keeps times increasing across midnight: a stamp half a day before the
 // previous one belongs to the next day.
 Millis Unwrap(TraceBuilder& builder, Millis timeOfDay) {
@@ -125,19 +135,14 @@ void ApplyLauncherLine(TraceBuilder& builder, LineKind kind, const FormatFields&
             trace.deadlineLabel = FieldText(fields, 0) + " с";
             break;
         case LineKind::kHerdDestroyed:
-            EndLane(FindLane(trace, Utf8LineForms().elephantPrefix + FieldText(fields, 0)),
-                    Ending::kEnded, time);
+        case LineKind::kFeederKilledElephant:
+            EndLane(FindLane(trace, ElephantLaneName(fields)), Ending::kEnded, time);
             break;
         case LineKind::kWorkerForcedEnd:
-            EndLane(FindLane(trace, Utf8LineForms().workerPrefix + FieldNumber(fields, 0)),
-                    Ending::kEnded, time);
+            EndLane(FindLane(trace, WorkerLaneName(fields)), Ending::kEnded, time);
             break;
         case LineKind::kFeederKilledProcess:
             EndLane(FindLane(trace, FieldText(fields, 0)), Ending::kEnded, time);  // "процесс n"
-            break;
-        case LineKind::kFeederKilledElephant:
-            EndLane(FindLane(trace, Utf8LineForms().elephantPrefix + FieldText(fields, 0)),
-                    Ending::kEnded, time);
             break;
         default:
             break;
@@ -148,8 +153,7 @@ void ApplyLauncherLine(TraceBuilder& builder, LineKind kind, const FormatFields&
 void ApplyElephantLine(TraceBuilder& builder, LineKind kind, const FormatFields& fields,
                        Millis time) {
     SetKind(builder.trace, LauncherKind::kHerd);
-    Lane* lane = LaneOf(builder.trace, Utf8LineForms().elephantPrefix + FieldText(fields, 0),
-                        FieldText(fields, 0), time);
+    Lane* lane = LaneOf(builder.trace, ElephantLaneName(fields), FieldText(fields, 0), time);
     if (kind == LineKind::kElephantSearching) {
         SetClass(lane, fields.values[1]);
         OpenPhase(lane, PhaseKind::kSearching, time);
@@ -165,7 +169,7 @@ void ApplyWorkerLine(TraceBuilder& builder, LineKind kind, const FormatFields& f
                      Millis time) {
     SetKind(builder.trace, LauncherKind::kMonitor);
     const std::string number = FieldNumber(fields, 0);
-    Lane* lane = LaneOf(builder.trace, Utf8LineForms().workerPrefix + number, number, time);
+    Lane* lane = LaneOf(builder.trace, WorkerLaneName(fields), number, time);
     switch (kind) {
         case LineKind::kWorkerStarted:
             SetClass(lane, fields.values[1]);

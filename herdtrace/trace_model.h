@@ -53,8 +53,8 @@ struct CpuSample {
 };
 
 struct Lane {
-    std::string name;  // UTF-8, as the lines call the child: "Слон 3", "Процесс  2"
-    std::string key;   // what its launcher passes as its name or number: "3", "Tandy"
+    std::string name;        // UTF-8, as the lines call the child: "Слон 3", "Процесс 2"
+    std::string key;         // what its launcher passes as its name or number: "3", "Tandy"
     int priorityIndex = -1;  // 0 idle .. 5 real time; -1 not known
     Millis firstLine = kNoTime;
     std::vector<Phase> phases;
