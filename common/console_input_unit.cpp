@@ -4,6 +4,7 @@
 #include "console_input_unit.h"
 
 #include "errors_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 namespace {
@@ -116,7 +117,7 @@ std::int32_t ReadInteger(ConsoleInput& input, IntegerRules rules) {
     DiscardLine(input);
     const std::optional<std::int32_t> value = cut ? std::nullopt : ParseInteger(token, rules);
     if (!value) {
-        throw EInOutError{"Invalid numeric input", ReadLocation()};
+        throw EInOutError{std::string(kBadNumberMessage), ReadLocation()};
     }
     return *value;
 }

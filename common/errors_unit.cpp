@@ -2,7 +2,9 @@
 // error that nothing handles.
 #include "errors_unit.h"
 
+#include "format_unit.h"
 #include "myProcedure_unit.h"
+#include "program_lines_unit.h"
 #include "win32.h"
 
 namespace {
@@ -48,21 +50,19 @@ std::string IoErrorMessage(unsigned errorNumber) {
             return known.text;
         }
     }
-    return "I/O error " + std::to_string(errorNumber);
+    // The number is unsigned: its digits replace the %d, which takes 32-bit signed values.
+    std::string message(kIoErrorMessage);
+    message.replace(message.find("%d"), 2, std::to_string(errorNumber));
+    return message;
 }
 
 std::string UnhandledErrorReport(ReportForm form, std::string_view kindWord,
                                  std::string_view programName, std::uint32_t location,
                                  std::string_view message) {
     const bool herdLauncher = form == ReportForm::kHerdLauncher;
-    std::string report;
-    report += "Exception ";
-    report += kindWord;
-    report += " in module ";
-    report += programName;
-    report += " at ";
-    report += HexLocation(location);
-    report += herdLauncher ? ".\n" : ".\r\n";
+    const std::string hexLocation = HexLocation(location);
+    std::string report = FormatText(kErrorReportLine, {kindWord, programName, hexLocation});
+    report += herdLauncher ? "\n" : "\r\n";
     report += message;
     if (message.empty() || message.back() != '.') {
         report += '.';

@@ -17,6 +17,7 @@
 
 #include "elephant_unit.h"
 #include "format_unit.h"
+#include "program_lines_unit.h"
 
 inline constexpr int kRingSlots = 8;
 inline constexpr unsigned char kEmptySlot = 0;
@@ -64,9 +65,9 @@ inline std::string FeedRingName(std::string_view name) {
     return blockName;
 }
 
-// The child's command line: program, name, age and weight ("%s %s %d %f", the
+// The child's command line (kFeederChildCommandLine): program, name, age and
 // weight with two decimals and the locale's separator), unquoted, so a name
 // with a blank reaches the child as two words: "tusker6 Tandy 3 1.70".
 inline std::string FeederChildCommandLine(std::string_view program, const ElephantRecord& row) {
-    return FormatText("%s %s %d %f", {program, ElephantName(row), row.age, row.weight});
+    return FormatText(kFeederChildCommandLine, {program, ElephantName(row), row.age, row.weight});
 }

@@ -8,6 +8,7 @@
 #include "errors_unit.h"
 #include "format_unit.h"
 #include "locale_unit.h"
+#include "program_lines_unit.h"
 
 namespace {
 
@@ -193,7 +194,7 @@ std::int32_t ParseSettingNumber(const char* text, std::int32_t highest) {
 std::int32_t TextToInteger(std::string_view text) {
     const std::optional<std::int32_t> value = ParseInteger(text);
     if (!value) {
-        RaiseConvertError("'%s' is not a valid integer value", text, CodeLocation(&TextToInteger));
+        RaiseConvertError(kNotAnIntegerMessage, text, CodeLocation(&TextToInteger));
     }
     return *value;
 }
@@ -205,8 +206,7 @@ double TextToFloat(std::string_view text) {
     // result, neither infinity nor a silent zero.
     const auto result = std::from_chars(normal.data(), normal.data() + normal.size(), value);
     if (normal.empty() || result.ec != std::errc() || result.ptr != normal.data() + normal.size()) {
-        RaiseConvertError("'%s' is not a valid floating point value", text,
-                          CodeLocation(&TextToFloat));
+        RaiseConvertError(kNotAFloatMessage, text, CodeLocation(&TextToFloat));
     }
     return value;
 }

@@ -17,58 +17,16 @@
 #include <variant>
 #include <vector>
 
-#include "cp1251_unit.h"
 #include "format_unit.h"
 #include "fuzz_check.h"
 #include "locale_unit.h"
+#include "program_lines_unit.h"
 
 namespace {
 
-// Every format text that the programs and the common units pass to FormatText.
-constexpr std::string_view kSystemFormats[] = {
-    "%7d%25d%25d",
-    "%d   %s.",
-    "%s %d %d %d %d",
-    "%s %d %d %f",
-    "%s %s %d %f",
-    "I/O error %d",
-    "'%s' is not a valid integer value",
-    "'%s' is not a valid floating point value",
-    "%s - ВРЕМЯ ОЖИДАНИЯ (%g с.) ИСТЕКЛО."_cp1251,
-    "%s - ВРЕМЯ ОЖИДАНИЯ ИСТЕКЛО"_cp1251,
-    "%s - МОНИТОР ПРОЦЕССОВ."_cp1251,
-    "%s - НАЧАЛО РАБОТЫ."_cp1251,
-    "%s - Начало работы"_cp1251,
-    "%s - Процесс %2d - второй этап выполнен."_cp1251,
-    "%s - Процесс %2d - выполнение второго этапа (параметр %d)..."_cp1251,
-    "%s - Процесс %2d - выполнение первого этапа (параметр %d)..."_cp1251,
-    "%s - Процесс %2d - завершен принудительно."_cp1251,
-    "%s - Процесс %2d - запущен, приоритет - %s."_cp1251,
-    "%s - Процесс %2d - нормально завершился."_cp1251,
-    "%s - Процесс %2d - первый этап выполнен."_cp1251,
-    "%s - Процесс %2d - получил отсрочку."_cp1251,
-    "%s - Процесс %2d - принял сообщение WM_MYTERM."_cp1251,
-    "%s - Процесс %2d - фактор ожидания = %d."_cp1251,
-    "%s - Процесс %d, возраст: %d, вес: %f."_cp1251,
-    "%s - Слон %s напился"_cp1251,
-    "%s - Слон %s нашел воду"_cp1251,
-    "%s - Слон %s нормально завершился"_cp1251,
-    "%s - Слон %s погиб"_cp1251,
-    "%s - Слон %s поиск начал, приоритет - %s"_cp1251,
-    "%s - процесс %d нормально завершился"_cp1251,
-    "%s - процесс %d уничтожен."_cp1251,
-    "%s - процесс %s завершился принудительно"_cp1251,
-    "%s - процесс %s нормально завершился"_cp1251,
-    "Введите количество процессов (не больше %d): "_cp1251,
-    "Введите параметр второго этапа (по умолчанию %d): "_cp1251,
-    "Введите параметр первого этапа (по умолчанию %d): "_cp1251,
-    "Ввод параметров для %d процесса:"_cp1251,
-    "Не удалось создать общую память «%s», ошибка %d"_cp1251,
-    "ОШИБКА ЗАПУСКА %2d ПРОЦЕССА № %d."_cp1251,
-    "Ошибка запуска Слона %d"_cp1251,
-    "Ошибка запуска процесса %d"_cp1251,
-};
-constexpr std::size_t kFormatCount = std::size(kSystemFormats);
+// Every format the programs and the common units pass to FormatText, from
+// their one source: a new format is fuzzed as soon as it is there.
+constexpr std::size_t kFormatCount = std::size(kProgramFormats);
 constexpr std::size_t kMaxValues = 6;
 constexpr std::size_t kLineLimit = 255;  // one console line
 
@@ -298,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The last choice is a format of the fuzzer's own: the rest of the input.
     const bool systemFormat = choice < kFormatCount;
     const std::string_view format =
-        systemFormat ? kSystemFormats[choice]
+        systemFormat ? kProgramFormats[choice].format
                      : std::string_view(reinterpret_cast<const char*>(data + in.at), size - in.at);
 
     const std::string line = Format(format, values);

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace herdtrace;
     const Trace trace = ReadTranscript(std::string_view(reinterpret_cast<const char*>(data), size));
-    Require(trace.lanes.size() <= kMostLanes, "at most kMostLanes lanes");
+    Require(trace.lanes.size() <= kMostLanesDrawn, "at most kMostLanesDrawn lanes");
     Require(trace.unread.size() <= kMostUnreadKept && trace.unread.size() <= trace.unreadCount,
             "unread lines kept within the limit and all counted");
     for (const UnreadLine& line : trace.unread) {

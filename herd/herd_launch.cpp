@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::string_view kChildCommandLine = "%s %d %d %f";
+constexpr std::string_view kChildCommandLine = kHerdChildCommandLine;
 constexpr std::string_view kStartFailed = kHerdStartFailedLine;
 constexpr std::string_view kTimeIsUp = kHerdTimeUpLine;
 constexpr std::string_view kDestroyed = kHerdDestroyedLine;

@@ -249,30 +249,30 @@ std::string Deadline(const Trace& trace, const Scale& scale, double bottom) {
 
 // The heading and the legend's first line name what the launcher's
 // children do.
-const char* Title(RunKind kind) {
+const char* Title(LauncherKind kind) {
     switch (kind) {
-        case RunKind::kHerd:
+        case LauncherKind::kHerd:
             return "Стадо: кто и когда получал процессор";
-        case RunKind::kMonitor:
+        case LauncherKind::kMonitor:
             return "Монитор процессов: этапы работников";
-        case RunKind::kFeeder:
+        case LauncherKind::kFeeder:
             return "Кормление через общую память";
-        case RunKind::kUnknown:
+        case LauncherKind::kUnknown:
             break;
     }
     return "Запуск";
 }
 
 // What the upper half of a lane shows for this launcher's children.
-std::string PhaseLegend(RunKind kind) {
+std::string PhaseLegend(LauncherKind kind) {
     switch (kind) {
-        case RunKind::kHerd:
+        case LauncherKind::kHerd:
             return "светлая полоса — поиск воды, тёмная — питьё";
-        case RunKind::kMonitor:
+        case LauncherKind::kMonitor:
             return "светлая полоса — первый этап, тёмная — второй";
-        case RunKind::kFeeder:
+        case LauncherKind::kFeeder:
             return "полоса — еда, штрих — каждые 10 порций";
-        case RunKind::kUnknown:
+        case LauncherKind::kUnknown:
             break;
     }
     return "";

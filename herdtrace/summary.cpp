@@ -157,7 +157,7 @@ std::string Summary(const Trace& trace) {
     for (const Lane& lane : trace.lanes) {
         out += ChildLine(lane, trace.start);
     }
-    if (trace.kind == RunKind::kHerd) {
+    if (trace.kind == LauncherKind::kHerd) {
         out += Correlation(trace);
     }
     if (trace.unreadCount > 0) {

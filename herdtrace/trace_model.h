@@ -21,7 +21,7 @@ inline bool IsNumber(const std::string& text) {
 }
 
 // The launcher whose children the transcript shows.
-enum class RunKind { kUnknown, kHerd, kMonitor, kFeeder };
+enum class LauncherKind { kUnknown, kHerd, kMonitor, kFeeder };
 
 enum class PhaseKind {
     kSearching,    // elephant: from its first line to "нашел воду"
@@ -53,8 +53,8 @@ struct CpuSample {
 };
 
 struct Lane {
-    std::string name;  // UTF-8, as the lines call the child: "Слон 3", "Процесс  2"
-    std::string key;   // what its launcher passes as its name or number: "3", "Tandy"
+    std::string name;        // UTF-8, as the lines call the child: "Слон 3", "Процесс 2"
+    std::string key;         // what its launcher passes as its name or number: "3", "Tandy"
     int priorityIndex = -1;  // 0 idle .. 5 real time; -1 not known
     Millis firstLine = kNoTime;
     std::vector<Phase> phases;
@@ -72,7 +72,7 @@ struct UnreadLine {
 };
 
 struct Trace {
-    RunKind kind = RunKind::kUnknown;
+    LauncherKind kind = LauncherKind::kUnknown;
     std::vector<Lane> lanes;  // in the order the children first appear
     Millis start = kNoTime;   // the first child's first line
     Millis end = kNoTime;     // the last line, or the end of the traced run

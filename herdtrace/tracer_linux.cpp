@@ -1,8 +1,8 @@
 // Linux: PROGRAM runs with its standard output on a pseudo-terminal when
 // ours is a terminal (so it prints exactly what it prints on a terminal:
-// title escape, a line at a time), on a pipe otherwise. Its descendants are
-// followed through /proc/PID/task/PID/children and their processor time read
-// from /proc/PID/stat, from descriptors kept open and re-read in place.
+// title escape, a line at a time), on a pipe otherwise. Its output is passed
+// through and kept, signals forwarded, and its descendants sampled
+// (process_sampler_linux.cpp) until they have all ended.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,14 +17,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 #include "herdlab_toolkit.h"
+#include "process_sampler_linux.h"
 #include "tracer.h"
 
 namespace herdtrace {
 
 namespace {
+
+namespace toolkit = herdlab_toolkit;
 
 // After PROGRAM has ended, its children still writing get this long.
 constexpr Millis kLeftoverGrace = 5000;
@@ -36,157 +38,6 @@ std::atomic<int> pendingSignal{0};
 // the handler, to PROGRAM and its descendants.
 void NoteSignal(int signal) {
     pendingSignal.store(signal);
-}
-
-// The clock of the sampling: it never jumps when the time of day is set.
-Millis MonotonicMillis() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return Millis{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
-}
-
-namespace toolkit = herdlab_toolkit;
-
-// A descendant and the open /proc files it is read through.
-struct Watched {
-    toolkit::ProcessWatch watch;
-    bool alive = true;
-    int commandLineTries = 0;
-    pid_t parent = 0;
-    std::vector<std::string> parentWords;  // the parent's command line as last read
-    TracedProcess record;
-};
-
-// Starts following a process first seen now, a child of `parent`, whose
-// command line it shows until its own exec.
-void OpenWatched(std::map<pid_t, Watched>& watched, pid_t pid, pid_t parent, Millis now) {
-    if (watched.count(pid) != 0) {
-        return;
-    }
-    Watched entry;
-    entry.alive = toolkit::OpenProcessWatch(static_cast<unsigned long>(pid), entry.watch);
-    entry.parent = parent;
-    entry.record.id = static_cast<unsigned long>(pid);
-    entry.record.firstSeen = now;
-    watched.emplace(pid, std::move(entry));
-}
-
-// Everything followed: PROGRAM and each descendant, by pid.
-struct Sampler {
-    pid_t program = 0;
-    std::map<pid_t, Watched> watched;  // PROGRAM first, then its descendants
-    Millis clockOffset = 0;            // local time of day minus monotonic time
-    int sweeps = 0;
-};
-
-// Adds the children that the followed processes have started since the
-// last sweep: from their children files, or from a scan of all of /proc
-// on a kernel without them.
-void FindChildren(Sampler& sampler, Millis now) {
-    std::vector<std::pair<pid_t, pid_t>> born;  // a new child and its parent
-    bool anyWithoutFile = false;
-    std::vector<unsigned long> children;
-    for (auto& [pid, entry] : sampler.watched) {
-        if (!entry.alive) {
-            continue;
-        }
-        if (!toolkit::ReadChildIds(entry.watch, children)) {
-            anyWithoutFile = true;
-            continue;
-        }
-        for (const unsigned long child : children) {
-            if (sampler.watched.count(static_cast<pid_t>(child)) == 0) {
-                born.emplace_back(static_cast<pid_t>(child), pid);
-            }
-        }
-    }
-    // The full scan of /proc is the fallback only, and ten times rarer.
-    if (anyWithoutFile && sampler.sweeps++ % 10 == 0) {
-        for (const auto& [child, parent] : toolkit::AllParents()) {
-            const auto found = sampler.watched.find(static_cast<pid_t>(parent));
-            if (found != sampler.watched.end() && found->second.alive &&
-                sampler.watched.count(static_cast<pid_t>(child)) == 0) {
-                born.emplace_back(static_cast<pid_t>(child), static_cast<pid_t>(parent));
-            }
-        }
-    }
-    for (const auto& [pid, parent] : born) {
-        OpenWatched(sampler.watched, pid, parent, now);
-    }
-}
-
-// A fresh child shows its parent's command line until it has run exec:
-// its own is read once it differs. On a busy machine a child may wait
-// seconds between its fork and its exec, so it is asked at every sweep for
-// the first half second, then at every 25th for as long as it runs (a child
-// that never runs exec costs one small read every quarter second).
-void ReadCommandLine(Watched& entry) {
-    constexpr int kEverySweep = 50;
-    constexpr int kThenEvery = 25;
-    const int tries = entry.commandLineTries++;
-    if (entry.record.commandLineKnown || (tries > kEverySweep && tries % kThenEvery != 0)) {
-        return;
-    }
-    std::vector<std::string> words = toolkit::ProcessWords(entry.record.id);
-    if (words.empty()) {
-        return;  // in the middle of its exec, or ending
-    }
-    // The parent's line is read each time too: a parent busy forking or
-    // ending may give none, and then the last one read stands.
-    std::vector<std::string> parentWords =
-        toolkit::ProcessWords(static_cast<unsigned long>(entry.parent));
-    if (!parentWords.empty()) {
-        entry.parentWords = std::move(parentWords);
-    }
-    if (!entry.parentWords.empty() && words != entry.parentWords) {
-        entry.record.arguments.assign(words.begin() + 1, words.end());
-        entry.record.commandLineKnown = true;
-    }
-}
-
-// One sweep: new children found, every live process's processor time read,
-// the command lines of new ones settled. A process that has ended is read
-// once more while it is a zombie (its total is there until its parent
-// collects it), then no more: its last reading stands.
-void Sample(Sampler& sampler) {
-    const Millis now = MonotonicMillis() + sampler.clockOffset;
-    FindChildren(sampler, now);
-    for (auto& [pid, entry] : sampler.watched) {
-        if (!entry.alive) {
-            continue;
-        }
-        const toolkit::ProcessorReading reading = toolkit::ReadProcessorTime(entry.watch);
-        if (reading.valid) {
-            entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
-        }
-        if (!reading.valid || reading.ended) {
-            entry.alive = false;
-            toolkit::CloseProcessWatch(entry.watch);
-            continue;
-        }
-        if (pid != sampler.program) {
-            ReadCommandLine(entry);
-        }
-    }
-}
-
-// True while some process PROGRAM started, however deep, still runs.
-bool AnyDescendantAlive(const Sampler& sampler) {
-    for (const auto& [pid, entry] : sampler.watched) {
-        if (pid != sampler.program && entry.alive) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Sends the signal to PROGRAM and every descendant still running.
-void ForwardSignal(const Sampler& sampler, int signal) {
-    for (const auto& [pid, entry] : sampler.watched) {
-        if (entry.alive) {
-            kill(pid, signal);
-        }
-    }
 }
 
 // The descriptor PROGRAM writes to, and the one we read: a pseudo-terminal

@@ -1,6 +1,7 @@
 // Reading a console transcript of the course's launchers and their children:
-// the encoding is recognised, the time-stamped lines are turned into lanes,
-// phases and endings, and lines that fit nothing are kept for the report.
+// the encoding is recognised (herdlab_toolkit::GuessEncoding), the
+// time-stamped lines are turned into lanes, phases and endings, and lines
+// that fit nothing are kept for the report.
 #pragma once
 
 #include <string>
@@ -10,26 +11,19 @@
 
 namespace herdtrace {
 
-enum class TextEncoding { kUtf8, kWindows1251, kCp866 };
-
 // Limits that keep any file harmless. The programs' lines hold at most 255
-// characters (1,020 bytes in UTF-8); a longer line is reported unread. A
-// launcher starts at most 15 children: lines of children past kMostLanes
-// are read but draw nothing. Of the unread lines the first kMostUnreadKept
-// are kept for the report, each cut to kUnreadShownBytes; all are counted.
+// characters (1,020 bytes in UTF-8); a longer line is reported unread.
+// kMostLanesDrawn bounds the picture's height and the reader's memory for a
+// file that is no course transcript (a launcher starts at most 15 children):
+// lines of children past it are read but draw nothing. Of the unread lines
+// the first kMostUnreadKept are kept for the report, each cut to
+// kUnreadShownBytes; all are counted.
 inline constexpr std::size_t kLongestLine = 4096;
-inline constexpr std::size_t kMostLanes = 64;
+inline constexpr std::size_t kMostLanesDrawn = 64;
 inline constexpr std::size_t kMostUnreadKept = 1000;
 inline constexpr std::size_t kUnreadShownBytes = 200;
 // herdtrace --from reads no larger file (a day of lab runs is about 6 MB).
 inline constexpr std::size_t kLargestTranscript = 64u << 20;
-
-// Valid UTF-8 is taken as UTF-8; other text as Windows-1251 or code page 866,
-// whichever its bytes of Russian letters fit better.
-TextEncoding GuessEncoding(std::string_view bytes);
-
-// The text in UTF-8. Bytes the code page lacks become U+FFFD.
-std::string ToUtf8(std::string_view bytes, TextEncoding encoding);
 
 // Reads a transcript in any of the three encodings, with CR LF or LF line
 // ends; a last line without its line end is read as far as it goes. Any

@@ -46,7 +46,7 @@ constexpr std::string_view kEndedNormally = kMonitorEndedLine;
 
 // Program, worker number, stage-1 and stage-2 parameters, the id of the
 // monitor's message thread.
-constexpr std::string_view kChildCommandLine = "%s %d %d %d %d";
+constexpr std::string_view kChildCommandLine = kMonitorChildCommandLine;
 
 // The program started for every worker, found by the platform's program search.
 constexpr std::string_view kChildProgramName = "stageworker";

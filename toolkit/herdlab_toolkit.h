@@ -42,6 +42,17 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at);
 // still counts as UTF-8.
 bool IsUtf8(std::string_view bytes, bool cutEndAllowed = false);
 
+// The encodings a console transcript of the programs comes in: UTF-8 (Linux,
+// a redirected Windows console), the Windows ANSI or the OEM code page.
+enum class TextEncoding { kUtf8, kWindows1251, kCp866 };
+
+// Valid UTF-8 is taken as UTF-8; other text as Windows-1251 or code page 866,
+// whichever its bytes of Russian letters fit better.
+TextEncoding GuessEncoding(std::string_view bytes);
+
+// The text in UTF-8. Bytes the code page lacks become U+FFFD.
+std::string ToUtf8(std::string_view bytes, TextEncoding encoding);
+
 // ---- Class words ---------------------------------------------------------------
 
 inline constexpr int kClassCount = 6;
@@ -129,10 +140,14 @@ void ResumeChildProcess(const StartedChild& child);
 // where known).
 struct ProcessWatch {
     unsigned long id = 0;
-    NativeHandle stat = kNoHandle;      // Linux: /proc/ID/stat; Windows: the process HANDLE
-    NativeHandle children = kNoHandle;  // Linux: /proc/ID/task/ID/children where the kernel has it
-    NativeHandle thread = kNoHandle;    // Windows: the main thread's HANDLE where known
-    bool ownsHandles = true;            // Windows: false for handles the caller holds
+#ifdef _WIN32
+    NativeHandle process = kNoHandle;  // the process HANDLE
+    NativeHandle thread = kNoHandle;   // the main thread's HANDLE where known
+    bool ownsHandles = true;           // false for handles the caller holds
+#else
+    NativeHandle statFile = kNoHandle;      // /proc/ID/stat
+    NativeHandle childrenFile = kNoHandle;  // /proc/ID/task/ID/children where the kernel has it
+#endif
 };
 
 // Opens process `id`; false when it is gone or may not be read.

@@ -110,10 +110,10 @@ std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child
 bool OpenProcessWatch(unsigned long id, ProcessWatch& watch) {
     const std::string base = ProcPath(id);
     watch.id = id;
-    watch.stat = open((base + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    watch.statFile = open((base + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
     const std::string task = base + "/task/" + std::to_string(id) + "/children";
-    watch.children = watch.stat < 0 ? kNoHandle : open(task.c_str(), O_RDONLY | O_CLOEXEC);
-    return watch.stat >= 0;
+    watch.childrenFile = watch.statFile < 0 ? kNoHandle : open(task.c_str(), O_RDONLY | O_CLOEXEC);
+    return watch.statFile >= 0;
 }
 
 ProcessWatch WatchChild(const StartedChild& child) {
@@ -123,7 +123,7 @@ ProcessWatch WatchChild(const StartedChild& child) {
 }
 
 void CloseProcessWatch(ProcessWatch& watch) {
-    for (NativeHandle* fd : {&watch.stat, &watch.children}) {
+    for (NativeHandle* fd : {&watch.statFile, &watch.childrenFile}) {
         if (*fd >= 0) {
             close(static_cast<int>(*fd));
         }
@@ -134,7 +134,7 @@ void CloseProcessWatch(ProcessWatch& watch) {
 ProcessorReading ReadProcessorTime(const ProcessWatch& watch) {
     static const double tickMillis = 1000.0 / double(sysconf(_SC_CLK_TCK));
     ProcessorReading reading;
-    const std::string stat = watch.stat < 0 ? std::string() : ReadFrom(int(watch.stat));
+    const std::string stat = watch.statFile < 0 ? std::string() : ReadFrom(int(watch.statFile));
     // The name in parentheses may hold anything, ')' included: the fields
     // start after the last ')'. Then: state ppid pgrp session tty tpgid
     // flags minflt cminflt majflt cmajflt utime stime.
@@ -156,10 +156,10 @@ ProcessorReading ReadProcessorTime(const ProcessWatch& watch) {
 
 bool ReadChildIds(const ProcessWatch& watch, std::vector<unsigned long>& children) {
     children.clear();
-    if (watch.children < 0) {
+    if (watch.childrenFile < 0) {
         return false;
     }
-    const std::string list = ReadFrom(int(watch.children));
+    const std::string list = ReadFrom(int(watch.childrenFile));
     char* next = const_cast<char*>(list.c_str());
     while (const unsigned long child = std::strtoul(next, &next, 10)) {
         children.push_back(child);

@@ -98,7 +98,7 @@ void ResumeChildProcess(const StartedChild& child) {
 bool OpenProcessWatch(unsigned long id, ProcessWatch& watch) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, DWORD(id));
     watch.id = id;
-    watch.stat = process == nullptr ? kNoHandle : NativeOf(process);
+    watch.process = process == nullptr ? kNoHandle : NativeOf(process);
     watch.ownsHandles = true;
     return process != nullptr;
 }
@@ -106,17 +106,17 @@ bool OpenProcessWatch(unsigned long id, ProcessWatch& watch) {
 ProcessWatch WatchChild(const StartedChild& child) {
     ProcessWatch watch;
     watch.id = child.id;
-    watch.stat = child.process;
+    watch.process = child.process;
     watch.thread = child.thread;
     watch.ownsHandles = false;
     return watch;
 }
 
 void CloseProcessWatch(ProcessWatch& watch) {
-    if (watch.ownsHandles && watch.stat != kNoHandle) {
-        CloseHandle(HandleOf(watch.stat));
+    if (watch.ownsHandles && watch.process != kNoHandle) {
+        CloseHandle(HandleOf(watch.process));
     }
-    watch.stat = kNoHandle;
+    watch.process = kNoHandle;
     watch.thread = kNoHandle;
 }
 
@@ -125,12 +125,12 @@ ProcessorReading ReadProcessorTime(const ProcessWatch& watch) {
     FILETIME created, exited, kernel, user;
     const bool threadOnly = watch.thread != kNoHandle && RunningUnderWine();
     reading.valid =
-        watch.stat != kNoHandle &&
+        watch.process != kNoHandle &&
         (threadOnly ? GetThreadTimes(HandleOf(watch.thread), &created, &exited, &kernel, &user)
-                    : GetProcessTimes(HandleOf(watch.stat), &created, &exited, &kernel, &user));
+                    : GetProcessTimes(HandleOf(watch.process), &created, &exited, &kernel, &user));
     if (reading.valid) {
         reading.milliseconds = Milliseconds(kernel) + Milliseconds(user);
-        reading.ended = WaitForSingleObject(HandleOf(watch.stat), 0) == WAIT_OBJECT_0;
+        reading.ended = WaitForSingleObject(HandleOf(watch.process), 0) == WAIT_OBJECT_0;
     }
     return reading;
 }

@@ -121,6 +121,38 @@ bool IsUtf8(std::string_view bytes, bool cutEndAllowed) {
     return true;
 }
 
+TextEncoding GuessEncoding(std::string_view bytes) {
+    if (IsUtf8(bytes, true)) {
+        return TextEncoding::kUtf8;
+    }
+    // Russian text is mostly small letters: Windows-1251 keeps them at
+    // 0xE0..0xFF, code page 866 at 0xA0..0xAF and 0xE0..0xEF. Capitals lie
+    // at 0xC0..0xDF and 0x80..0x9F respectively.
+    long cp866 = 0;
+    long cp1251 = 0;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80 && byte <= 0xAF) {
+            ++cp866;
+        } else if ((byte >= 0xC0 && byte <= 0xDF) || byte >= 0xF0) {
+            ++cp1251;
+        }
+    }
+    return cp866 > cp1251 ? TextEncoding::kCp866 : TextEncoding::kWindows1251;
+}
+
+std::string ToUtf8(std::string_view bytes, TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::kUtf8:
+            return std::string(bytes);
+        case TextEncoding::kCp866:
+            return Utf8FromCodePage(bytes, kCodePage866);
+        case TextEncoding::kWindows1251:
+            break;
+    }
+    return Utf8FromCp1251(bytes);
+}
+
 std::string_view ClassWord(int index) {
     static const auto words = [] {
         std::vector<std::string> converted;

@@ -40,7 +40,7 @@ Lane MakeLane(const std::string& name, int priority, Millis start, Millis end, E
 
 Trace SmallHerd() {
     Trace trace;
-    trace.kind = RunKind::kHerd;
+    trace.kind = LauncherKind::kHerd;
     trace.lanes.push_back(MakeLane("Слон 1", 4, 0, 3000, Ending::kFinished));
     trace.lanes.push_back(MakeLane("Слон 2", 2, 0, 9000, Ending::kFinished));
     trace.lanes.push_back(MakeLane("Слон <&3>", 0, 0, 25000, Ending::kEnded));

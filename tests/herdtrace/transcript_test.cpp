@@ -10,7 +10,10 @@
 #include <string>
 
 #include "cp1251_unit.h"
+#include "errors_unit.h"
 #include "format_unit.h"
+#include "herdlab_toolkit.h"
+#include "line_forms.h"
 #include "picture.h"
 #include "priority_unit.h"
 #include "program_lines_unit.h"
@@ -19,6 +22,7 @@
 namespace {
 
 using namespace herdtrace;
+namespace toolkit = herdlab_toolkit;
 
 // A herd of three as herdboss1 prints it on Linux: elephant 2 (idle) is
 // still searching at the deadline and is destroyed.
@@ -82,7 +86,7 @@ constexpr Millis At(int h, int m, int s, int ms) {
 }
 
 void ExpectHerd(const Trace& trace) {
-    EXPECT_EQ(trace.kind, RunKind::kHerd);
+    EXPECT_EQ(trace.kind, LauncherKind::kHerd);
     ASSERT_EQ(trace.lanes.size(), 3u);
     const Lane& one = trace.lanes[0];  // lanes in table order
     const Lane& two = trace.lanes[1];
@@ -113,8 +117,8 @@ TEST(Transcript, HerdInEveryEncodingAndLineEnd) {
     ExpectHerd(ReadTranscript(kHerd));
     const std::string windows1251 = WindowsForm(kHerd, false);
     const std::string cp866 = WindowsForm(kHerd, true);
-    EXPECT_EQ(GuessEncoding(windows1251), TextEncoding::kWindows1251);
-    EXPECT_EQ(GuessEncoding(cp866), TextEncoding::kCp866);
+    EXPECT_EQ(toolkit::GuessEncoding(windows1251), toolkit::TextEncoding::kWindows1251);
+    EXPECT_EQ(toolkit::GuessEncoding(cp866), toolkit::TextEncoding::kCp866);
     ExpectHerd(ReadTranscript(windows1251));
     ExpectHerd(ReadTranscript(cp866));
     // A locale whose time separator is a full stop.
@@ -158,7 +162,7 @@ TEST(Transcript, MonitorWorkersStagesEndOrdersAndWaitingTime) {
         "10:00:03.504 - Процесс 12 - получил отсрочку.\r\n"
         "10:00:04.100 - Процесс 12 - второй этап выполнен.\r\n";
     const Trace trace = ReadTranscript(WindowsForm(monitor, true));
-    EXPECT_EQ(trace.kind, RunKind::kMonitor);
+    EXPECT_EQ(trace.kind, LauncherKind::kMonitor);
     ASSERT_EQ(trace.lanes.size(), 3u);
     EXPECT_EQ(trace.lanes[0].name, "Процесс 1");
     EXPECT_EQ(trace.lanes[0].priorityIndex, 5);
@@ -185,7 +189,7 @@ TEST(Transcript, BothFeedersChildrenTicksAndDeadline) {
         "12:00:30.400 - процесс процесс 1 нормально завершился\n"
         "12:00:30.401 - процесс процесс 7 завершился принудительно\n";
     Trace trace = ReadTranscript(numbered);
-    EXPECT_EQ(trace.kind, RunKind::kFeeder);
+    EXPECT_EQ(trace.kind, LauncherKind::kFeeder);
     ASSERT_EQ(trace.lanes.size(), 2u);
     EXPECT_EQ(trace.lanes[0].name, "процесс 1");
     EXPECT_EQ(trace.lanes[0].key, "процесс 1");  // what the feeder passes as its name
@@ -226,7 +230,7 @@ TEST(Transcript, CutMixedAndForeignLinesAreReportedByNumber) {
 
     // Cut inside a two-byte letter: still UTF-8, the letter lost.
     const std::string cutLetter = kHerd + "0:00:16.000 - Сл\xD0";
-    EXPECT_EQ(GuessEncoding(cutLetter), TextEncoding::kUtf8);
+    EXPECT_EQ(toolkit::GuessEncoding(cutLetter), toolkit::TextEncoding::kUtf8);
     EXPECT_EQ(ReadTranscript(cutLetter).lanes.size(), 3u);
 }
 
@@ -302,6 +306,17 @@ TEST(Transcript, EveryProgramLineIsRead) {
         {FormatText(kProcessFeederStartFailedLine, {2}), nullptr},
         {FormatText(kElephantFeederStartFailedLine, {2}), nullptr},
         {FormatText(kRingFailureLine, {tandy, 5}), nullptr},
+        // The error report as the programs write it, its empty line included.
+        {UnhandledErrorReport(ReportForm::kStandardError, "EConvertError", "tusker1.exe",
+                              0x0040A1B2, FormatText(kNotAnIntegerMessage, {"abc"})),
+         nullptr},
+        {UnhandledErrorReport(ReportForm::kHerdLauncher, "EInOutError", "herdboss1", 0xDEADBEEF,
+                              kBadNumberMessage),
+         nullptr},
+        {UnhandledErrorReport(ReportForm::kStandardError, "EInOutError", "taskwarden", 1,
+                              IoErrorMessage(4000000000u)),
+         nullptr},
+        {FormatText(kNotAFloatMessage, {"4,80"}) + ".", nullptr},
     };
     std::string transcript;
     for (const Row& row : rows) {
@@ -315,6 +330,44 @@ TEST(Transcript, EveryProgramLineIsRead) {
                 return lane.name == row.lane;
             })) << row.lane;
         }
+    }
+}
+
+// The reader's forms and the one source of the programs' lines agree both
+// ways: every line of kProgramFormats is a form of the reader (an event it
+// reads or ignores, or a line without a time stamp), and the reader has no
+// form of its own making.
+TEST(Transcript, FormsAreTheProgramFormatsEveryOne) {
+    const auto isEventForm = [](std::string_view format) {
+        return std::any_of(std::begin(kEventForms), std::end(kEventForms),
+                           [&](const LineForm& form) { return form.format == format; });
+    };
+    const auto isUntimedForm = [](std::string_view format, bool fullStop) {
+        return std::any_of(
+            std::begin(kUntimedForms), std::end(kUntimedForms), [&](const UntimedForm& form) {
+                return form.format == format && (form.end == UntimedEnd::kFullStop) == fullStop;
+            });
+    };
+    for (const ProgramFormat& entry : kProgramFormats) {
+        const bool event = isEventForm(entry.format);
+        const bool untimed = isUntimedForm(entry.format, entry.use == FormatUse::kErrorMessage);
+        if (entry.use == FormatUse::kEventLine) {
+            EXPECT_TRUE(event) << entry.name;
+        } else if (entry.use == FormatUse::kUntimedLine || entry.use == FormatUse::kErrorMessage) {
+            EXPECT_TRUE(untimed) << entry.name;
+        } else {
+            EXPECT_FALSE(event || untimed) << entry.name << " is no line of its own";
+        }
+    }
+    const auto inTable = [](std::string_view format) {
+        return std::any_of(std::begin(kProgramFormats), std::end(kProgramFormats),
+                           [&](const ProgramFormat& entry) { return entry.format == format; });
+    };
+    for (const LineForm& form : kEventForms) {
+        EXPECT_TRUE(inTable(form.format)) << toolkit::Utf8FromCp1251(form.format);
+    }
+    for (const UntimedForm& form : kUntimedForms) {
+        EXPECT_TRUE(inTable(form.format)) << toolkit::Utf8FromCp1251(form.format);
     }
 }
 
@@ -336,7 +389,7 @@ TEST(Transcript, HostileInputsStayWithinTheLimits) {
         {search + std::string(40000, 'x') + "\n", 0, 1},
         {std::string(200000, '\xE0'), 0, 1},  // one line, no line end
         {std::string("\0\xFF\n\x01\x80\n", 6), 0, 2},
-        {manyElephants, kMostLanes, 0},
+        {manyElephants, kMostLanesDrawn, 0},
         {"12:00:00.000 - Процесс 99999999999999999999 - первый этап выполнен.\n", 1, 0},
         {"12:00:00.000 - ВРЕМЯ ОЖИДАНИЯ (1e+300 с.) ИСТЕКЛО.\n", 0, 0},
     };
@@ -400,7 +453,7 @@ TEST(Transcript, WindowsBuildRunUnderWine) {
                            std::istreambuf_iterator<char>());
     for (const std::string& form : {text, WindowsForm(text, true)}) {
         const Trace trace = ReadTranscript(form);
-        EXPECT_EQ(trace.kind, RunKind::kHerd);
+        EXPECT_EQ(trace.kind, LauncherKind::kHerd);
         ASSERT_EQ(trace.lanes.size(), 3u);
         for (const Lane& lane : trace.lanes) {
             EXPECT_EQ(lane.priorityIndex, 2) << lane.name;

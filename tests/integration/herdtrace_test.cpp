@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -13,7 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "harness.h"
 
@@ -63,6 +64,25 @@ double SummaryMilliseconds(const std::string& output, const std::string& name) {
     const std::regex line("  " + name + " +[^\\n]*процессор +(\\d+) мс");
     std::smatch match;
     return std::regex_search(output, match, line) ? std::stod(match[1]) : -1;
+}
+
+// True when herdtrace follows `count` processes of the test child, every
+// one it runs: it holds each one's /proc/PID/stat open.
+bool FollowsWholeTree(const harness::Session& session, const std::string& child,
+                      std::size_t count) {
+    std::vector<std::string> held;
+    std::error_code error;
+    for (const auto& fd :
+         fs::directory_iterator("/proc/" + std::to_string(session.pid) + "/fd", error)) {
+        std::error_code gone;
+        held.push_back(fs::read_symlink(fd.path(), gone).string());
+    }
+    std::vector<pid_t> tree = harness::LiveProcessesNamed(session, child);
+    std::erase(tree, session.pid);  // herdtrace's own command line names the child too
+    return tree.size() == count && std::all_of(tree.begin(), tree.end(), [&](pid_t pid) {
+               const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+               return std::find(held.begin(), held.end(), stat) != held.end();
+           });
 }
 
 // The burner's lane shows the BURN_MS it burned and the sleeper's almost
@@ -119,7 +139,10 @@ TEST_F(Herdtrace, CtrlCEndsTheWholeRunAndTheRecordIsStillDrawn) {
     harness::Session session = harness::Start("herdtrace", Traced({child, "top", "tree", "20000"}));
     ASSERT_TRUE(harness::WaitForOutput(session, "Слон burner поиск начал", 10s));
     ASSERT_TRUE(harness::WaitForOutput(session, "Слон sleeper поиск начал", 10s));
-    std::this_thread::sleep_for(100ms);
+    // herdtrace forwards the signal to the processes it follows: the whole
+    // tree once it has found the grandchild too.
+    ASSERT_TRUE(harness::WaitUntil(
+        session, [&] { return FollowsWholeTree(session, child, 4); }, 10s));
     kill(session.pid, SIGINT);      // herdtrace alone, as a signal from outside
     harness::Finish(session, 10s);  // fails on processes left behind
     EXPECT_FALSE(session.timedOut);
