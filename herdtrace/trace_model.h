@@ -5,6 +5,7 @@
 // counting up).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,11 +46,40 @@ enum class Ending {
 };
 
 // Processor time a child used in one sample interval, as a share of one
-// processor (0..1; more than 1 for a child with several busy threads).
+// processor (0..1; more than 1 for a child with several busy threads), and
+// the share it spent ready: runnable, waiting in a run queue for a
+// processor. What is left of the interval, it was asleep (blocked).
 struct CpuSample {
     Millis start;
     Millis end;
     double share;
+    double ready = -1;   // share of one processor; -1 where the platform does not tell
+    int processor = -1;  // the processor it last ran on; -1 where not known
+};
+
+// The three states a process is in, as the course teaches them.
+enum class ChildState {
+    kRunning,  // on a processor
+    kReady,    // could run, waits for a processor
+    kAsleep,   // waits for something else (a sleep, input, a message)
+};
+
+// Where a trace's states come from, best first.
+enum class StateSource {
+    kNone,     // a transcript only (--from), or no processor data at all
+    kSampled,  // readings of every thread's totals every kSampleInterval
+    kExact,    // the kernel's record of every switch of a processor
+};
+
+// Exact: a stretch of one child's time in one state. Times are fractional
+// milliseconds on the trace's clock (the records are exact to the
+// microsecond). A child with several threads has one span per thread, so
+// its running spans may overlap.
+struct StateSpan {
+    double start;
+    double end;
+    ChildState state;
+    int processor = -1;  // kRunning: the processor it ran on
 };
 
 struct Lane {
@@ -62,7 +92,18 @@ struct Lane {
     Ending ending = Ending::kUnknown;
     Millis endedAt = kNoTime;
     std::vector<CpuSample> cpu;
-    double cpuMilliseconds = -1;  // total processor time; -1 without samples
+    double cpuMilliseconds = -1;    // total processor time; -1 without samples
+    double readyMilliseconds = -1;  // total time ready but off the processor; -1 unknown
+    long long switches = -1;        // times it was switched onto a processor; -1 unknown
+    std::vector<StateSpan> states;  // exact source only, in time order per thread
+};
+
+// Exact: who held a processor from `start` to `end`.
+struct ProcessorSlice {
+    double start;
+    double end;
+    int processor;
+    std::size_t lane;  // index into Trace::lanes
 };
 
 // A line of the transcript that herdtrace could not place, for the report.
@@ -80,6 +121,15 @@ struct Trace {
     std::string deadlineLabel;       // "25 с", "30 с", "12 с"
     std::vector<UnreadLine> unread;  // the first of them, for the report
     std::size_t unreadCount = 0;     // all of them
+
+    // The states of the children and who held the processors.
+    StateSource stateSource = StateSource::kNone;
+    // Sampled: the one thing that would make it exact on this machine, in
+    // Russian (for example the grant's command); empty otherwise.
+    std::string exactHint;
+    std::vector<int> processors;                  // the processors the children ran on, ascending
+    std::vector<ProcessorSlice> processorSlices;  // exact source only, in time order
+    std::uint64_t lostRecords = 0;                // exact: records the kernel could not hand over
 };
 
 }  // namespace herdtrace
