@@ -179,10 +179,36 @@ preset_build() {
     cmake --build --preset "$1"
 }
 
+# A user's configure and build on a machine without libseccomp-dev: its
+# headers and library hidden by an overlay (root only), the configure must
+# warn and name the package, every program and both tools must build, and
+# herdcheck must name its missing call watch in its protection line.
+without_seccomp() {
+  unshare --mount --propagation private -- bash -c '
+    set -e
+    hide=$(mktemp -d)
+    trap "rm -rf $hide" EXIT
+    for place in /usr/include /usr/lib/x86_64-linux-gnu; do
+      mkdir -p "$hide$place/upper" "$hide$place/work"
+      for name in "$place"/seccomp*.h "$place"/libseccomp.a "$place"/libseccomp.so; do
+        [[ -e $name ]] && mknod "$hide$place/upper/${name##*/}" c 0 0
+      done
+      mount -t overlay overlay -o "lowerdir=$place,upperdir=$hide$place/upper,workdir=$hide$place/work" "$place"
+    done
+    cmake -S . -B build/noseccomp 2>&1 | tee build/noseccomp.configure.log
+    grep -q "libseccomp-dev" build/noseccomp.configure.log
+    cmake --build build/noseccomp -j "$(nproc)" --target herdboss1 tusker1 taskwarden stageworker \
+      herdboss2 herdboss6 herdtrace herdcheck
+    build/noseccomp/bin/herdcheck /nonexistent | grep "не хватает: .*libseccomp"'
+}
+
 # The plain build goes first: its integration tests drive every other
 # build's programs, the Windows ones under Wine included.
 build plain bash -c 'cmake -S . -B build/plain >/dev/null && cmake --build build/plain -j "$(nproc)"'
 tests plain
+if [[ $(id -u) == 0 ]]; then
+  build noseccomp without_seccomp
+fi
 build mingw preset_build mingw -DHERDLAB_OPTIMIZE_TESTS=OFF
 tests wine
 
