@@ -8,6 +8,8 @@
 #     their own unit, conformance and program tests, and the plain tree's
 #     integration tests run against their programs; the Linux package of the
 #     release build, unpacked in a fresh folder and tried;
+#   noseccomp (as root): a user's build with libseccomp-dev hidden: it warns,
+#     builds the programs and both tools, and herdcheck says what it lacks;
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
 #     each (scripts/fuzz.sh fuzzes longer by hand);
 #   mingw: the Windows build of everything; its unit and conformance tests run
