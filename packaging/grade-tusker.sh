@@ -90,9 +90,10 @@ XML
   cat "$message" >&2
 }
 
-# The students' guide's line, with the kit's header and library.
-if ! timeout 300 g++ -std=c++20 -O2 -static -I "$kit/include" -o "$work/$program" "$source_file" \
-  "$kit/lib/libherdlab_winapi.a" -pthread -fdiagnostics-color=never >"$work/compiler.txt" 2>&1; then
+# The students' guide's line, run in the kit's folder as the guide has it run
+# in the package's: only the program's and the source's places differ.
+guide_build=(g++ -std=c++20 -O2 -static -I include -o "$work/$program" "$source_file" lib/libherdlab_winapi.a -pthread)
+if ! (cd "$kit" && timeout 300 "${guide_build[@]}" -fdiagnostics-color=never) >"$work/compiler.txt" 2>&1; then
   write_build_failure
   exit 1
 fi

@@ -82,6 +82,14 @@ grade eats_too_little '^  "score": 7,$' \
   '"tusker6: ровно свой рацион", "score": 0, "max_score": 2, "status": "failed", "output": "НЕ ПРОЙДЕНА — съел 14 порций из 15"'
 grade does_not_build '^  "score": 0,$' 'student_tusker.cpp не собирается:\\n.*error: expected'
 
+# The kit builds a child with the students' guide's line.
+guide_line=$(grep -a -m 1 '^ *g++ .*libherdlab_winapi' /autograder/source/tusker-guide-ru.txt |
+  tr -d '\r' | sed -e 's/^ *//' -e 's| -o tusker6 student_tusker.cpp | -o "$work/$program" "$source_file" |')
+if ! grep -qF "guide_build=($guide_line)" /autograder/source/grade-tusker.sh; then
+  echo "FAILED: grade-tusker.sh does not build with the guide's line: $guide_line"
+  failures=$((failures + 1))
+fi
+
 # The CI examples' script, from the same kit, with the CI examples' options.
 for ci in github-actions.yml gitlab-ci.yml; do
   expect "$ci runs grade-tusker.sh" "$source_dir/packaging/ci/$ci" \
