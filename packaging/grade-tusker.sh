@@ -28,7 +28,7 @@ absolute() {
   esac
 }
 
-data_set=6 json= junit= gradescope=
+data_set=6 json='' junit='' gradescope=''
 checker_options=()
 while (($# > 1)); do
   case $1 in

@@ -25,7 +25,7 @@ absolute() {
   esac
 }
 
-build=build/release build_first=1 points= output=$here/herdlab-gradescope.zip
+build=build/release build_first=1 points='' output=$here/herdlab-gradescope.zip
 while (($#)); do
   case $1 in
     --build) build=$(absolute "$2") && shift ;;

@@ -82,9 +82,12 @@ grade eats_too_little '^  "score": 7,$' \
   '"tusker6: ровно свой рацион", "score": 0, "max_score": 2, "status": "failed", "output": "НЕ ПРОЙДЕНА — съел 14 порций из 15"'
 grade does_not_build '^  "score": 0,$' 'student_tusker.cpp не собирается:\\n.*error: expected'
 
-# The kit builds a child with the students' guide's line.
+# The kit builds a child with the students' guide's line, with the places of
+# the program and the source in the script's own words.
+# shellcheck disable=SC2016
+places='s| -o tusker6 student_tusker.cpp | -o "$work/$program" "$source_file" |'
 guide_line=$(grep -a -m 1 '^ *g++ .*libherdlab_winapi' /autograder/source/tusker-guide-ru.txt |
-  tr -d '\r' | sed -e 's/^ *//' -e 's| -o tusker6 student_tusker.cpp | -o "$work/$program" "$source_file" |')
+  tr -d '\r' | sed -e 's/^ *//' -e "$places")
 if ! grep -qF "guide_build=($guide_line)" /autograder/source/grade-tusker.sh; then
   echo "FAILED: grade-tusker.sh does not build with the guide's line: $guide_line"
   failures=$((failures + 1))
