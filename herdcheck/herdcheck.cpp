@@ -1,21 +1,30 @@
 // herdcheck: checks feeder children (tusker2, tusker6 as students write
 // them) in one command.
 //
-//   herdcheck [--set 2|6] [--json FILE] [--junit FILE] CHILD...
+//   herdcheck [--set 2|6] [--json FILE] [--junit FILE] [--gradescope FILE]
+//             [--points FILE] CHILD...
 //
 // For each CHILD program the checker plays the feeder's side of the FeedRing
 // with the names, command line and ring rules of the data set (6: the named
 // elephants, the default; 2: the numbered processes), twice: once with a
 // steady feeder, once with a slow one, each time contained (see
 // child_process_unit.h). It prints the checks of each child, then a table of
-// all children, and writes the same as JSON or JUnit XML on request. Exit
-// code: 0 when every child passed every check, 1 when some did not, 2 for a
-// wrong command line or a result file that cannot be opened, 3 when a result
-// file could not be written.
+// all children, and writes the same as JSON, JUnit XML or Gradescope's
+// results on request, with the points of each check (one each, or those of
+// the teacher's points file, see points_unit.h). The result files are
+// written whatever became of standard output. Exit code: 0 when every child
+// passed every check, 1 when some did not, 2 for a wrong command line, a
+// points file that is wrong or a result file that cannot be opened, 3 when a
+// result file could not be written.
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "child_process_unit.h"
 #include "command_line_unit.h"
@@ -33,17 +42,23 @@ namespace {
 // ---- Texts ------------------------------------------------------------------
 
 constexpr std::string_view kUsage[] = {
-    "Использование: herdcheck [--set 2|6] [--json ФАЙЛ] [--junit ФАЙЛ] ПРОГРАММА..."_cp1251,
+    "Использование: herdcheck [--set 2|6] [--json ФАЙЛ] [--junit ФАЙЛ] [--gradescope ФАЙЛ]"_cp1251,
+    "                         [--points ФАЙЛ] ПРОГРАММА..."_cp1251,
     "  Проверяет дочерние программы кормушки, играя за кормушку."_cp1251,
     "  --set 6      слоны Tandy, Aun, ... (tusker6 для herdboss6), по умолчанию"_cp1251,
     "  --set 2      процесс 1, процесс 2, ... (tusker2 для herdboss2)"_cp1251,
     "  --json ФАЙЛ  записать результаты в ФАЙЛ (JSON, UTF-8)"_cp1251,
     "  --junit ФАЙЛ записать результаты в ФАЙЛ (JUnit XML для систем CI)"_cp1251,
+    "  --gradescope ФАЙЛ  записать результаты в ФАЙЛ (results.json для Gradescope)"_cp1251,
+    "  --points ФАЙЛ      баллы проверок: строки «ключ баллы», по умолчанию 1 за проверку"_cp1251,
     "  Код выхода: 0 - все проверки пройдены, 1 - нет, 2 - ошибка в командной строке."_cp1251,
 };
 constexpr std::string_view kFileOpenFailure =
     "herdcheck: не удалось открыть файл «%s» для записи (ошибка %d)"_cp1251;
 constexpr std::string_view kFileWriteFailure = "herdcheck: не удалось записать файл «%s»"_cp1251;
+constexpr std::string_view kPointsOpenFailure =
+    "herdcheck: не удалось прочитать файл баллов «%s» (ошибка %d)"_cp1251;
+constexpr std::string_view kPointsWrong = "herdcheck: файл баллов «%s», %s"_cp1251;
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFileWrite = 3;
@@ -54,10 +69,26 @@ struct Settings {
     int dataSet = 6;
     std::string jsonPath;
     std::string junitPath;
+    std::string gradescopePath;
+    std::string pointsPath;
     std::vector<std::string> programs;
     bool help = false;
     std::string error;  // Windows-1251; empty when the command line is fine
 };
+
+// Where the file named after an option goes; null for a word that is no such option.
+std::string* FileOption(Settings& settings, const std::string& word) {
+    if (word == "--json") {
+        return &settings.jsonPath;
+    }
+    if (word == "--junit") {
+        return &settings.junitPath;
+    }
+    if (word == "--gradescope") {
+        return &settings.gradescopePath;
+    }
+    return word == "--points" ? &settings.pointsPath : nullptr;
+}
 
 Settings ReadSettings(const std::vector<std::string>& words) {
     Settings settings;
@@ -76,12 +107,12 @@ Settings ReadSettings(const std::vector<std::string>& words) {
                 settings.error = "herdcheck: после --set нужно 2 или 6"_cp1251;
             }
             settings.dataSet = value == "2" ? 2 : 6;
-        } else if (word == "--json" || word == "--junit") {
+        } else if (std::string* path = FileOption(settings, word)) {
             if (i + 1 >= words.size()) {
                 settings.error = FormatText("herdcheck: после %s нужно имя файла"_cp1251,
                                             {std::string_view(word)});
             } else {
-                (word == "--json" ? settings.jsonPath : settings.junitPath) = words[++i];
+                *path = words[++i];
             }
         } else {
             settings.error =
@@ -130,6 +161,62 @@ bool WriteResultFile(ResultFile& result, const std::string& text) {
     return true;
 }
 
+// The points of the teacher's file, or one point each without one; false
+// (with a message) when the file cannot be read or is wrong.
+bool ReadPointsFile(const std::string& path, CheckPoints& points) {
+    if (path.empty()) {
+        return true;
+    }
+    std::FILE* file = std::fopen(NativePath(path).c_str(), "rb");
+    if (file == nullptr) {
+        WriteErrorLine(FormatText(kPointsOpenFailure,
+                                  {std::string_view(path), static_cast<std::int32_t>(errno)}));
+        return false;
+    }
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        text.append(buffer, got);
+    }
+    std::fclose(file);
+    const std::string error = ReadCheckPoints(text, points);
+    if (!error.empty()) {
+        WriteErrorLine(FormatText(kPointsWrong, {std::string_view(path), std::string_view(error)}));
+    }
+    return error.empty();
+}
+
+// The result files asked for, opened before the check.
+struct ResultFiles {
+    ResultFile json;
+    ResultFile junit;
+    ResultFile gradescope;
+};
+
+bool OpenResultFiles(ResultFiles& files) {
+    for (ResultFile* result : {&files.json, &files.junit, &files.gradescope}) {
+        if (!OpenResultFile(*result)) {
+            for (ResultFile* opened : {&files.json, &files.junit, &files.gradescope}) {
+                if (opened->file != nullptr) {
+                    std::fclose(opened->file);
+                }
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes every file asked for, even after one has failed; false when one did.
+bool WriteResultFiles(ResultFiles& files, int dataSet, const std::vector<ChildReport>& reports,
+                      const CheckPoints& points) {
+    const bool jsonWritten = WriteResultFile(files.json, JsonReport(dataSet, reports, points));
+    const bool junitWritten = WriteResultFile(files.junit, JunitReport(dataSet, reports, points));
+    const bool gradescopeWritten =
+        WriteResultFile(files.gradescope, GradescopeReport(reports, points));
+    return jsonWritten && junitWritten && gradescopeWritten;
+}
+
 int ShowUsage(const Settings& settings) {
     if (!settings.error.empty()) {
         WriteErrorLine(settings.error);
@@ -149,31 +236,43 @@ int RunCheck() {
     if (settings.help || !settings.error.empty()) {
         return ShowUsage(settings);
     }
-    ResultFile json{settings.jsonPath};
-    ResultFile junit{settings.junitPath};
-    if (!OpenResultFile(json) || !OpenResultFile(junit)) {
-        if (json.file != nullptr) {
-            std::fclose(json.file);
-        }
+    CheckPoints points;
+    if (!ReadPointsFile(settings.pointsPath, points)) {
+        return kExitUsage;
+    }
+    ResultFiles files{{settings.jsonPath}, {settings.junitPath}, {settings.gradescopePath}};
+    if (!OpenResultFiles(files)) {
         return kExitUsage;
     }
     PrepareChildren();
     const std::vector<ChildReport> reports = CheckChildren(settings.dataSet, settings.programs);
-    PrintLine("");
+    ShowLine("");
     for (const std::string& line : TableLines(reports)) {
-        PrintLine("%s", {std::string_view(line)});
+        ShowLine("%s", {std::string_view(line)});
     }
-    const bool jsonWritten = WriteResultFile(json, JsonReport(settings.dataSet, reports));
-    const bool junitWritten = WriteResultFile(junit, JunitReport(settings.dataSet, reports));
-    if (!jsonWritten || !junitWritten) {
+    if (!WriteResultFiles(files, settings.dataSet, reports, points)) {
         return kExitFileWrite;
     }
     return EveryChildPassed(reports) ? 0 : 1;
 }
 
+// A standard stream that was closed (">&-") is opened on /dev/null, so that
+// the next file opened, a result file or a child's pipe, does not take its
+// number and receive the table.
+void KeepStandardStreamsOpen() {
+#ifndef _WIN32
+    for (int stream = 0; stream <= 2; ++stream) {
+        if (fcntl(stream, F_GETFD) < 0 && errno == EBADF) {
+            open("/dev/null", O_RDWR);  // the lowest free number: this stream's
+        }
+    }
+#endif
+}
+
 }  // namespace
 
 int main() {
+    KeepStandardStreamsOpen();
     ReadLocaleSettings();
     int status = 0;
     const int errorStatus =

@@ -92,8 +92,8 @@ LaneRing OpenLaneRing(FeedingLane& lane, DWORD now) {
         return LaneRing::kOpen;
     }
     if (!lane.busyReported) {
-        PrintLine(kBusyBlockLine,
-                  {CurrentTimeText(), ElephantName(*lane.row), static_cast<std::int32_t>(error)});
+        ShowLine(kBusyBlockLine,
+                 {CurrentTimeText(), ElephantName(*lane.row), static_cast<std::int32_t>(error)});
         lane.busyReported = true;
         lane.busySinceTick = now;
     }
@@ -143,7 +143,7 @@ void JudgeLaneChild(Checker& checker, FeedingLane& lane) {
     if (!check.rechecked && (FailedOnTime(check.steady) || FailedOnTime(slow))) {
         check.rechecked = true;
         checker.recheck.push_back(lane.child);
-        PrintLine(kRecheckLine, {CurrentTimeText(), std::string_view(program)});
+        ShowLine(kRecheckLine, {CurrentTimeText(), std::string_view(program)});
     } else {
         check.report.program = program;
         check.report.commandLine = LaneCommandLine(*checker.build, *lane.row);
@@ -202,10 +202,10 @@ void AdvanceLane(Checker& checker, FeedingLane& lane, DWORD now) {
 void PrintJudgedChildren(Checker& checker) {
     while (checker.nextToPrint < checker.children.size() &&
            checker.children[checker.nextToPrint].judged) {
-        PrintLine("");
+        ShowLine("");
         for (const std::string& line :
              ChildReportLines(checker.children[checker.nextToPrint].report)) {
-            PrintLine("%s", {std::string_view(line)});
+            ShowLine("%s", {std::string_view(line)});
         }
         ++checker.nextToPrint;
     }
@@ -223,10 +223,9 @@ std::vector<ChildReport> CheckChildren(int dataSet, const std::vector<std::strin
         lane.row = row;
         checker.lanes.push_back(lane);
     }
-    PrintLine(kGreetingLine,
-              {CurrentTimeText(), dataSet, static_cast<std::int32_t>(programs.size()),
-               static_cast<std::int32_t>(checker.lanes.size())});
-    PrintLine("%s", {std::string_view(ProtectionSummary())});
+    ShowLine(kGreetingLine, {CurrentTimeText(), dataSet, static_cast<std::int32_t>(programs.size()),
+                             static_cast<std::int32_t>(checker.lanes.size())});
+    ShowLine("%s", {std::string_view(ProtectionSummary())});
     while (checker.nextToPrint < checker.children.size()) {
         for (FeedingLane& lane : checker.lanes) {
             AdvanceLane(checker, lane, GetTickCount());

@@ -1,4 +1,4 @@
-// The checker's lines, table and JSON.
+// The checker's lines, table and result files.
 #include "report_unit.h"
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 #include "cp1251_unit.h"
 #include "format_unit.h"
 #include "herdlab_toolkit.h"
+#include "myProcedure_unit.h"
 #include "win32.h"
 
 namespace {
@@ -66,6 +67,23 @@ std::string TableProgram(std::string_view program) {
            std::string(program.substr(program.size() - (kWidestProgram - 1)));
 }
 
+// The points a check earned: all of them when it passed, else none.
+int EarnedOf(const CheckResult& result, const CheckPoints& points, int check) {
+    return result.verdict == Verdict::kPassed ? points.hundredths[check] : 0;
+}
+
+// The verdict and what was seen, as the child's line says it:
+// "пройдена (0 % ...)", "НЕ ПРОЙДЕНА — съел 16 порций из 15".
+std::string VerdictSaid(const CheckResult& result) {
+    std::string said(VerdictWord(result.verdict));
+    if (!result.detail.empty()) {
+        said += result.verdict == Verdict::kFailed ? " — "_cp1251 : " ("_cp1251;
+        said += result.detail;
+        said += result.verdict == Verdict::kFailed ? "" : ")";
+    }
+    return said;
+}
+
 std::string JsonString(std::string_view cp1251Text) {
     std::string out = "\"";
     for (char c : herdlab_toolkit::Utf8FromCp1251(cp1251Text)) {
@@ -73,6 +91,8 @@ std::string JsonString(std::string_view cp1251Text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
+        } else if (c == '\n') {
+            out += "\\n";  // the table's line ends in Gradescope's output
         } else if (byte < 0x20) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
@@ -86,13 +106,17 @@ std::string JsonString(std::string_view cp1251Text) {
 
 // Built by appending: GCC 12 warns falsely (-Wrestrict) about
 // "literal" + std::string temporaries in optimised builds.
-std::string JsonChild(const ChildReport& report) {
+std::string JsonChild(const ChildReport& report, const CheckPoints& points) {
     std::string line = "    {\"program\": ";
     line += JsonString(report.program);
     line += ", \"commandLine\": ";
     line += JsonString(report.commandLine);
     line += ", \"passed\": ";
     line += AllPassed(report.results) ? "true" : "false";
+    line += ", \"score\": ";
+    line += PointsNumber(EarnedHundredths(report.results, points));
+    line += ", \"maxScore\": ";
+    line += PointsNumber(MostHundredths(points));
     line += ", \"checks\": {";
     for (int check = 0; check < kCheckCount; ++check) {
         const CheckResult& result = report.results[check];
@@ -145,13 +169,23 @@ int CountOf(const ChildReport& report, Verdict verdict) {
                       [verdict](const CheckResult& result) { return result.verdict == verdict; }));
 }
 
-std::string JunitCase(const ChildReport& report, int check) {
+// A score and its most as JUnit properties; `indent` before the properties.
+std::string JunitScore(int earned, int most, std::string_view indent) {
+    std::string text(indent);
+    text += "<property name=\"score\" value=\"" + PointsNumber(earned) + "\"/>";
+    text += "<property name=\"max_score\" value=\"" + PointsNumber(most) + "\"/>";
+    return text;
+}
+
+std::string JunitCase(const ChildReport& report, int check, const CheckPoints& points) {
     const CheckResult& result = report.results[check];
     std::string text = "    <testcase classname=\"";
     text += XmlText(report.program);
     text += "\" name=\"";
     text += CheckKey(static_cast<Check>(check));
-    text += "\">\n";
+    text += "\">\n      <properties>";
+    text += JunitScore(EarnedOf(result, points, check), points.hundredths[check], "");
+    text += "</properties>\n";
     if (result.verdict == Verdict::kFailed) {
         text += "      <failure message=\"" + XmlText(result.detail) + "\"/>\n";
     } else if (result.verdict == Verdict::kNotJudged) {
@@ -168,7 +202,7 @@ std::string JunitCase(const ChildReport& report, int check) {
     return text;
 }
 
-std::string JunitSuite(const ChildReport& report) {
+std::string JunitSuite(const ChildReport& report, const CheckPoints& points) {
     std::string text = "  <testsuite name=\"";
     text += XmlText(report.program);
     text += "\" tests=\"" + std::to_string(kCheckCount);
@@ -176,16 +210,19 @@ std::string JunitSuite(const ChildReport& report) {
     text += "\" errors=\"0\" skipped=\"" + std::to_string(CountOf(report, Verdict::kNotJudged));
     text += "\">\n    <properties>\n      <property name=\"commandLine\" value=\"";
     text += XmlText(report.commandLine);
-    text += "\"/>\n    </properties>\n";
+    text += "\"/>\n";
+    text += JunitScore(EarnedHundredths(report.results, points), MostHundredths(points), "      ");
+    text += "\n    </properties>\n";
     for (int check = 0; check < kCheckCount; ++check) {
-        text += JunitCase(report, check);
+        text += JunitCase(report, check, points);
     }
     return text + "  </testsuite>\n";
 }
 
 }  // namespace
 
-std::string JunitReport(int dataSet, const std::vector<ChildReport>& reports) {
+std::string JunitReport(int dataSet, const std::vector<ChildReport>& reports,
+                        const CheckPoints& points) {
     int failures = 0;
     int skipped = 0;
     for (const ChildReport& report : reports) {
@@ -199,7 +236,7 @@ std::string JunitReport(int dataSet, const std::vector<ChildReport>& reports) {
     xml += "\" failures=\"" + std::to_string(failures);
     xml += "\" errors=\"0\" skipped=\"" + std::to_string(skipped) + "\">\n";
     for (const ChildReport& report : reports) {
-        xml += JunitSuite(report);
+        xml += JunitSuite(report, points);
     }
     return xml + "</testsuites>\n";
 }
@@ -210,15 +247,9 @@ std::vector<std::string> ChildReportLines(const ChildReport& report) {
         FormatText("%s (командная строка: %s)"_cp1251,
                    {std::string_view(report.program), std::string_view(report.commandLine)}));
     for (int check = 0; check < kCheckCount; ++check) {
-        const CheckResult& result = report.results[check];
-        std::string line = FormatText("  %s: %s"_cp1251, {CheckTitle(static_cast<Check>(check)),
-                                                          VerdictWord(result.verdict)});
-        if (!result.detail.empty()) {
-            line += result.verdict == Verdict::kFailed ? " — "_cp1251 : " ("_cp1251;
-            line += result.detail;
-            line += result.verdict == Verdict::kFailed ? "" : ")";
-        }
-        lines.push_back(line);
+        lines.push_back(
+            FormatText("  %s: %s"_cp1251, {CheckTitle(static_cast<Check>(check)),
+                                           std::string_view(VerdictSaid(report.results[check]))}));
     }
     return lines;
 }
@@ -252,7 +283,8 @@ bool EveryChildPassed(const std::vector<ChildReport>& reports) {
                        [](const ChildReport& report) { return AllPassed(report.results); });
 }
 
-std::string JsonReport(int dataSet, const std::vector<ChildReport>& reports) {
+std::string JsonReport(int dataSet, const std::vector<ChildReport>& reports,
+                       const CheckPoints& points) {
     const bool allPassed = EveryChildPassed(reports);
     std::string json = "{\n  \"dataSet\": ";
     json += std::to_string(dataSet);
@@ -264,13 +296,68 @@ std::string JsonReport(int dataSet, const std::vector<ChildReport>& reports) {
         json += CheckKey(static_cast<Check>(check));
         json += "\", \"title\": ";
         json += JsonString(CheckTitle(static_cast<Check>(check)));
+        json += ", \"points\": ";
+        json += PointsNumber(points.hundredths[check]);
         json += "}";
     }
     json += "],\n  \"children\": [\n";
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        json += JsonChild(reports[i]);
+        json += JsonChild(reports[i], points);
         json += i + 1 < reports.size() ? ",\n" : "\n";
     }
     json += "  ]\n}\n";
+    return json;
+}
+
+void ShowLine(std::string_view format, std::initializer_list<FormatValue> values) {
+    std::string line = FormatText(format, values);
+    line += "\r\n";
+    WriteConvertedText(STD_OUTPUT_HANDLE, line);  // a failed write is let go (see the header)
+}
+
+namespace {
+
+std::string GradescopeTest(const ChildReport& report, int check, const CheckPoints& points) {
+    const CheckResult& result = report.results[check];
+    std::string name = report.program;
+    name += ": ";
+    name += CheckTitle(static_cast<Check>(check));
+    std::string test = "    {\"name\": ";
+    test += JsonString(name);
+    test += ", \"score\": ";
+    test += PointsNumber(EarnedOf(result, points, check));
+    test += ", \"max_score\": ";
+    test += PointsNumber(points.hundredths[check]);
+    test += ", \"status\": \"";
+    test += result.verdict == Verdict::kPassed ? "passed" : "failed";
+    test += "\", \"output\": ";
+    test += JsonString(VerdictSaid(result));
+    test += "}";
+    return test;
+}
+
+}  // namespace
+
+std::string GradescopeReport(const std::vector<ChildReport>& reports, const CheckPoints& points) {
+    int score = 0;
+    std::string tests;
+    for (const ChildReport& report : reports) {
+        score += EarnedHundredths(report.results, points);
+        for (int check = 0; check < kCheckCount; ++check) {
+            tests += tests.empty() ? "" : ",\n";
+            tests += GradescopeTest(report, check, points);
+        }
+    }
+    std::string table;
+    for (const std::string& line : TableLines(reports)) {
+        table += line + "\n";
+    }
+    std::string json = "{\n  \"score\": ";
+    json += PointsNumber(score);
+    json += ",\n  \"output\": ";
+    json += JsonString(table);
+    json += ",\n  \"tests\": [\n";
+    json += tests;
+    json += "\n  ]\n}\n";
     return json;
 }

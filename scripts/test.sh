@@ -7,7 +7,8 @@
 #     tsan (Clang, ThreadSanitizer; also the Clang warnings of every file):
 #     their own unit, conformance and program tests, and the plain tree's
 #     integration tests run against their programs; the Linux package of the
-#     release build, unpacked in a fresh folder and tried;
+#     release build, unpacked in a fresh folder and tried, the students'
+#     guide's example built there with the guide's line and checked;
 #   noseccomp (as root): a user's build with libseccomp-dev hidden: it warns,
 #     builds the programs and both tools, and herdcheck says what it lacks;
 #   fuzz: the libFuzzer targets of the text parsers, a fixed number of runs
@@ -232,11 +233,20 @@ chrt --idle 0 scripts/fuzz.sh --runs 25000 >"$logs/fuzz.log" 2>&1 &
 running+=($!)
 stage_of[$!]=fuzz
 
-echo "=== Linux package: unpacked in a fresh folder, a worker runs from there"
+echo "=== Linux package: unpacked in a fresh folder, a worker runs from there, and the guide's"
+echo "    example, built there with the guide's g++ line, passes herdcheck"
 cpack --preset release >/dev/null
 unpacked=$(mktemp -d)
 tar -xzf build/release/herdlab-*-linux-x86_64.tar.gz -C "$unpacked"
 (cd "$unpacked"/herdlab-* && ./stageworker 7 10 10 0 >/dev/null && ls allow-priorities.sh README.txt >/dev/null)
+guide_line=$(grep -a -m 1 '^ *g++ .*libherdlab_winapi' "$unpacked"/herdlab-*/tusker-guide-ru.txt | tr -d '\r')
+# The student's tusker6 takes the sample's place, as the guide says.
+(cd "$unpacked"/herdlab-* && rm tusker6 && eval "$guide_line" &&
+  ./herdcheck ./tusker6 >"$logs/package-herdcheck.log") || {
+  echo "=== Linux package: the guide's example did not build or pass (\"$guide_line\"):"
+  tail -n 20 "$logs/package-herdcheck.log"
+  exit 1
+}
 rm -rf "$unpacked"
 tests release
 

@@ -1,11 +1,13 @@
 // herdcheck's portable parts: watching a ring that the test plays the child
-// on, judging runs, and the JSON and JUnit texts.
+// on, judging runs, the teacher's points file, and the JSON, JUnit and
+// Gradescope texts.
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "cp1251_unit.h"
 #include "feeder_herds_unit.h"
+#include "points_unit.h"
 #include "report_unit.h"
 #include "ring_watch_unit.h"
 #include "verdict_unit.h"
@@ -227,7 +229,7 @@ TEST(Report, JsonAndJunitAreUtf8WithEscapedTextAndOneChildPerLine) {
     report.program = "C:\\курс\\\"tusker6\".exe"_cp1251;
     report.commandLine = "tusker6 Tandy 3 1.70";
     report.results[0] = {Verdict::kFailed, std::string("слот 3: записано значение 2"_cp1251)};
-    const std::string json = JsonReport(6, {report, report});
+    const std::string json = JsonReport(6, {report, report}, CheckPoints{});
     EXPECT_NE(json.find("\"program\": \"C:\\\\курс\\\\\\\"tusker6\\\".exe\""), std::string::npos)
         << json;
     EXPECT_NE(json.find("\"finds_block\": {\"result\": \"failed\", \"detail\": \"слот 3: "
@@ -238,7 +240,7 @@ TEST(Report, JsonAndJunitAreUtf8WithEscapedTextAndOneChildPerLine) {
     EXPECT_NE(json.find('\n', first), std::string::npos);
     EXPECT_LT(json.find('\n', first), json.find("{\"program\"", first + 1));
 
-    const std::string junit = JunitReport(6, {report});
+    const std::string junit = JunitReport(6, {report}, CheckPoints{});
     EXPECT_NE(junit.find("<testsuite name=\"C:\\курс\\&quot;tusker6&quot;.exe\" tests=\"8\" "
                          "failures=\"1\" errors=\"0\" skipped=\"7\">"),
               std::string::npos)
@@ -248,6 +250,97 @@ TEST(Report, JsonAndJunitAreUtf8WithEscapedTextAndOneChildPerLine) {
     const std::vector<std::string> table = TableLines({report});
     ASSERT_EQ(table.size(), 2u);
     EXPECT_NE(table[1].find("не сдано"_cp1251), std::string::npos);
+}
+
+TEST(Points, AFileGivesTheChecksItNamesTheirPointsAndTheOthersOne) {
+    const std::string text =
+        "\xEF\xBB\xBF# баллы\r\n"
+        "waits_politely 2\r\n"
+        "\n"
+        "  survives_slow_feeder\t0,5  \n"
+        "stays_contained 0.05\n"
+        "finds_block 1000";
+    CheckPoints points;
+    EXPECT_EQ(ReadCheckPoints(text, points), "");
+    const int expected[kCheckCount] = {100000, 100, 100, 100, 100, 200, 50, 5};
+    for (int check = 0; check < kCheckCount; ++check) {
+        EXPECT_EQ(points.hundredths[check], expected[check]) << check;
+    }
+    EXPECT_EQ(MostHundredths(points), 100655);
+    const struct {
+        int hundredths;
+        const char* number;
+    } kNumbers[] = {{100, "1"},    {50, "0.5"}, {5, "0.05"},
+                    {125, "1.25"}, {0, "0"},    {100000, "1000"}};
+    for (const auto& row : kNumbers) {
+        EXPECT_EQ(PointsNumber(row.hundredths), row.number);
+    }
+}
+
+TEST(Points, AWrongFileNamesTheLineAndWhatIsWrong) {
+    const struct {
+        const char* text;
+        std::string_view error;
+    } kRows[] = {
+        {"# ok\nwait 2", "строка 2: неизвестная проверка «wait»"_cp1251},
+        {"ring_order 1\nring_order 2", "строка 2: проверка «ring_order» названа второй раз"_cp1251},
+        {"ring_order",
+         "строка 1: после «ring_order» нужно число баллов от 0 до 1000, например 2 "
+         "или 0.5"_cp1251},
+    };
+    for (const auto& row : kRows) {
+        CheckPoints points;
+        EXPECT_EQ(ReadCheckPoints(row.text, points), row.error) << row.text;
+    }
+    for (const char* number : {"-1", "1.", "0.125", "1001", "2x", "1 2", ".5"}) {
+        CheckPoints points;
+        EXPECT_NE(ReadCheckPoints(std::string("ring_order ") + number, points), "") << number;
+    }
+}
+
+TEST(Report, EveryResultFileGivesTheSamePoints) {
+    ChildReport report;
+    report.program = "ivanov";
+    for (CheckResult& result : report.results) {
+        result.verdict = Verdict::kPassed;
+    }
+    report.results[static_cast<int>(Check::kWaitsPolitely)] = {
+        Verdict::kFailed, std::string("занимал 98 % процессора в ожидании"_cp1251)};
+    report.results[static_cast<int>(Check::kSurvivesSlowFeeder)] = {Verdict::kNotJudged, {}};
+    CheckPoints points;
+    ASSERT_EQ(ReadCheckPoints("waits_politely 2\nfinds_block 1.5", points), "");
+
+    const std::string gradescope = GradescopeReport({report}, points);
+    EXPECT_TRUE(gradescope.starts_with("{\n  \"score\": 6.5,\n  \"output\": \"программа "))
+        << gradescope;
+    EXPECT_NE(
+        gradescope.find("{\"name\": \"ivanov: находит свой блок\", \"score\": 1.5, "
+                        "\"max_score\": 1.5, \"status\": \"passed\", \"output\": \"пройдена\"}"),
+        std::string::npos);
+    EXPECT_NE(
+        gradescope.find("{\"name\": \"ivanov: ждёт, не занимая процессор\", \"score\": 0, "
+                        "\"max_score\": 2, \"status\": \"failed\", \"output\": \"НЕ ПРОЙДЕНА — "
+                        "занимал 98 % процессора в ожидании\"}"),
+        std::string::npos);
+    EXPECT_NE(
+        gradescope.find("\"max_score\": 1, \"status\": \"failed\", \"output\": \"не проверена\""),
+        std::string::npos);
+
+    const std::string json = JsonReport(6, {report}, points);
+    EXPECT_NE(json.find("\"passed\": false, \"score\": 6.5, \"maxScore\": 9.5"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("{\"key\": \"waits_politely\", \"title\": \"ждёт, не занимая процессор\", "
+                        "\"points\": 2}"),
+              std::string::npos);
+
+    const std::string junit = JunitReport(6, {report}, points);
+    EXPECT_NE(junit.find("<property name=\"score\" value=\"6.5\"/><property name=\"max_score\" "
+                         "value=\"9.5\"/>"),
+              std::string::npos)
+        << junit;
+    EXPECT_NE(junit.find("name=\"finds_block\">\n      <properties><property name=\"score\" "
+                         "value=\"1.5\"/><property name=\"max_score\" value=\"1.5\"/>"),
+              std::string::npos);
 }
 
 }  // namespace

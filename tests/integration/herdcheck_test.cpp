@@ -2,11 +2,15 @@
 // example pass every check for both data sets; children with one fault each,
 // checked side by side in one run, fail exactly the check meant for them;
 // children doing one harmful thing each are contained and fail only for it,
-// and the JUnit file matches the run; a wrong command line is refused.
+// and the JUnit file matches the run; the result files are written whatever
+// becomes of standard output; a wrong command line or points file is refused.
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -464,6 +468,80 @@ TEST(Herdcheck, HarmfulChildrenAreContainedAndFailOnlyForTheirHarm) {
     }
 }
 
+// What standard output of a checker run is: closed, a pipe whose reader has
+// gone before the first line, a full disk.
+enum class Output { kClosed, kNoReader, kFull };
+
+// Runs herdcheck on the students' example with its standard output so, and
+// returns its exit code; the checker's error output stays the test's.
+int RunCheckerWithOutput(Output output, const std::vector<std::string>& arguments) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int pipeEnds[2] = {-1, -1};
+    if (output == Output::kClosed) {
+        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    } else if (output == Output::kFull) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
+    } else {
+        EXPECT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+        close(pipeEnds[0]);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    }
+    std::vector<std::string> words = {harness::ProgramPath("herdcheck")};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    words.push_back(harness::ProgramPath("student_tusker"));
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    harness::FeederRunTurn turn;
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (pipeEnds[1] >= 0) {
+        close(pipeEnds[1]);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(Herdcheck, ResultFilesAreWrittenInFullWhateverBecomesOfTheOutput) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "standard output's ends are the Linux build's";
+    }
+    std::string pattern = (fs::temp_directory_path() / "herdcheck-output-XXXXXX").string();
+    const fs::path folder = mkdtemp(pattern.data());
+    const struct {
+        Output output;
+        const char* name;
+    } kRows[] = {
+        {Output::kClosed, "closed"}, {Output::kNoReader, "no reader"}, {Output::kFull, "full"}};
+    for (const auto& row : kRows) {
+        const fs::path json = folder / "class.json";
+        const fs::path junit = folder / "class.xml";
+        const fs::path gradescope = folder / "results.json";
+        const int exitCode =
+            RunCheckerWithOutput(row.output, {"--json", json.string(), "--junit", junit.string(),
+                                              "--gradescope", gradescope.string()});
+        EXPECT_EQ(exitCode, 0) << row.name;
+        const std::string jsonText = ReadFile(json);
+        EXPECT_TRUE(jsonText.starts_with("{\n  \"dataSet\": 6,") && jsonText.ends_with("  ]\n}\n"))
+            << row.name << "\n"
+            << jsonText;
+        EXPECT_NE(jsonText.find("\"passed\": true, \"score\": 8, \"maxScore\": 8"),
+                  std::string::npos)
+            << row.name;
+        EXPECT_TRUE(ReadFile(junit).ends_with("</testsuites>\n")) << row.name;
+        const std::string results = ReadFile(gradescope);
+        EXPECT_TRUE(results.starts_with("{\n  \"score\": 8,") && results.ends_with("  ]\n}\n"))
+            << row.name << "\n"
+            << results;
+    }
+    fs::remove_all(folder);
+}
+
 TEST(Herdcheck, AWrongCommandLineIsRefusedAndAMissingProgramFails) {
     const harness::Session noChild = RunChecker({}, "C.UTF-8");
     EXPECT_EQ(noChild.exitCode, 2);
@@ -476,6 +554,29 @@ TEST(Herdcheck, AWrongCommandLineIsRefusedAndAMissingProgramFails) {
     const harness::Session badJson =
         RunChecker({"--json", "/nonexistent-folder/x.json", "tusker6"}, "C.UTF-8");
     EXPECT_EQ(badJson.exitCode, 2);
+
+    // A points file that is missing or wrong is refused before any check.
+    std::string pattern = (fs::temp_directory_path() / "herdcheck-points-XXXXXX").string();
+    const fs::path folder = mkdtemp(pattern.data());
+    std::ofstream(folder / "points.txt") << "waits_politely 2\nwaits_slowly 1\n";
+    for (const fs::path& points : {folder / "points.txt", folder / "none.txt"}) {
+        const harness::Session badPoints =
+            RunChecker({"--points", points.string(), "tusker6"}, "C.UTF-8");
+        EXPECT_EQ(badPoints.exitCode, 2) << points;
+        EXPECT_NE(badPoints.errorText.find("файл баллов «" + points.string() + "»"),
+                  std::string::npos)
+            << badPoints.errorText;
+        EXPECT_EQ(badPoints.outputText, "");
+    }
+    fs::remove_all(folder);
+
+    // A result file that opens but cannot be written: a full disk (Linux;
+    // Wine takes /dev/full for a file of that name).
+    if (!harness::UnderRunner()) {
+        const harness::Session unwritten =
+            RunChecker({"--gradescope", "/dev/full", "tusker6"}, "C.UTF-8");
+        EXPECT_EQ(unwritten.exitCode, 3) << unwritten.errorText;
+    }
 
     const harness::Session missing = RunChecker({"no_such_child"}, "C.UTF-8");
     EXPECT_EQ(missing.exitCode, 1);
