@@ -34,13 +34,16 @@ std::string Head(const std::string& name, const char* phase, int pid, int tid) {
            "\",\"pid\":" + std::to_string(pid) + ",\"tid\":" + std::to_string(tid);
 }
 
-// A metadata event: a track's name or its place among the others.
-void Meta(EventList& list, const char* what, int pid, int tid, const std::string& value) {
-    list.events.push_back(Head(what, "M", pid, tid) + ",\"args\":{\"" +
-                          (std::string(what).find("sort") != std::string::npos
-                               ? "sort_index\":" + value
-                               : "name\":" + JsonString(value)) +
+// Metadata events: a track's name ("process_name", "thread_name"), and a
+// process's place among the others, so the viewer keeps the picture's order.
+void Meta(EventList& list, const char* what, int pid, int tid, const std::string& name) {
+    list.events.push_back(Head(what, "M", pid, tid) + ",\"args\":{\"name\":" + JsonString(name) +
                           "}}");
+}
+
+void SortIndex(EventList& list, int pid, int index) {
+    list.events.push_back(Head("process_sort_index", "M", pid, 0) +
+                          ",\"args\":{\"sort_index\":" + std::to_string(index) + "}}");
 }
 
 // A complete event; times rounded each on its own, so that neighbours never
@@ -122,7 +125,7 @@ void Child(EventList& list, const Trace& trace, std::size_t index) {
     const Lane& lane = trace.lanes[index];
     const int pid = int(index) + 2;
     Meta(list, "process_name", pid, 0, LaneLabel(lane));
-    Meta(list, "process_sort_index", pid, 0, std::to_string(pid));
+    SortIndex(list, pid, pid);
     Meta(list, "thread_name", pid, kPhasesTid, "этапы");
     const double end = double(lane.endedAt != kNoTime ? lane.endedAt : trace.end);
     for (const Phase& phase : lane.phases) {
@@ -186,7 +189,7 @@ void SampledProcessors(EventList& list, const Trace& trace,
 
 void Processors(EventList& list, const Trace& trace) {
     Meta(list, "process_name", kProcessorsPid, 0, "процессоры");
-    Meta(list, "process_sort_index", kProcessorsPid, 0, "0");
+    SortIndex(list, kProcessorsPid, 0);
     const std::vector<ProcessorSlice> slices = HeldSlices(trace);
     for (const ProcessorRow& row : ProcessorRows(trace, slices)) {
         if (trace.stateSource == StateSource::kExact) {

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace json_check {
@@ -16,13 +15,13 @@ struct Value {
     bool boolean = false;
     double number = 0;
     std::string text;
-    std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;
+    std::vector<Value> items;       // an array's, or an object's values
+    std::vector<std::string> keys;  // an object's keys, one per value
 
     const Value* Find(const std::string& key) const {
-        for (const auto& [name, value] : members) {
-            if (name == key) {
-                return &value;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) {
+                return &items[i];
             }
         }
         return nullptr;
@@ -190,8 +189,9 @@ struct Reader {
             if (!String(key) || !Take(':')) {
                 return false;
             }
-            out.members.emplace_back(key, Value{});
-            if (!Parse(out.members.back().second)) {
+            out.keys.push_back(key);
+            out.items.emplace_back();
+            if (!Parse(out.items.back())) {
                 return false;
             }
         } while (Take(','));

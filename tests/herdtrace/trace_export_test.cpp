@@ -107,7 +107,7 @@ TEST(TraceFile, ProcessorTrackShowsItsHolders) {
     for (const Value& event : Events(sampled)) {
         if (event.Text("ph") == "C" && event.Text("name") == "процессор 0") {
             ++counters;
-            EXPECT_GE(event.Find("args")->members.size(), 3u);
+            EXPECT_GE(event.Find("args")->keys.size(), 3u);
         }
     }
     EXPECT_GE(counters, 3u);  // the holder changes at least from high to normal to idle
