@@ -1,12 +1,14 @@
 // herdtrace: runs a launcher of the course (or any program) and draws who got
 // the processor when; or draws the same picture from a saved transcript.
 //
-//   herdtrace [-o FILE.svg] -- PROGRAM [ARGS...]
-//   herdtrace --from TRANSCRIPT [-o FILE.svg]
+//   herdtrace [-o FILE.svg] [--trace FILE.json] -- PROGRAM [ARGS...]
+//   herdtrace --from TRANSCRIPT [-o FILE.svg] [--trace FILE.json]
+//
+// --trace also writes the run as a trace-event file for a trace viewer.
 //
 // Exit code: PROGRAM's own; 2 for a wrong command line; 125 when the
 // transcript cannot be read (missing, unreadable, larger than 64 MB) or the
-// picture cannot be written; 127 when PROGRAM cannot be started. Any
+// picture or the trace file cannot be written; 127 when PROGRAM cannot be started. Any
 // transcript that can be read is drawn: lines it does not understand are
 // listed (the first 20) and counted, and a long line is cut in the list.
 #include <algorithm>
@@ -17,6 +19,7 @@
 
 #include "picture.h"
 #include "summary.h"
+#include "trace_export.h"
 #include "tracer.h"
 #include "transcript_reader.h"
 
@@ -34,13 +37,14 @@ constexpr std::size_t kUnreadShown = 20;
 struct Arguments {
     std::string picture = "herdtrace.svg";
     std::string transcript;  // --from
+    std::string traceFile;   // --trace
     std::vector<std::string> command;
 };
 
 const char* const kUsage =
     "Использование:\n"
-    "  herdtrace [-o ФАЙЛ.svg] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
-    "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg]\n";
+    "  herdtrace [-o ФАЙЛ.svg] [--trace ФАЙЛ.json] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
+    "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg] [--trace ФАЙЛ.json]\n";
 
 // Options first, then PROGRAM (after "--" or at the first word that is no
 // option); exactly one of PROGRAM and --from.
@@ -52,8 +56,10 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
             ++i;
             break;
         }
-        if ((word == "-o" || word == "--from") && i + 1 < argc) {
-            (word == "-o" ? arguments.picture : arguments.transcript) = argv[++i];
+        if ((word == "-o" || word == "--from" || word == "--trace") && i + 1 < argc) {
+            (word == "-o"       ? arguments.picture
+             : word == "--from" ? arguments.transcript
+                                : arguments.traceFile) = argv[++i];
         } else if (!word.empty() && word[0] == '-') {
             return false;
         } else {
@@ -126,13 +132,22 @@ void ReportUnread(const Trace& trace) {
     WriteUserText(report, true);
 }
 
-// Writes the picture and prints the summary; the exit code of a failure.
-int Conclude(const Trace& trace, const std::string& picture) {
+// Writes the picture (and the trace file, when asked) and prints the
+// summary; the exit code of a failure.
+int Conclude(const Trace& trace, const Arguments& arguments) {
+    const std::string& picture = arguments.picture;
     if (!WriteWholeFile(picture, RenderSvg(trace))) {
         WriteUserText("herdtrace: не удалось записать " + picture + "\n", true);
         return kToolFailure;
     }
-    WriteUserText(Summary(trace) + "Рисунок: " + picture + "\n", false);
+    const std::string& traceFile = arguments.traceFile;
+    if (!traceFile.empty() && !WriteWholeFile(traceFile, TraceEventJson(trace))) {
+        WriteUserText("herdtrace: не удалось записать " + traceFile + "\n", true);
+        return kToolFailure;
+    }
+    WriteUserText(Summary(trace) + "Рисунок: " + picture + "\n" +
+                      (traceFile.empty() ? "" : "Файл для просмотрщика трасс: " + traceFile + "\n"),
+                  false);
     return 0;
 }
 
@@ -146,7 +161,7 @@ int DrawTranscript(const Arguments& arguments) {
     }
     const Trace trace = ReadTranscript(bytes);
     ReportUnread(trace);
-    return Conclude(trace, arguments.picture);
+    return Conclude(trace, arguments);
 }
 
 // PROGRAM run under observation, then drawn from its output and samples;
@@ -161,7 +176,7 @@ int TraceProgram(const Arguments& arguments) {
     }
     Trace trace = ReadTranscript(run.output);
     AttachSamples(trace, run);
-    const int failure = Conclude(trace, arguments.picture);
+    const int failure = Conclude(trace, arguments);
     return failure != 0 ? failure : run.exitCode;
 }
 

@@ -1,5 +1,5 @@
-// The picture of a run: one self-contained SVG, time across, a lane per
-// child coloured by its priority class.
+// The picture of a run: one self-contained SVG, time across, a band per
+// processor and a lane per child coloured by its priority class.
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "herdlab_toolkit.h"
+#include "lane_states.h"
 
 namespace herdtrace {
 
@@ -53,19 +54,48 @@ std::string Padded(const std::string& text, std::size_t characters) {
     return count >= characters ? text : text + std::string(characters - count, ' ');
 }
 
+// The time a child was ready but got no processor: as measured, else from
+// its states; -1 where neither tells.
+double ReadyMilliseconds(const Lane& lane, StateSource source) {
+    const bool readyRead = std::any_of(lane.cpu.begin(), lane.cpu.end(),
+                                       [](const CpuSample& sample) { return sample.ready >= 0; });
+    if (lane.readyMilliseconds >= 0 || source == StateSource::kNone ||
+        (source == StateSource::kSampled && !readyRead)) {
+        return lane.readyMilliseconds;
+    }
+    return TotalsOf(LaneStateSpans(lane, source)).ready;
+}
+
+// What the child's processor time was and, where known, how long it waited
+// for a processor and how often it got one.
+std::string ProcessorColumns(const Lane& lane, StateSource source) {
+    std::string out;
+    char text[64];
+    if (lane.cpuMilliseconds >= 0) {
+        std::snprintf(text, sizeof text, "процессор %6.0f мс  ", lane.cpuMilliseconds);
+        out += text;
+    }
+    const double ready = ReadyMilliseconds(lane, source);
+    if (ready >= 0) {
+        std::snprintf(text, sizeof text, "готов %6.0f мс  ", ready);
+        out += text;
+    }
+    if (lane.switches >= 0) {
+        std::snprintf(text, sizeof text, "переключений %5lld  ", lane.switches);
+        out += text;
+    }
+    return out;
+}
+
 // One child's row: name, class, processor time (where sampled) and how and
 // when it ended, counted from the picture's start.
-std::string ChildLine(const Lane& lane, Millis start) {
+std::string ChildLine(const Lane& lane, Millis start, StateSource source) {
     std::string line =
         "  " + Padded(lane.name, 12) + " " +
         Padded(lane.priorityIndex >= 0 ? std::string(herdlab_toolkit::ClassWord(lane.priorityIndex))
                                        : "класс неизвестен",
                18);
-    if (lane.cpuMilliseconds >= 0) {
-        char cpu[48];
-        std::snprintf(cpu, sizeof cpu, "процессор %6.0f мс  ", lane.cpuMilliseconds);
-        line += cpu;
-    }
+    line += ProcessorColumns(lane, source);
     switch (lane.ending) {
         case Ending::kFinished:
             line += "закончил сам на " + Seconds(lane.endedAt - start) + " с";
@@ -123,6 +153,51 @@ std::string Correlation(const Trace& trace) {
            Meaning(rho) + "\n";
 }
 
+// The share of the herd's processor time each class got, highest class
+// first: the lesson in one line. Nothing without processor data.
+std::string ClassShares(const Trace& trace) {
+    double byClass[6] = {};
+    bool present[6] = {};
+    double total = 0;
+    for (const Lane& lane : trace.lanes) {
+        if (lane.cpuMilliseconds >= 0 && lane.priorityIndex >= 0 && lane.priorityIndex < 6) {
+            byClass[lane.priorityIndex] += lane.cpuMilliseconds;
+            present[lane.priorityIndex] = true;
+            total += lane.cpuMilliseconds;
+        }
+    }
+    if (total <= 0) {
+        return {};
+    }
+    std::string out = "Доля процессорного времени стада по классам:";
+    const char* separator = " ";
+    for (int index = 5; index >= 0; --index) {
+        if (present[index]) {
+            char share[32];
+            std::snprintf(share, sizeof share, " %.0f %%", 100 * byClass[index] / total);
+            out += separator + std::string(herdlab_toolkit::ClassWord(index)) + share;
+            separator = ", ";
+        }
+    }
+    return out + ".\n";
+}
+
+// Where the states come from, what would make them exact, and records lost.
+std::string StateSourceLines(const Trace& trace) {
+    if (trace.stateSource == StateSource::kNone) {
+        return {};
+    }
+    std::string out = "  состояния — " + SourceWords(trace.stateSource) + "\n";
+    if (trace.stateSource == StateSource::kSampled && !trace.exactHint.empty()) {
+        out += "  " + trace.exactHint + "\n";
+    }
+    if (trace.lostRecords > 0) {
+        out += "  потеряно записей: " + std::to_string(trace.lostRecords) +
+               " (в эти промежутки состояния не известны)\n";
+    }
+    return out;
+}
+
 }  // namespace
 
 bool SpearmanCorrelation(const std::vector<double>& x, const std::vector<double>& y, double& rho) {
@@ -151,13 +226,15 @@ bool SpearmanCorrelation(const std::vector<double>& x, const std::vector<double>
 // The report printed after the picture is written.
 std::string Summary(const Trace& trace) {
     std::string out = "Итог herdtrace (время от первой строки первого процесса):\n";
+    out += StateSourceLines(trace);
     if (trace.lanes.empty()) {
         out += "  в записи нет строк запущенных процессов\n";
     }
     for (const Lane& lane : trace.lanes) {
-        out += ChildLine(lane, trace.start);
+        out += ChildLine(lane, trace.start, trace.stateSource);
     }
     if (trace.kind == LauncherKind::kHerd) {
+        out += ClassShares(trace);
         out += Correlation(trace);
     }
     if (trace.unreadCount > 0) {

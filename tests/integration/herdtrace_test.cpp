@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../herdtrace/json_check.h"
 #include "harness.h"
 
 namespace {
@@ -150,6 +151,39 @@ TEST_F(Herdtrace, CtrlCEndsTheWholeRunAndTheRecordIsStillDrawn) {
     const std::string svg = Picture();
     EXPECT_NE(svg.find("Слон sleeper — низкий"), std::string::npos);
     EXPECT_NE(svg.find("</svg>"), std::string::npos);
+}
+
+// --trace: the run's trace-event file parses and has a track per child,
+// named as its lane in the picture; one that cannot be written is a failure.
+TEST_F(Herdtrace, TraceFileOfARunParsesAndNamesItsChildren) {
+    const std::string traceFile = (folder / "run.json").string();
+    harness::Options options = Traced({child, "top", "tree", "300"});
+    options.arguments.insert(options.arguments.begin(), {"--trace", traceFile});
+    const harness::Session session = harness::Run("herdtrace", "", options, 30s);
+    EXPECT_EQ(session.exitCode, 3) << session.errorText;
+    EXPECT_NE(session.outputText.find("Файл для просмотрщика трасс: " + traceFile),
+              std::string::npos);
+    std::ifstream file(traceFile, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    json_check::Value trace;
+    std::size_t at = 0;
+    ASSERT_TRUE(json_check::Parse(text, trace, at)) << "stops at " << at;
+    std::vector<std::string> tracks;
+    for (const json_check::Value& event : trace.Find("traceEvents")->items) {
+        if (event.Text("name") == "process_name") {
+            tracks.push_back(event.Find("args")->Text("name"));
+        }
+    }
+    const std::string svg = Picture();
+    for (const char* lane : {"Слон burner — нормальный", "Слон sleeper — низкий"}) {
+        EXPECT_NE(std::find(tracks.begin(), tracks.end(), lane), tracks.end()) << lane;
+        EXPECT_NE(svg.find(lane), std::string::npos) << lane;
+    }
+
+    options.arguments[1] = (folder / "no-folder" / "run.json").string();
+    const harness::Session unwritable = harness::Run("herdtrace", "", options, 30s);
+    EXPECT_EQ(unwritable.exitCode, 125);
+    EXPECT_NE(unwritable.errorText.find("не удалось записать"), std::string::npos);
 }
 
 TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
