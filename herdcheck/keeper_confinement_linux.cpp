@@ -142,11 +142,13 @@ bool SanitizerRuntimeFile(const std::string& full) {
     return !kAddressSpaceLimited && full.substr(full.rfind('/') + 1).starts_with("tsan.");
 }
 
-// Python's cache of a module's bytecode beside it (its __pycache__ folder and
-// the files in it), which the interpreter tries to make on import unless told
-// not to: the interpreter's doing, not the child's. Refused all the same.
-bool InterpreterCacheFile(const std::string& full) {
-    return full.find("/__pycache__/") != std::string::npos || full.ends_with("/__pycache__");
+// What interpreters try on their own, not the child's doing: Python's cache
+// of a module's bytecode beside it (its __pycache__ folder and the files in
+// it) unless told not to, and a shell's look for its terminal (bash opens
+// /dev/tty for reading and writing at its start). Refused all the same.
+bool InterpreterOwnFile(const std::string& full) {
+    return full.find("/__pycache__/") != std::string::npos || full.ends_with("/__pycache__") ||
+           full == "/dev/tty";
 }
 
 }  // namespace
@@ -208,5 +210,5 @@ bool WriteAllowed(const std::string& path, const KeeperPlan& plan) {
     const std::string scratch = plan.scratch;
     const std::string full = Normalized(path.starts_with("/") ? path : scratch + "/" + path);
     return Beneath(full, scratch) || full == "/dev/null" || SanitizerRuntimeFile(full) ||
-           InterpreterCacheFile(full);
+           InterpreterOwnFile(full);
 }

@@ -40,6 +40,7 @@ std::int32_t OuterPid();
 
 // Whether a write to `path` stays where the child may write: its scratch
 // folder (where a relative path starts; its block is in it) and /dev/null.
-// An interpreter's bytecode cache (Python's __pycache__) is refused by
-// Landlock like any other write outside, but not counted as the child's.
+// What interpreters try on their own (Python's __pycache__, a shell's
+// /dev/tty) is refused by Landlock like any other write outside, but not
+// counted as the child's.
 bool WriteAllowed(const std::string& path, const KeeperPlan& plan);

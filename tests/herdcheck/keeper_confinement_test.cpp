@@ -2,7 +2,7 @@
 // (Linux): its scratch folder (its block's place in it) and /dev/null,
 // whatever the path's dots, doubled slashes or a folder whose name only
 // starts like its own; never the user's own place, where a lesson's blocks
-// of the same names live. An interpreter's bytecode cache is not reported.
+// of the same names live. What an interpreter tries on its own is not reported.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -37,6 +37,8 @@ TEST(KeeperConfinement, AWriteIsAllowedOnlyInTheScratchFolderAndDevNull) {
         {"/home/t/class/__pycache__", true},  // refused, but the interpreter's, not reported
         {"/home/t/class/__pycache__/feed_ring.cpython-312.pyc.1234", true},
         {"/home/t/class/__pycache__x/f", false},
+        {"/dev/tty", true},  // a shell's look for its terminal: refused, not reported
+        {"/dev/tty1", false},
         {"/etc/passwd", false},
         {"/tmp/herdcheck-harmful.txt", false},
     };

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -181,6 +182,31 @@ TEST(Herdcheck, SampleChildrenAndTheStudentsExamplePassForBothDataSets) {
                               (russian ? "," : "\\.") + "\\d\\d");
     EXPECT_TRUE(std::regex_match(CommandLineGiven(processes.outputText, "tusker2"), numbered))
         << processes.outputText;
+}
+
+bool PythonInstalled() {
+    return std::system("python3 -c '' >/dev/null 2>&1") == 0;
+}
+
+// Correct children run by an interpreter pass: a Python child, which imports
+// a module beside it, and a shell script that hands on to it, each opening
+// its block through the layer's name rules (a Cyrillic name, escaped). The
+// interpreter's bytecode cache is no harm of theirs, and none is made.
+TEST(Herdcheck, ChildrenRunByAnInterpreterPass) {
+    if (harness::UnderRunner()) {
+        GTEST_SKIP() << "the interpreted children are Linux programs";
+    }
+    if (!PythonInstalled()) {
+        GTEST_SKIP() << "python3 is not installed (scripts/install-deps.sh test installs it)";
+    }
+    const fs::path cache =
+        fs::path(harness::ProgramPath("herdcheck")).parent_path() / "__pycache__";
+    fs::remove_all(cache);
+    const bool russian = harness::LocaleAvailable("ru_RU.UTF-8");
+    const harness::Session session = RunChecker(
+        {"--set", "2", "python_tusker.py", "shell_tusker.sh"}, russian ? "ru_RU.UTF-8" : "C.UTF-8");
+    ExpectEveryCheckPassed(session, 2);
+    EXPECT_FALSE(fs::exists(cache));
 }
 
 TEST(Herdcheck, EachFaultyChildFailsOnlyTheCheckMeantForIt) {
