@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -63,8 +64,9 @@ std::vector<std::string> LeftoverLaneBlocks() {
 }
 
 // herdcheck runs in the programs' folder and names the children without one,
-// as a teacher does in the folder of the class's programs. It takes its turn
-// with the feeder tests, whose block names it shares, and leaves none of
+// as a teacher does in the folder of the class's programs. Under Wine it
+// takes its turn with the feeder tests, whose block names it shares there
+// (on Linux each child's block is in a place of its own), and leaves none of
 // them behind. With `ordinaryUserFolder` it runs from there (a copy of the programs that
 // user may run) and, as root, as user nobody, as a teacher's ordinary
 // account would.
@@ -96,7 +98,10 @@ harness::Session RunChecker(const std::vector<std::string>& arguments, const std
         options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
         program = "setpriv";
     }
-    harness::FeederRunTurn turn;
+    std::optional<harness::FeederRunTurn> turn;
+    if (harness::UnderRunner()) {
+        turn.emplace();
+    }
     // Blocks left by a killed program elsewhere may already be there; the
     // checker then waits or uses other names, and must add none.
     const std::vector<std::string> before = LeftoverLaneBlocks();
