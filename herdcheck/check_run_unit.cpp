@@ -71,6 +71,9 @@ double QuietSeconds(const CheckRun& run, DWORD now) {
 
 // Why the checker must end the child now, or kNone.
 StopReason StopReasonOf(const CheckRun& run, DWORD now) {
+    if (run.stopOnForeignPortion && run.watch.foreignPortion >= 0) {
+        return StopReason::kForeignWriter;
+    }
     if (run.outputBytes > kMostOutputBytes) {
         return StopReason::kFlooded;
     }
@@ -105,12 +108,13 @@ void FinishRun(CheckRun& run, DWORD now) {
     outcome.supply = run.plan.supply;
     outcome.wrongWrite = run.watch.wrongWrite;
     outcome.orderFault = run.watch.orderFault;
+    outcome.foreignPortion = run.watch.foreignPortion;
     outcome.secondsAfterLastPortion =
         ChildSecondsSince(run, run.watch.lastEatenTick, run.lastEatenUsage, now);
     outcome.runSeconds = SecondsBetween(run.startTick, now);
     ReleaseChild(run.child);
     outcome.harms = run.child.harms;
-    ReleaseRing(run);
+    outcome.blockHeldElsewhere = ReleaseRing(run);  // the child is gone by now
 }
 
 // Samples when due, and keeps the samples the time limits start from.
@@ -130,39 +134,18 @@ void KeepSamples(CheckRun& run, const WatchEvents& events, DWORD now) {
 }  // namespace
 
 bool CreateRing(CheckRun& run, const std::string& blockName, DWORD& error) {
-    run.block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRingSlots,
-                                   blockName.c_str());
-    error = GetLastError();
-    if (run.block != nullptr && error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(run.block);
-        run.block = nullptr;
+    std::uint32_t platformError = 0;
+    const bool created = MakeChildScratch(run.child, platformError) &&
+                         CreateChildBlock(run.child.scratch, blockName, run.block, platformError);
+    if (!created) {
+        ReleaseChild(run.child);  // its scratch folder
     }
-    if (run.block == nullptr) {
-        return false;
-    }
-    run.ring = static_cast<unsigned char*>(
-        MapViewOfFile(run.block, FILE_MAP_ALL_ACCESS, 0, 0, kRingSlots));
-    if (run.ring == nullptr) {
-        error = GetLastError();
-        CloseHandle(run.block);
-        run.block = nullptr;
-        return false;
-    }
-    for (int slot = 0; slot < kRingSlots; ++slot) {
-        StoreSlot(run.ring, slot, kEmptySlot);
-    }
-    return true;
+    error = platformError;
+    return created;
 }
 
-void ReleaseRing(CheckRun& run) {
-    if (run.ring != nullptr) {
-        UnmapViewOfFile(run.ring);
-        run.ring = nullptr;
-    }
-    if (run.block != nullptr) {
-        CloseHandle(run.block);
-        run.block = nullptr;
-    }
+bool ReleaseRing(CheckRun& run) {
+    return ReleaseChildBlock(run.block);
 }
 
 bool StartRun(CheckRun& run, FeederPace pace, const ElephantRecord& row, const std::string& program,
@@ -170,7 +153,7 @@ bool StartRun(CheckRun& run, FeederPace pace, const ElephantRecord& row, const s
     run.plan = PlanOf(pace, row);
     run.startTick = GetTickCount();
     const std::vector<std::string> words = CommandLineWords(commandLine);
-    if (!StartContainedChild(program, words, run.ring, run.child, run.outcome.startError)) {
+    if (!StartContainedChild(program, words, run.child, run.outcome.startError)) {
         ReleaseRing(run);
         return false;
     }
@@ -188,7 +171,7 @@ bool StepRun(CheckRun& run, DWORD now) {
     ChildEnd how;
     const bool ended = ChildEnded(run.child, how);  // before the ring: its last bites count
     run.outputBytes += DrainChildOutput(run.child);
-    const WatchEvents events = WatchRing(run.ring, run.watch, run.plan, now);
+    const WatchEvents events = WatchRing(run.block.ring, run.watch, run.plan, now);
     // A child that has just ended can no longer be measured.
     if (!ended) {
         KeepSamples(run, events, now);

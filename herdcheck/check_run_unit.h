@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "child_block_unit.h"
 #include "child_process_unit.h"
 #include "elephant_unit.h"
 #include "ring_watch_unit.h"
@@ -20,9 +21,11 @@
 enum class FeederPace { kSteady, kSlow };
 
 struct CheckRun {
-    HANDLE block = nullptr;
-    unsigned char* ring = nullptr;
+    ChildBlock block;
     ChildProcess child;
+    // A portion the checker did not place ends the run (another program
+    // feeds into the block); otherwise it counts as the child's wrong write.
+    bool stopOnForeignPortion = true;
     FeedingPlan plan;
     RingWatch watch;
     DWORD startTick = 0;
@@ -38,11 +41,13 @@ struct CheckRun {
     RunOutcome outcome;
 };
 
-// Creates the run's block under `blockName`, fresh and cleared. A name that
-// exists already belongs to someone else (a feeder running meanwhile): the
-// checker never shares a block. False with the platform's error number.
+// Makes the child's scratch folder and creates the run's block under
+// `blockName` for it, fresh and cleared (child_block_unit.h). False with the
+// platform's error number; on Windows a name that another program holds is
+// ERROR_ALREADY_EXISTS: the checker never shares a block.
 bool CreateRing(CheckRun& run, const std::string& blockName, DWORD& error);
-void ReleaseRing(CheckRun& run);
+// Lets go of the block; true when another program still held it.
+bool ReleaseRing(CheckRun& run);
 
 // Starts the child on the run's open ring; false when it does not start
 // (the ring is released then).

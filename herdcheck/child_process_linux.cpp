@@ -9,11 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 
+#include "child_block_unit.h"
 #include "child_process_unit.h"
 #include "cp1251_unit.h"
 #include "format_unit.h"
@@ -65,9 +64,7 @@ void CloseAll(std::initializer_list<int> fds) {
 
 // A scratch folder of the child's own, readable only by the teacher.
 bool MakeScratch(std::string& folder) {
-    const char* temp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/herdcheck-XXXXXX";
+    std::string pattern = ScratchParent() + "/herdcheck-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         return false;
     }
@@ -81,40 +78,6 @@ pid_t StartKeeper(const KeeperPlan& plan) {
         RunKeeper(plan);
     }
     return keeper;
-}
-
-// The file of the block mapped at `address` in the checker: the mapping
-// (/proc/self/maps) gives its folder and inode (the layer maps the file it
-// made before it gave it its name), the folder the name. Empty when none.
-std::string FileMappedAt(const void* address) {
-    std::FILE* maps = std::fopen("/proc/self/maps", "re");
-    if (maps == nullptr) {
-        return {};
-    }
-    const auto wanted = reinterpret_cast<std::uintptr_t>(address);
-    char line[4096 + 128];
-    std::string folder;
-    unsigned long inode = 0;
-    while (folder.empty() && std::fgets(line, sizeof line, maps) != nullptr) {
-        unsigned long start = 0;
-        unsigned long end = 0;
-        int pathAt = 0;
-        if (std::sscanf(line, "%lx-%lx %*s %*s %*s %lu %n", &start, &end, &inode, &pathAt) >= 3 &&
-            wanted >= start && wanted < end && line[pathAt] == '/') {
-            const std::string path(line + pathAt, std::strcspn(line + pathAt, "\n"));
-            folder = path.substr(0, path.rfind('/'));
-        }
-    }
-    std::fclose(maps);
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        struct stat status {};
-        if (lstat(entry.path().c_str(), &status) == 0 && status.st_ino == inode &&
-            S_ISREG(status.st_mode)) {
-            return entry.path().string();
-        }
-    }
-    return {};
 }
 
 // The program's argv: `words` in UTF-8, kept in `utf8Words`, and a null.
@@ -186,6 +149,9 @@ std::string NamedGaps(const SandboxSupport& support) {
 void PrepareChildren() {
     // A child that closes its pipe early must not end the checker.
     signal(SIGPIPE, SIG_IGN);
+    // An interpreter's own caches beside the program are not the child's
+    // doing: Python writes none when its children inherit this.
+    setenv("PYTHONDONTWRITEBYTECODE", "1", 1);
     sandbox = ProbeSandbox();
 }
 
@@ -217,19 +183,27 @@ std::string NativePath(std::string_view path) {
     return herdlab_toolkit::Utf8FromCp1251(path);
 }
 
+bool MakeChildScratch(ChildProcess& child, std::uint32_t& error) {
+    if (MakeScratch(child.scratch)) {
+        return true;
+    }
+    error = static_cast<std::uint32_t>(errno);
+    return false;
+}
+
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         const void* ring, ChildProcess& child, std::uint32_t& error) {
+                         ChildProcess& child, std::uint32_t& error) {
     const std::string path = ProgramToRun(programPath);
-    const std::string block = FileMappedAt(ring);
+    const std::string runtime = ChildRuntimeFolder(child.scratch);
     std::vector<std::string> utf8Words;
     std::vector<char*> argv = ArgvOf(words, utf8Words);
     int outputPipe[2] = {-1, -1};
     int newsPipe[2] = {-1, -1};
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (input < 0 || pipe2(outputPipe, O_CLOEXEC) != 0 || pipe2(newsPipe, O_CLOEXEC) != 0 ||
-        !MakeScratch(child.scratch)) {
+    if (input < 0 || pipe2(outputPipe, O_CLOEXEC) != 0 || pipe2(newsPipe, O_CLOEXEC) != 0) {
         error = static_cast<std::uint32_t>(errno);
         CloseAll({input, outputPipe[0], outputPipe[1], newsPipe[0], newsPipe[1]});
+        ReleaseChild(child);
         return false;
     }
     KeeperPlan plan;
@@ -239,7 +213,7 @@ bool StartContainedChild(std::string_view programPath, const std::vector<std::st
     plan.output = outputPipe[1];
     plan.report = newsPipe[1];
     plan.scratch = child.scratch.c_str();
-    plan.block = block.c_str();
+    plan.runtimeFolder = runtime.c_str();
     plan.support = sandbox;
     plan.uid = getuid();
     plan.gid = getgid();

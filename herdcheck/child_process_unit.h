@@ -56,13 +56,18 @@ void PrepareChildren();
 // report's header: "защита: ...".
 std::string ProtectionSummary();
 
-// Starts `programPath` (Windows-1251) contained, with `words` (Windows-1251,
-// word 0 the program name the child sees). `ring` is the checker's view of
-// the child's block: on Linux the block's file is the one file outside its
-// folder it may write. False with the platform's error number in `error`
-// when it cannot be started.
+// Makes the child's scratch folder (`child.scratch`), where on Linux its
+// block is made before it starts (child_block_unit.h). False with the
+// platform's error number.
+bool MakeChildScratch(ChildProcess& child, std::uint32_t& error);
+
+// Starts `programPath` (Windows-1251) contained in its scratch folder, with
+// `words` (Windows-1251, word 0 the program name the child sees). On Linux
+// its XDG_RUNTIME_DIR is ChildRuntimeFolder(child.scratch), the place of its
+// block. False with the platform's error number in `error` when it cannot be
+// started (its scratch folder is removed then).
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         const void* ring, ChildProcess& child, std::uint32_t& error);
+                         ChildProcess& child, std::uint32_t& error);
 
 // Reads what the child wrote since the last call and discards it; returns
 // how many bytes that was. Also takes in what the containment reported.

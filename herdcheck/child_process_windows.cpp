@@ -157,7 +157,11 @@ void CloseAndForget(std::intptr_t& handle) {
 
 }  // namespace
 
-void PrepareChildren() {}
+// An interpreter's own caches beside the program are not the child's doing:
+// Python writes none when its children inherit this.
+void PrepareChildren() {
+    SetEnvironmentVariableA("PYTHONDONTWRITEBYTECODE", "1");
+}
 
 std::string ProtectionSummary() {
     return FormatText(
@@ -170,12 +174,20 @@ std::string NativePath(std::string_view path) {
     return std::string(path);
 }
 
+bool MakeChildScratch(ChildProcess& child, std::uint32_t& error) {
+    if (MakeScratch(child.scratch)) {
+        return true;
+    }
+    error = GetLastError();
+    return false;
+}
+
 bool StartContainedChild(std::string_view programPath, const std::vector<std::string>& words,
-                         const void* /*ring*/, ChildProcess& child, std::uint32_t& error) {
+                         ChildProcess& child, std::uint32_t& error) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!MakeScratch(child.scratch) || !CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
         error = GetLastError();
         ReleaseChild(child);
         return false;

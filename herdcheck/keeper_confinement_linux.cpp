@@ -68,8 +68,8 @@ void AllowBeneath(int ruleset, const char* path, std::uint64_t rights) {
     }
 }
 
-// Writes only in the scratch folder, into its own block and /dev/null; no TCP; no signals or
-// abstract sockets beyond its own processes.
+// Writes only in the scratch folder (its block's place included) and /dev/null; no TCP; no
+// signals or abstract sockets beyond its own processes.
 bool ConfineWrites(const KeeperPlan& plan) {
     const int abi = plan.support.landlockAbi;
     if (abi == 0) {
@@ -86,9 +86,6 @@ bool ConfineWrites(const KeeperPlan& plan) {
     }
     const std::uint64_t fileWrite = kFsWriteFile | (abi >= 5 ? kFsIoctlDev : 0);
     AllowBeneath(ruleset, plan.scratch, attr.handledAccessFs);
-    if (plan.block[0] != '\0') {
-        AllowBeneath(ruleset, plan.block, kFsWriteFile);
-    }
     AllowBeneath(ruleset, "/dev/null", fileWrite);
     const bool confined = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     close(ruleset);
@@ -145,6 +142,15 @@ bool SanitizerRuntimeFile(const std::string& full) {
     return !kAddressSpaceLimited && full.substr(full.rfind('/') + 1).starts_with("tsan.");
 }
 
+// What interpreters try on their own, not the child's doing: Python's cache
+// of a module's bytecode beside it (its __pycache__ folder and the files in
+// it) unless told not to, and a shell's look for its terminal (bash opens
+// /dev/tty for reading and writing at its start). Refused all the same.
+bool InterpreterOwnFile(const std::string& full) {
+    return full.find("/__pycache__/") != std::string::npos || full.ends_with("/__pycache__") ||
+           full == "/dev/tty";
+}
+
 }  // namespace
 
 // Inside the new user namespace the checker's user is itself, so files and
@@ -197,13 +203,12 @@ int ConfineProgram(void* context) {
     return write(start.pidReport, &pid, sizeof pid) == sizeof pid ? 0 : errno;
 }
 
-// Whether a write to `path` stays where the child may write. A relative
-// path counts from the scratch folder, the child's current folder. The
-// block's folder is the one a child's layer makes sure of (it exists).
+// Whether a write to `path` stays where the child may write, or is one of a
+// runtime's own that the report leaves out. A relative path counts from the
+// scratch folder, the child's current folder.
 bool WriteAllowed(const std::string& path, const KeeperPlan& plan) {
     const std::string scratch = plan.scratch;
-    const std::string block = plan.block;
     const std::string full = Normalized(path.starts_with("/") ? path : scratch + "/" + path);
     return Beneath(full, scratch) || full == "/dev/null" || SanitizerRuntimeFile(full) ||
-           (!block.empty() && (full == block || full == block.substr(0, block.rfind('/'))));
+           InterpreterOwnFile(full);
 }

@@ -39,5 +39,8 @@ int LandlockAbi();
 std::int32_t OuterPid();
 
 // Whether a write to `path` stays where the child may write: its scratch
-// folder (where a relative path starts), its block and /dev/null.
+// folder (where a relative path starts; its block is in it) and /dev/null.
+// What interpreters try on their own (Python's __pycache__, a shell's
+// /dev/tty) is refused by Landlock like any other write outside, but not
+// counted as the child's.
 bool WriteAllowed(const std::string& path, const KeeperPlan& plan);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "herdlab_toolkit.h"
 #include "keeper_call_watch_linux.h"
@@ -98,7 +99,8 @@ void EndEverything(bool ownNamespace, pid_t self) {
 // process): starts the program and ends with it and what it left.
 [[noreturn]] void RunFirstProcess(const KeeperPlan& plan, int listener) {
     int pidPipe[2] = {-1, -1};
-    if (chdir(plan.scratch) != 0 || pipe2(pidPipe, O_CLOEXEC) != 0) {
+    if (chdir(plan.scratch) != 0 || setenv("XDG_RUNTIME_DIR", plan.runtimeFolder, 1) != 0 ||
+        pipe2(pidPipe, O_CLOEXEC) != 0) {
         SendKeeperNews(plan.report, KeeperNews::kExecFailed, errno);
         _exit(0);
     }

@@ -8,7 +8,8 @@
 // of it limits processes and memory, confines its writes to its scratch
 // folder with Landlock, and (in a build with libseccomp) a seccomp filter
 // hands the keeper every socket the child asks for and every file it opens
-// for writing. The keeper refuses the sockets, and notes what the child
+// for writing. The child's XDG_RUNTIME_DIR leads its layer to the place of
+// its own block inside its scratch folder. The keeper refuses the sockets, and notes what the child
 // tried, for the checker's report.
 //
 // The keeper tells the checker what happens through a pipe of messages
@@ -62,7 +63,8 @@ struct KeeperPlan {
     int output = -1;                // its standard output and error
     int report = -1;                // write end of the message pipe (close-on-exec)
     const char* scratch = nullptr;  // the child's own folder, its current folder
-    const char* block = "";         // the file of its ring, the one file beyond it may write
+    const char* runtimeFolder =
+        "";  // its XDG_RUNTIME_DIR, in the scratch folder: its block's place
     SandboxSupport support;
     uid_t uid = 0;  // the checker's user, mapped to itself inside the namespace
     gid_t gid = 0;

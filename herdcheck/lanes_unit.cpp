@@ -17,6 +17,8 @@ constexpr std::string_view kGreetingLine =
 constexpr std::string_view kBusyBlockLine =
     "%s - Блок «%s» занят другой программой или недоступен (ошибка %d), жду"_cp1251;
 constexpr std::string_view kRecheckLine = "%s - %s: не успел в срок, проверяю ещё раз, один"_cp1251;
+constexpr std::string_view kForeignWriterLine =
+    "%s - %s: блок «%s» использует другая программа, проверю ещё раз, когда он освободится"_cp1251;
 
 // How many children are checked side by side: one in each lane, each under
 // a name of the data set of its own.
@@ -35,6 +37,7 @@ struct FeedingLane {
     DWORD retryTick = 0;
     DWORD busySinceTick = 0;
     bool busyReported = false;
+    bool awaitsFreeName = false;  // its run was ended by another program's writes: no time limit
     CheckRun run;
 };
 
@@ -43,6 +46,10 @@ struct ChildCheck {
     ChildReport report;
     bool rechecked = false;
     bool judged = false;
+    // Runs ended for a portion the checker did not place while no other
+    // program was seen holding the block: after one, such a portion counts
+    // as the child's own wrong write.
+    int unexplainedForeignStops = 0;
 };
 
 struct Checker {
@@ -83,12 +90,15 @@ std::string LaneCommandLine(const FeederBuildData& build, const ElephantRecord& 
 enum class LaneRing { kOpen, kBusy, kGivenUp };
 
 // Creates the lane's block for its next run. A busy name is tried again
-// later; after a minute of waiting the run is judged as not started.
+// later; after a minute of waiting the run is judged as not started, unless
+// another program took the name in the middle of the child's check: the
+// child is then checked whenever the name is free again.
 LaneRing OpenLaneRing(FeedingLane& lane, DWORD now) {
     lane.run = CheckRun{};
     DWORD error = 0;
     if (CreateRing(lane.run, FeedRingName(ElephantName(*lane.row)), error)) {
         lane.busyReported = false;
+        lane.awaitsFreeName = false;
         return LaneRing::kOpen;
     }
     if (!lane.busyReported) {
@@ -98,7 +108,8 @@ LaneRing OpenLaneRing(FeedingLane& lane, DWORD now) {
         lane.busySinceTick = now;
     }
     lane.run.outcome.startError = error;
-    return now - lane.busySinceTick < kMostBusyWaitMs ? LaneRing::kBusy : LaneRing::kGivenUp;
+    return lane.awaitsFreeName || now - lane.busySinceTick < kMostBusyWaitMs ? LaneRing::kBusy
+                                                                             : LaneRing::kGivenUp;
 }
 
 bool AnyLaneRunning(const Checker& checker) {
@@ -172,10 +183,29 @@ bool StartLaneRun(Checker& checker, FeedingLane& lane, DWORD now) {
     if (wantsChild) {
         TakeChild(checker, lane, child);
     }
+    lane.run.stopOnForeignPortion =
+        checker.children[static_cast<std::size_t>(lane.child)].unexplainedForeignStops == 0;
     lane.running =
         ring == LaneRing::kOpen && StartRun(lane.run, lane.pace, *lane.row,
                                             checker.programs[static_cast<std::size_t>(lane.child)],
                                             LaneCommandLine(*checker.build, *lane.row));
+    return true;
+}
+
+// A run that another program fed into says nothing of the child: the lane
+// runs it again, as soon as the name is free. True when it will.
+bool RunAgainAfterForeignWrites(Checker& checker, FeedingLane& lane) {
+    const RunOutcome& outcome = lane.run.outcome;
+    if (outcome.end != RunEnd::kStopped || outcome.stopReason != StopReason::kForeignWriter) {
+        return false;
+    }
+    ChildCheck& check = checker.children[static_cast<std::size_t>(lane.child)];
+    check.unexplainedForeignStops += outcome.blockHeldElsewhere ? 0 : 1;
+    PrintLine(kForeignWriterLine,
+              {CurrentTimeText(),
+               std::string_view(checker.programs[static_cast<std::size_t>(lane.child)]),
+               ElephantName(*lane.row)});
+    lane.awaitsFreeName = true;
     return true;
 }
 
@@ -189,7 +219,9 @@ void AdvanceLane(Checker& checker, FeedingLane& lane, DWORD now) {
         return;
     }
     lane.running = false;
-    if (lane.pace == FeederPace::kSteady) {
+    if (RunAgainAfterForeignWrites(checker, lane)) {
+        lane.retryTick = now;
+    } else if (lane.pace == FeederPace::kSteady) {
         checker.children[static_cast<std::size_t>(lane.child)].steady = lane.run.outcome;
         lane.pace = FeederPace::kSlow;
         lane.retryTick = now;

@@ -55,6 +55,9 @@ std::int32_t ReadChildMoves(unsigned char* ring, RingWatch& watch) {
             if (watch.wrongWrite.slot < 0) {
                 watch.wrongWrite = {slot, value, !wasFull};
             }
+            if (value == kFullSlot && watch.foreignPortion < 0) {
+                watch.foreignPortion = slot;  // a portion where the checker placed none
+            }
             UndoWrite(ring, slot, value);
         }
         if (wasFull) {  // the portion is gone, whatever was written in its place

@@ -7,7 +7,9 @@
 // so a child that eats too much is seen doing it. Between placements it
 // watches every slot: a 1 that became 0 is a portion eaten; anything else the
 // child writes is a fault, recorded and then undone, so that the run goes on
-// and the other checks are still judged.
+// and the other checks are still judged. A portion the checker did not
+// place is another feeder's: a program other than the child has the block
+// open (on Windows, where one session shares the names), and the run says so.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +55,9 @@ struct RingWatch {
     std::int32_t eaten = 0;
     int childPosition = 0;  // the slot an in-order child empties next
     DWORD lastEatenTick = 0;
-    WrongWrite wrongWrite;  // the first one
-    OrderFault orderFault;  // the first one
+    WrongWrite wrongWrite;    // the first one
+    OrderFault orderFault;    // the first one
+    int foreignPortion = -1;  // the slot of the first portion the checker did not place, or -1
     // Waiting: the ring is empty while the feeder holds back on purpose.
     bool hungry = false;
     DWORD foodSinceTick = 0;  // since when food has waited untouched

@@ -35,10 +35,11 @@ std::string_view CheckKey(Check check);
 
 enum class StopReason {
     kNone,
-    kQuiet,      // took nothing for a while although food was there, or after its last portion
-    kFlooded,    // wrote more output than the checker takes
-    kTimeLimit,  // the run's time was up
-    kOverLimit,  // more processes or memory than a child may have
+    kQuiet,          // took nothing for a while although food was there, or after its last portion
+    kFlooded,        // wrote more output than the checker takes
+    kTimeLimit,      // the run's time was up
+    kOverLimit,      // more processes or memory than a child may have
+    kForeignWriter,  // another program fed into the block: the run says nothing of the child
 };
 
 // Everything the judgement needs of one run.
@@ -58,6 +59,8 @@ struct RunOutcome {
     double waitingSeconds = 0;     // time the ring stood empty on purpose
     double waitingCpuSeconds = 0;  // processor time the child used meanwhile
     ContainmentHarms harms;
+    int foreignPortion = -1;          // the first portion the checker did not place, or -1
+    bool blockHeldElsewhere = false;  // another program still held the block after the run
 };
 
 enum class Verdict { kPassed, kFailed, kNotJudged };

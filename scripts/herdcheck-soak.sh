@@ -11,8 +11,8 @@
 # (default build/plain/bin); CHECKS is the number of children checked in all
 # (default 200). The correct children: the sample, the students' example,
 # and a faulty child under a name that is no fault (so correct), in both
-# data sets by turns. Feeder blocks have fixed names: run it where no feeder
-# or other herdcheck runs (for example with a private XDG_RUNTIME_DIR).
+# data sets by turns. Each child's block is in a place of its own, so a
+# feeder or another herdcheck may run meanwhile (scripts/herdcheck-sidebyside.sh).
 # Prints one line per herdcheck run and a summary; exit code 1 when some
 # correct child failed.
 set -euo pipefail

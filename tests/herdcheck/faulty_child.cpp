@@ -12,6 +12,8 @@
 //   crashes         aborts at once
 //   ignores_comma   reads the weight with a point only, so "1,70" reads as 1
 //   floods          eats correctly but writes output without end
+//   puts_portion    the first time its next slot is empty, puts a 1 of its
+//                   own four slots ahead (only a feeder places portions)
 //
 // The name may take several words: all words but the last two (age, weight).
 #include <charconv>
@@ -40,6 +42,7 @@ enum class Fault {
     kCrashes,
     kIgnoresComma,
     kFloods,
+    kPutsPortion,
 };
 
 struct NamedFault {
@@ -51,7 +54,7 @@ constexpr NamedFault kNamedFaults[] = {
     {"faulty_writes_two", Fault::kWritesTwo},  {"faulty_one_too_many", Fault::kOneTooMany},
     {"faulty_one_too_few", Fault::kOneTooFew}, {"faulty_never_ends", Fault::kNeverEnds},
     {"faulty_crashes", Fault::kCrashes},       {"faulty_ignores_comma", Fault::kIgnoresComma},
-    {"faulty_floods", Fault::kFloods},
+    {"faulty_floods", Fault::kFloods},         {"faulty_puts_portion", Fault::kPutsPortion},
 };
 
 // The fault that the program's own file name gives.
@@ -112,7 +115,12 @@ int NextSlot(unsigned char* ring, int position) {
     return LoadSlot(ring, position) == kFullSlot ? position : -1;
 }
 
-void WaitForFood() {
+void WaitForFood(unsigned char* ring, int position) {
+    static bool put = false;
+    if (kFault == Fault::kPutsPortion && !put) {
+        StoreSlot(ring, (position + 4) % kRingSlots, kFullSlot);
+        put = true;
+    }
     if (kFault != Fault::kSpins) {
         Sleep(kPollPause);
     }
@@ -133,7 +141,7 @@ void Eat(unsigned char* ring, std::int32_t portions) {
     for (std::int32_t eaten = 0; eaten < portions;) {
         const int slot = NextSlot(ring, position);
         if (slot < 0) {
-            WaitForFood();
+            WaitForFood(ring, position);
             continue;
         }
         ++eaten;

@@ -78,7 +78,8 @@ TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
     EXPECT_EQ(feeding.watch.wrongWrite.value, 2);
     EXPECT_FALSE(feeding.watch.wrongWrite.intoEmpty);
     EXPECT_EQ(feeding.watch.eaten, 1);
-    EXPECT_EQ(feeding.ring[0], kFullSlot);  // undone, then fed again
+    EXPECT_EQ(feeding.ring[0], kFullSlot);        // undone, then fed again
+    EXPECT_EQ(feeding.watch.foreignPortion, -1);  // a child's wrong value, no feeder's portion
 
     Feeding empty(1);
     empty.Look();
@@ -90,6 +91,10 @@ TEST(RingWatch, ForeignValuesAreRecordedUndoneAndFeedingGoesOn) {
     EXPECT_TRUE(empty.watch.wrongWrite.intoEmpty);
     EXPECT_EQ(empty.ring[5], kEmptySlot);
     EXPECT_EQ(empty.watch.eaten, 1);
+    EXPECT_EQ(empty.watch.foreignPortion, 5);  // another feeder's portion, or the child's
+    empty.ring[2] = 1;
+    empty.Look();
+    EXPECT_EQ(empty.watch.foreignPortion, 5);  // the first one
 }
 
 TEST(RingWatch, TheSlowFeederPausesAndTheEmptyRingCountsAsWaiting) {
