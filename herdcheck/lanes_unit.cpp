@@ -201,10 +201,10 @@ bool RunAgainAfterForeignWrites(Checker& checker, FeedingLane& lane) {
     }
     ChildCheck& check = checker.children[static_cast<std::size_t>(lane.child)];
     check.unexplainedForeignStops += outcome.blockHeldElsewhere ? 0 : 1;
-    PrintLine(kForeignWriterLine,
-              {CurrentTimeText(),
-               std::string_view(checker.programs[static_cast<std::size_t>(lane.child)]),
-               ElephantName(*lane.row)});
+    ShowLine(kForeignWriterLine,
+             {CurrentTimeText(),
+              std::string_view(checker.programs[static_cast<std::size_t>(lane.child)]),
+              ElephantName(*lane.row)});
     lane.awaitsFreeName = true;
     return true;
 }
