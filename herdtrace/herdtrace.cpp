@@ -3,6 +3,8 @@
 //
 //   herdtrace [-o FILE.svg] -- PROGRAM [ARGS...]
 //   herdtrace --from TRANSCRIPT [-o FILE.svg]
+//   herdtrace --live [-o FILE.svg] -- PROGRAM [ARGS...]
+//                         also FILE.html, kept current while PROGRAM runs
 //
 // Exit code: PROGRAM's own; 2 for a wrong command line; 125 when the
 // transcript cannot be read (missing, unreadable, larger than 64 MB) or the
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "live_page.h"
 #include "picture.h"
 #include "summary.h"
 #include "tracer.h"
@@ -35,12 +38,14 @@ struct Arguments {
     std::string picture = "herdtrace.svg";
     std::string transcript;  // --from
     std::vector<std::string> command;
+    bool live = false;  // --live: the page beside the picture
 };
 
 const char* const kUsage =
     "Использование:\n"
     "  herdtrace [-o ФАЙЛ.svg] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
-    "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg]\n";
+    "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg]\n"
+    "  herdtrace --live [-o ФАЙЛ.svg] -- ПРОГРАММА [АРГУМЕНТЫ...]\n";
 
 // Options first, then PROGRAM (after "--" or at the first word that is no
 // option); exactly one of PROGRAM and --from.
@@ -54,6 +59,8 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
         }
         if ((word == "-o" || word == "--from") && i + 1 < argc) {
             (word == "-o" ? arguments.picture : arguments.transcript) = argv[++i];
+        } else if (word == "--live") {
+            arguments.live = true;
         } else if (!word.empty() && word[0] == '-') {
             return false;
         } else {
@@ -136,6 +143,16 @@ int Conclude(const Trace& trace, const std::string& picture) {
     return 0;
 }
 
+// --live: the page's last frame, the whole run with its summary.
+int ConcludeLive(LivePage& page, const Trace& trace) {
+    if (!ShowEnd(page, trace)) {
+        WriteUserText("herdtrace: не удалось записать " + page.path + "\n", true);
+        return kToolFailure;
+    }
+    WriteUserText("Страница: " + page.path + "\n", false);
+    return 0;
+}
+
 // --from: the picture of a saved transcript.
 int DrawTranscript(const Arguments& arguments) {
     std::string bytes;
@@ -146,13 +163,20 @@ int DrawTranscript(const Arguments& arguments) {
     }
     const Trace trace = ReadTranscript(bytes);
     ReportUnread(trace);
-    return Conclude(trace, arguments.picture);
+    const int concluded = Conclude(trace, arguments.picture);
+    LivePage page = OpenLivePage(arguments.picture);
+    return concluded == 0 && arguments.live ? ConcludeLive(page, trace) : concluded;
 }
 
 // PROGRAM run under observation, then drawn from its output and samples;
 // PROGRAM's exit code is passed on.
 int TraceProgram(const Arguments& arguments) {
-    const TracedRun run = RunTraced(arguments.command);
+    LivePage page = OpenLivePage(arguments.picture);
+    ProgressReport progress;
+    if (arguments.live) {
+        progress = [&page](const TracedRun& soFar) { ShowSoFar(page, soFar, LocalTimeOfDay()); };
+    }
+    const TracedRun run = RunTraced(arguments.command, progress);
     if (!run.started) {
         WriteUserText("herdtrace: не удалось запустить " + arguments.command[0] + ": " +
                           run.startError + "\n",
@@ -161,7 +185,10 @@ int TraceProgram(const Arguments& arguments) {
     }
     Trace trace = ReadTranscript(run.output);
     AttachSamples(trace, run);
-    const int failure = Conclude(trace, arguments.picture);
+    int failure = Conclude(trace, arguments.picture);
+    if (arguments.live && failure == 0) {
+        failure = ConcludeLive(page, trace);
+    }
     return failure != 0 ? failure : run.exitCode;
 }
 
