@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "herdlab_toolkit.h"
@@ -83,6 +86,25 @@ TEST(ClassWords, AreTheProgramsTableAndReadBack) {
 
 int RefuseToRun(void* context) {
     return *static_cast<int*>(context);
+}
+
+// A file replaced whole: the new content in the old one's place, nothing
+// left beside it, and a failure that leaves no trace.
+TEST(ReplaceFileWhole, PutsTheNewFileInPlaceAndLeavesNothingElse) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "herdlab-replace-test";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string path = (folder / "page.html").string();
+    for (const std::string& content :
+         {std::string("first"), std::string(), std::string(1 << 20, 'x')}) {
+        ASSERT_TRUE(toolkit::ReplaceFileWhole(path, content));
+        std::ifstream file(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), content);
+    }
+    EXPECT_FALSE(toolkit::ReplaceFileWhole((folder / "missing" / "page.html").string(), "x"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    fs::remove_all(folder);
 }
 
 TEST(StartChildProcess, ReportsTheExecsAndTheHooksFailure) {
