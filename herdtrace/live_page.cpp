@@ -157,29 +157,54 @@ html[data-live="ended"] #status { color: #c00000; font-weight: bold; }
 #summary { font-size: max(16px, 0.8rem); margin: 0.5rem 0; white-space: pre-wrap; }
 )";
 
-// The page's script: asks for NAME.frame.js every 250 ms (a new script
-// element each time: a page from disk may load scripts, not read files) and
-// puts each newer frame in place of the old, in the same elements, so the
-// picture neither blanks nor moves the scroll position. It stops once a
-// frame says the run has ended. On the <html> element it tells how it is
-// doing: data-script "ok" or "error" (data-script-error the message),
-// data-frame the frame shown, data-worst-delay-ms how late after a line's
-// time stamp the page showed it at worst.
+// The page's script, in its head: asks for NAME.frame.js every 250 ms (a
+// new script element each time: a page from disk may load scripts, not read
+// files) and puts each newer frame in place of the old, in the same
+// elements, so the picture neither blanks nor moves the scroll position. It
+// stops once a frame says the run has ended.
+//
+// A browser may read a file that is being replaced only in part (Chromium
+// takes a file's size before it opens it, so it can get the first bytes of
+// the new one): a frame script cut short is a syntax error that calls
+// nothing, and the next one comes 250 ms later; a page cut short lacks its
+// last element, "whole", and then takes the frame it was written with from
+// the frame script too, building the elements it misses. Every page is far
+// longer than its head, so the script itself is always there.
+//
+// On the <html> element it tells how it is doing: data-script "ok" or
+// "error" (data-script-error the message), data-frame the frame shown,
+// data-unread the frame scripts that came cut short, data-worst-delay-ms how
+// late after a line's time stamp the page showed it at worst.
 const char* const kScript = R"(
 (function () {
   "use strict";
   var root = document.documentElement;
   var shown = Number(root.getAttribute("data-frame"));
   var newestShown = Number(root.getAttribute("data-newest"));
+  var whole = false;
   var lastNews = Date.now();
   var asked = 0;
+  var unread = 0;
   var worstDelay = -1;
-  function failed(message) {
-    root.setAttribute("data-script", "error");
-    root.setAttribute("data-script-error", String(message));
+  function guarded(work) {
+    return function (argument) {
+      try {
+        work(argument);
+      } catch (error) {
+        root.setAttribute("data-script", "error");
+        root.setAttribute("data-script-error", String(error));
+      }
+    };
   }
-  window.addEventListener("error", function (event) { failed(event.message); });
-  function byId(id) { return document.getElementById(id); }
+  function element(id, tag) {
+    var found = document.getElementById(id);
+    if (found === null) {
+      found = document.createElement(tag);
+      found.id = id;
+      document.body.appendChild(found);
+    }
+    return found;
+  }
   function timeOfDay() {
     var d = new Date();
     return ((d.getHours() * 60 + d.getMinutes()) * 60 + d.getSeconds()) * 1000 +
@@ -199,39 +224,52 @@ const char* const kScript = R"(
   // traced program printed arrives here as text. The other fields are set
   // as text.
   function show(frame) {
-    byId("picture").innerHTML = frame.svg;
-    byId("lesson").textContent = frame.lesson;
-    byId("status").textContent = frame.status;
-    var summary = byId("summary");
+    element("lesson", "p").textContent = frame.lesson;
+    element("status", "p").textContent = frame.status;
+    element("picture", "div").innerHTML = frame.svg;
+    var summary = element("summary", "pre");
     summary.textContent = frame.summary;
     summary.hidden = frame.summary === "";
+    element("whole", "p").hidden = true;
   }
-  window.herdtraceFrame = function (frame) {
-    if (frame.number <= shown) { return; }
+  var took = false;
+  window.herdtraceFrame = guarded(function (frame) {
+    took = true;
+    if (frame.number < shown || (frame.number === shown && whole)) { return; }
     show(frame);
     noteDelay(frame.newest);
+    whole = true;
     shown = frame.number;
     lastNews = Date.now();
     root.setAttribute("data-frame", String(shown));
     root.setAttribute("data-live", frame.ended ? "ended" : "running");
-  };
-  function ask() {
-    if (root.getAttribute("data-live") === "ended") { return; }
+  });
+  var heard = guarded(function (script) {
+    script.remove();
+    if (!took && script.dataset.loaded === "yes") {
+      root.setAttribute("data-unread", String(++unread));
+    }
+    var silent = Math.round((Date.now() - lastNews) / 1000);
+    if (silent >= 5) {
+      element("status", "p").textContent = "Новых кадров нет уже " + silent +
+          " с: herdtrace остановлен или запуск идёт на другом компьютере.";
+    }
+    setTimeout(ask, 250);
+  });
+  var ask = guarded(function () {
+    if (whole && root.getAttribute("data-live") === "ended") { return; }
+    took = false;
     var script = document.createElement("script");
     script.src = encodeURIComponent(root.getAttribute("data-frame-file")) + "?n=" + (++asked);
-    script.onload = script.onerror = function () {
-      script.remove();
-      var silent = Math.round((Date.now() - lastNews) / 1000);
-      if (silent >= 5) {
-        byId("status").textContent = "Новых кадров нет уже " + silent +
-            " с: herdtrace остановлен или запуск идёт на другом компьютере.";
-      }
-      setTimeout(ask, 250);
-    };
+    script.onload = function () { script.dataset.loaded = "yes"; heard(script); };
+    script.onerror = function () { heard(script); };
     document.head.appendChild(script);
-  }
-  root.setAttribute("data-script", "ok");
-  setTimeout(ask, 250);
+  });
+  document.addEventListener("DOMContentLoaded", guarded(function () {
+    whole = document.getElementById("whole") !== null;
+    root.setAttribute("data-script", "ok");
+    setTimeout(ask, whole ? 250 : 0);
+  }));
 })();
 )";
 
@@ -322,13 +360,14 @@ std::string PageHtml(const LiveFrame& frame, const std::string& frameFile) {
         // Without scripts the page is read again from disk instead.
         page += "<noscript><meta http-equiv=\"refresh\" content=\"2\"></noscript>\n";
     }
-    page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
+    page += "<style>" + std::string(kStyle) + "</style>\n";
+    page += "<script>" + std::string(kScript) + "</script>\n</head>\n<body>\n";
     page += "<p id=\"lesson\">" + HtmlText(frame.lesson) + "</p>\n";
     page += "<p id=\"status\" role=\"status\">" + HtmlText(frame.status) + "</p>\n";
     page += "<div id=\"picture\">\n" + frame.svg + "</div>\n";
     page += "<pre id=\"summary\"" + std::string(frame.summary.empty() ? " hidden" : "") + ">" +
             HtmlText(frame.summary) + "</pre>\n";
-    page += "<script>" + std::string(kScript) + "</script>\n</body>\n</html>\n";
+    page += "<p id=\"whole\" hidden></p>\n</body>\n</html>\n";
     return page;
 }
 
