@@ -4,7 +4,6 @@
 #include "live_page.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "herdlab_toolkit.h"
 #include "picture.h"
@@ -18,10 +17,21 @@ namespace {
 
 namespace toolkit = herdlab_toolkit;
 
-// A frame that took this long to make keeps the next one this many times
-// as long away, so a program that prints megabytes does not turn herdtrace
-// into a busy reader.
-constexpr int kFrameCostFactor = 50;
+// A frame costs about a millisecond per lane, most of it drawing (a herd of
+// 15 at its end: 4 ms): a new line is shown at the next report, and while
+// nothing is printed the picture moves on twice a second, which keeps the
+// cost of the page within 1 % of one processor.
+constexpr std::chrono::milliseconds kNewsWait{kProgressInterval};
+constexpr std::chrono::milliseconds kQuietWait{2 * kProgressInterval};
+// Each frame reads the whole output again: for every this many bytes of it
+// the next frame waits a second more, so a program that prints megabytes
+// does not turn herdtrace into a busy reader (a course run prints a few
+// kilobytes and gets every frame).
+constexpr std::size_t kBytesPerSecondOfWait = 1 << 20;
+// The page itself is written again only this often (and at the end): the
+// page running its script takes every frame from the frame script; this is
+// for a page opened or reloaded meanwhile, and one without scripts.
+constexpr long long kFramesPerPage = 8;
 
 // A time of day on the trace's clock, which counts on past midnight.
 Millis OnTraceClock(Millis timeOfDay, const Trace& trace) {
@@ -115,6 +125,18 @@ unsigned NextCharacter(std::string_view utf8, std::size_t& at) {
     return code;
 }
 
+// "\\u" and four hex digits: a picture has thousands of them, so no printf.
+void AppendEscape(std::string& out, unsigned code) {
+    const char* const digits = "0123456789abcdef";
+    const char escape[] = {'\\',
+                           'u',
+                           digits[(code >> 12) & 0xF],
+                           digits[(code >> 8) & 0xF],
+                           digits[(code >> 4) & 0xF],
+                           digits[code & 0xF]};
+    out.append(escape, sizeof escape);
+}
+
 // Inline in HTML the picture needs no XML declaration.
 std::string WithoutDeclaration(const std::string& svg) {
     const std::size_t begin = svg.find("<svg");
@@ -174,7 +196,8 @@ html[data-live="ended"] #status { color: #c00000; font-weight: bold; }
 // On the <html> element it tells how it is doing: data-script "ok" or
 // "error" (data-script-error the message), data-frame the frame shown,
 // data-unread the frame scripts that came cut short, data-worst-delay-ms how
-// late after a line's time stamp the page showed it at worst.
+// late after a line's time stamp the page showed it at worst (each delay
+// also goes to the console, at its debug level).
 const char* const kScript = R"(
 (function () {
   "use strict";
@@ -216,6 +239,8 @@ const char* const kScript = R"(
     var delay = ((timeOfDay() - newest % day) % day + day) % day;
     worstDelay = Math.max(worstDelay, delay);
     root.setAttribute("data-worst-delay-ms", String(worstDelay));
+    // For a measurement from outside (a browser's log); hidden by default.
+    console.debug("herdtrace: a line shown " + delay + " ms after its time stamp");
     newestShown = newest;
   }
   // The picture is herdtrace's own SVG: RenderSvg escapes every text it
@@ -280,8 +305,9 @@ bool WriteFrame(LivePage& page, LiveFrame frame) {
     const std::size_t folderEnd = page.framePath.find_last_of("/\\");
     const std::string frameFile =
         folderEnd == std::string::npos ? page.framePath : page.framePath.substr(folderEnd + 1);
+    const bool pageDue = frame.ended || frame.number % kFramesPerPage == 1;
     return toolkit::ReplaceFileWhole(page.framePath, FrameScript(frame)) &&
-           toolkit::ReplaceFileWhole(page.path, PageHtml(frame, frameFile));
+           (!pageDue || toolkit::ReplaceFileWhole(page.path, PageHtml(frame, frameFile)));
 }
 
 }  // namespace
@@ -334,16 +360,13 @@ std::string ScriptString(std::string_view utf8) {
         const unsigned code = NextCharacter(utf8, at);
         const bool plain = code >= 0x20 && code < 0x7F && code != '"' && code != '\\' &&
                            code != '<' && code != '>' && code != '&';
-        char escape[16];
         if (plain) {
             out += char(code);
         } else if (code < 0x10000) {
-            std::snprintf(escape, sizeof escape, "\\u%04x", code);
-            out += escape;
+            AppendEscape(out, code);
         } else {  // as a surrogate pair
-            std::snprintf(escape, sizeof escape, "\\u%04x\\u%04x",
-                          0xD800 + ((code - 0x10000) >> 10), 0xDC00 + ((code - 0x10000) & 0x3FF));
-            out += escape;
+            AppendEscape(out, 0xD800 + ((code - 0x10000) >> 10));
+            AppendEscape(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
         }
     }
     return out + "\"";
@@ -382,13 +405,18 @@ std::string FrameScript(const LiveFrame& frame) {
 }
 
 bool ShowSoFar(LivePage& page, const TracedRun& soFar, Millis now) {
-    const auto began = std::chrono::steady_clock::now();
-    if (began < page.nextDue) {
+    using namespace std::chrono;
+    const auto began = steady_clock::now();
+    const bool news = soFar.output.size() != page.outputShown;
+    const auto wait =
+        (news ? kNewsWait : kQuietWait) + seconds(soFar.output.size() / kBytesPerSecondOfWait);
+    // The reports come every kProgressInterval, give or take a little.
+    if (began - page.lastFrame + milliseconds(kProgressInterval / 5) < wait) {
         return true;
     }
-    const bool written = WriteFrame(page, MakeFrame(TraceSoFar(soFar, now), now, false));
-    page.nextDue = began + (std::chrono::steady_clock::now() - began) * kFrameCostFactor;
-    return written;
+    page.lastFrame = began;
+    page.outputShown = soFar.output.size();
+    return WriteFrame(page, MakeFrame(TraceSoFar(soFar, now), now, false));
 }
 
 bool ShowEnd(LivePage& page, const Trace& trace) {

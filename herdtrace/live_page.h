@@ -24,9 +24,9 @@ struct LivePage {
     std::string path;       // NAME.html
     std::string framePath;  // NAME.frame.js
     long long frames = 0;   // written so far; the page shows only newer ones
-    // A frame costs a fresh reading of the whole output: one that took long
-    // (a program that prints a lot) spaces out the frames after it.
-    std::chrono::steady_clock::time_point nextDue{};
+    // When the last frame was made, and from how much of the output.
+    std::chrono::steady_clock::time_point lastFrame{};
+    std::size_t outputShown = 0;
 };
 
 LivePage OpenLivePage(const std::string& picture);
@@ -64,9 +64,10 @@ std::string FrameScript(const LiveFrame& frame);
 // any encoding. A malformed byte becomes U+FFFD.
 std::string ScriptString(std::string_view utf8);
 
-// Writes the run so far (`now`: the local time of day) as the next frame,
-// unless the last one is too recent (see LivePage::nextDue). False when a
-// file could not be replaced.
+// Writes the run so far (`now`: the local time of day) as the next frame
+// when one is due: at once for new output, else twice a second (later for
+// an output of megabytes, which each frame reads again). False when a file
+// could not be replaced.
 bool ShowSoFar(LivePage& page, const TracedRun& soFar, Millis now);
 
 // Writes the last frame: the whole run with its summary; the page stops
