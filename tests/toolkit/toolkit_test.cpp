@@ -10,7 +10,9 @@
 
 #include "herdlab_toolkit.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "win32.h"
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -82,12 +84,6 @@ TEST(ClassWords, AreTheProgramsTableAndReadBack) {
     EXPECT_EQ(toolkit::ClassIndexOfWord(""), -1);
 }
 
-#ifndef _WIN32
-
-int RefuseToRun(void* context) {
-    return *static_cast<int*>(context);
-}
-
 // A file replaced whole: the new content in the old one's place, nothing
 // left beside it, and a failure that leaves no trace.
 TEST(ReplaceFileWhole, PutsTheNewFileInPlaceAndLeavesNothingElse) {
@@ -105,6 +101,39 @@ TEST(ReplaceFileWhole, PutsTheNewFileInPlaceAndLeavesNothingElse) {
     EXPECT_FALSE(toolkit::ReplaceFileWhole((folder / "missing" / "page.html").string(), "x"));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     fs::remove_all(folder);
+}
+
+#ifdef _WIN32
+DWORD WINAPI CloseSoon(LPVOID handle) {
+    Sleep(50);  // a browser reading the page for a moment
+    CloseHandle(handle);
+    return 0;
+}
+
+// A reader that holds the old file open without letting it be replaced
+// (as browsers do) only delays the replacement.
+TEST(ReplaceFileWhole, WaitsForAReaderHoldingTheOldFile) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "herdlab-held.html").string();
+    ASSERT_TRUE(toolkit::ReplaceFileWhole(path, "old"));
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    HANDLE closer = CreateThread(nullptr, 0, CloseSoon, reader, 0, nullptr);
+    EXPECT_TRUE(toolkit::ReplaceFileWhole(path, "new"));
+    WaitForSingleObject(closer, INFINITE);
+    CloseHandle(closer);
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "new");
+    file.close();
+    std::filesystem::remove(path);
+}
+#endif
+
+#ifndef _WIN32
+
+int RefuseToRun(void* context) {
+    return *static_cast<int*>(context);
 }
 
 TEST(StartChildProcess, ReportsTheExecsAndTheHooksFailure) {
