@@ -3,8 +3,10 @@
 //
 //   herdtrace [-o FILE.svg] [--trace FILE.json] -- PROGRAM [ARGS...]
 //   herdtrace --from TRANSCRIPT [-o FILE.svg] [--trace FILE.json]
+//   herdtrace --live [-o FILE.svg] [--trace FILE.json] -- PROGRAM [ARGS...]
 //
-// --trace also writes the run as a trace-event file for a trace viewer.
+// --trace also writes the run as a trace-event file for a trace viewer;
+// --live also writes FILE.html, kept current while PROGRAM runs.
 //
 // Exit code: PROGRAM's own; 2 for a wrong command line; 125 when the
 // transcript cannot be read (missing, unreadable, larger than 64 MB) or the
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "live_page.h"
 #include "picture.h"
 #include "summary.h"
 #include "trace_export.h"
@@ -39,12 +42,14 @@ struct Arguments {
     std::string transcript;  // --from
     std::string traceFile;   // --trace
     std::vector<std::string> command;
+    bool live = false;  // --live: the page beside the picture
 };
 
 const char* const kUsage =
     "Использование:\n"
     "  herdtrace [-o ФАЙЛ.svg] [--trace ФАЙЛ.json] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
-    "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg] [--trace ФАЙЛ.json]\n";
+    "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg] [--trace ФАЙЛ.json]\n"
+    "  herdtrace --live [-o ФАЙЛ.svg] [--trace ФАЙЛ.json] -- ПРОГРАММА [АРГУМЕНТЫ...]\n";
 
 // Options first, then PROGRAM (after "--" or at the first word that is no
 // option); exactly one of PROGRAM and --from.
@@ -60,6 +65,8 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
             (word == "-o"       ? arguments.picture
              : word == "--from" ? arguments.transcript
                                 : arguments.traceFile) = argv[++i];
+        } else if (word == "--live") {
+            arguments.live = true;
         } else if (!word.empty() && word[0] == '-') {
             return false;
         } else {
@@ -151,6 +158,16 @@ int Conclude(const Trace& trace, const Arguments& arguments) {
     return 0;
 }
 
+// --live: the page's last frame, the whole run with its summary.
+int ConcludeLive(LivePage& page, const Trace& trace) {
+    if (!ShowEnd(page, trace)) {
+        WriteUserText("herdtrace: не удалось записать " + page.path + "\n", true);
+        return kToolFailure;
+    }
+    WriteUserText("Страница: " + page.path + "\n", false);
+    return 0;
+}
+
 // --from: the picture of a saved transcript.
 int DrawTranscript(const Arguments& arguments) {
     std::string bytes;
@@ -161,13 +178,20 @@ int DrawTranscript(const Arguments& arguments) {
     }
     const Trace trace = ReadTranscript(bytes);
     ReportUnread(trace);
-    return Conclude(trace, arguments);
+    const int concluded = Conclude(trace, arguments);
+    LivePage page = OpenLivePage(arguments.picture);
+    return concluded == 0 && arguments.live ? ConcludeLive(page, trace) : concluded;
 }
 
 // PROGRAM run under observation, then drawn from its output and samples;
 // PROGRAM's exit code is passed on.
 int TraceProgram(const Arguments& arguments) {
-    const TracedRun run = RunTraced(arguments.command);
+    LivePage page = OpenLivePage(arguments.picture);
+    ProgressReport progress;
+    if (arguments.live) {
+        progress = [&page](const TracedRun& soFar) { ShowSoFar(page, soFar, LocalTimeOfDay()); };
+    }
+    const TracedRun run = RunTraced(arguments.command, progress);
     if (!run.started) {
         WriteUserText("herdtrace: не удалось запустить " + arguments.command[0] + ": " +
                           run.startError + "\n",
@@ -176,7 +200,10 @@ int TraceProgram(const Arguments& arguments) {
     }
     Trace trace = ReadTranscript(run.output);
     AttachSamples(trace, run);
-    const int failure = Conclude(trace, arguments);
+    int failure = Conclude(trace, arguments);
+    if (arguments.live && failure == 0) {
+        failure = ConcludeLive(page, trace);
+    }
     return failure != 0 ? failure : run.exitCode;
 }
 

@@ -4,6 +4,7 @@
 // portable part puts those samples into the lanes of the trace.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,15 @@ struct TracedRun {
     std::vector<TracedProcess> processes;  // PROGRAM itself not included
 };
 
+// While PROGRAM runs, what is known so far (its output, the processes with
+// their readings, no end yet) is handed over about this often.
+inline constexpr Millis kProgressInterval = 250;
+using ProgressReport = std::function<void(const TracedRun& soFar)>;
+
 // Platform part. Blocks until PROGRAM has ended and its children have ended
-// or left the output (at most a few seconds later).
-TracedRun RunTraced(const std::vector<std::string>& command);
+// or left the output (at most a few seconds later); calls `progress`, where
+// given, every kProgressInterval meanwhile.
+TracedRun RunTraced(const std::vector<std::string>& command, const ProgressReport& progress = {});
 
 // The local time of day in ms (the clock of the programs' time stamps).
 Millis LocalTimeOfDay();

@@ -158,6 +158,7 @@ struct Following {
     bool programEnded = false;
     Millis endedAt = 0;  // monotonic
     Millis nextSample = 0;
+    Millis nextProgress = 0;
 };
 
 // Opens the output channel and starts PROGRAM on it; false with the reason
@@ -197,15 +198,32 @@ void ReapEnded(const Sampler& sampler, TracedRun& run, Following& following) {
     }
 }
 
+// The run as far as it has gone: the output so far and every descendant
+// with its readings so far.
+TracedRun SoFar(const Sampler& sampler, const TracedRun& run) {
+    TracedRun soFar = run;
+    for (const auto& [pid, entry] : sampler.watched) {
+        if (pid != sampler.program) {
+            soFar.processes.push_back(entry.record);
+        }
+    }
+    return soFar;
+}
+
 // Samples, passes output through and forwards signals until PROGRAM has
 // ended and its children have ended, closed the output or had their grace.
-void Follow(Sampler& sampler, TracedRun& run, Following& following) {
+void Follow(Sampler& sampler, TracedRun& run, Following& following,
+            const ProgressReport& progress) {
     following.nextSample = MonotonicMillis();
     for (;;) {
         const Millis now = MonotonicMillis();
         if (now >= following.nextSample) {
             Sample(sampler);
             following.nextSample = std::max(following.nextSample + kSampleInterval, now + 1);
+        }
+        if (progress && now >= following.nextProgress) {
+            progress(SoFar(sampler, run));
+            following.nextProgress = now + kProgressInterval;
         }
         if (const int signal = pendingSignal.exchange(0)) {
             ForwardSignal(sampler, signal);  // as a terminal sends it to the whole job
@@ -263,7 +281,7 @@ void WriteUserText(const std::string& utf8, bool error) {
     }
 }
 
-TracedRun RunTraced(const std::vector<std::string>& command) {
+TracedRun RunTraced(const std::vector<std::string>& command, const ProgressReport& progress) {
     TracedRun run;
     // Children of a launcher that ends first become ours, so they are still
     // followed and their ends collected.
@@ -272,7 +290,7 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     Sampler sampler;
     Following following;
     if (StartTraced(command, sampler, run, following.output)) {
-        Follow(sampler, run, following);
+        Follow(sampler, run, following, progress);
         CloseRun(sampler, run, following);
     }
     return run;

@@ -40,7 +40,8 @@ struct Watched {
 // PROGRAM's output pipe, and what came through it.
 struct OutputCopy {
     HANDLE pipe = nullptr;
-    std::string text;  // read by the main thread only after the reader ended
+    SRWLOCK lock = SRWLOCK_INIT;  // over text while the reader runs
+    std::string text;
 };
 
 // The reader thread: PROGRAM's output to ours, and a copy for the picture,
@@ -51,7 +52,9 @@ DWORD WINAPI PassOutput(LPVOID parameter) {
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(copy->pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        AcquireSRWLockExclusive(&copy->lock);
         copy->text.append(buffer, got);
+        ReleaseSRWLockExclusive(&copy->lock);
         DWORD wrote = 0;
         WriteFile(out, buffer, got, &wrote, nullptr);
     }
@@ -154,13 +157,31 @@ bool StartInJob(const std::vector<std::string>& command, Traced& traced, TracedR
     return true;
 }
 
+// The run as far as it has gone: the output so far and every process of
+// the job with its readings so far.
+TracedRun SoFar(Traced& traced, const TracedRun& run) {
+    TracedRun soFar = run;
+    AcquireSRWLockShared(&traced.output.lock);
+    soFar.output = traced.output.text;
+    ReleaseSRWLockShared(&traced.output.lock);
+    for (const auto& [id, entry] : traced.watched) {
+        soFar.processes.push_back(entry.record);
+    }
+    return soFar;
+}
+
 // Samples the job until PROGRAM has ended and its children have ended,
 // closed the output or had their grace.
-void Follow(Traced& traced, HANDLE reader, TracedRun& run) {
+void Follow(Traced& traced, HANDLE reader, TracedRun& run, const ProgressReport& progress) {
     Millis endedAt = 0;
     bool programEnded = false;
+    Millis nextProgress = 0;
     for (;;) {
         Sample(traced.job, DWORD(traced.program.id), traced.watched, Now(traced.offset));
+        if (progress && Now(traced.offset) >= nextProgress) {
+            progress(SoFar(traced, run));
+            nextProgress = Now(traced.offset) + kProgressInterval;
+        }
         if (!programEnded &&
             WaitForSingleObject(HANDLE(traced.program.process), 0) == WAIT_OBJECT_0) {
             programEnded = true;
@@ -220,14 +241,14 @@ void WriteUserText(const std::string& utf8, bool error) {
     WriteFile(out, utf8.data(), DWORD(utf8.size()), &wrote, nullptr);
 }
 
-TracedRun RunTraced(const std::vector<std::string>& command) {
+TracedRun RunTraced(const std::vector<std::string>& command, const ProgressReport& progress) {
     TracedRun run;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     timeBeginPeriod(1);  // a 10 ms sampling interval needs a finer timer than 15.6 ms
     Traced traced;
     if (StartInJob(command, traced, run)) {
         HANDLE reader = CreateThread(nullptr, 0, PassOutput, &traced.output, 0, nullptr);
-        Follow(traced, reader, run);
+        Follow(traced, reader, run, progress);
         CloseRun(traced, reader, run);
     }
     timeEndPeriod(1);

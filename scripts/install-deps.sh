@@ -6,8 +6,9 @@
 #   scripts/install-deps.sh test     everything: compilers, sanitizers, test and
 #                                    benchmark libraries (GoogleTest, Google
 #                                    Benchmark), MinGW-w64, Wine, setcap, the
-#                                    ru_RU.UTF-8 locale for the comma tests, and
+#                                    ru_RU.UTF-8 locale for the comma tests,
 #                                    python3 for herdcheck's interpreted children
+#                                    and Chromium (the live page's browser tests)
 # As root it installs with apt-get; otherwise with sudo when there is one;
 # else it prints the exact commands for root to run and fails.
 set -euo pipefail
@@ -19,7 +20,7 @@ case $mode in
   windows) packages+=(g++-mingw-w64-x86-64 wine64) ;;
   test)
     packages+=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev locales libseccomp-dev
-               g++-mingw-w64-x86-64 wine64 libcap2-bin tmux librsvg2-bin python3)
+               g++-mingw-w64-x86-64 wine64 libcap2-bin tmux librsvg2-bin python3 chromium)
     ;;
   *)
     echo "usage: $0 run|windows|test" >&2

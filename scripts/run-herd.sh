@@ -8,7 +8,9 @@
 #   scripts/run-herd.sh             the lesson: the elephants share one
 #                                   processor, and herdtrace draws the run into
 #                                   herd.svg in the folder the script was
-#                                   started from
+#                                   started from, and live into herd.html
+#                                   beside it, which opens in the default
+#                                   browser on a desktop
 #   scripts/run-herd.sh --course    the bare herdboss1, as the course runs it
 #   scripts/run-herd.sh --bin DIR   (either way) the programs already built in
 #                                   DIR instead of a build of its own
@@ -69,9 +71,25 @@ fi
 
 export HERDLAB_CPUS=1 HERDLAB_UNIT_MS=40
 picture=$started_in/herd.svg
+page=$started_in/herd.html
+# A page of an earlier run would open and show that run as ended.
+rm -f "$page" "$started_in/herd.frame.js"
 echo "The lesson: HERDLAB_CPUS=1 (all elephants share one processor, so their classes decide who runs) and HERDLAB_UNIT_MS=40 (the herd's work outlasts the 25 s); --course runs the bare herdboss1."
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]] && command -v xdg-open >/dev/null; then
+  # Opened as soon as herdtrace has written it, while the launcher asks.
+  (
+    for _ in {1..100}; do
+      if [[ -e $page ]]; then
+        exec xdg-open "$page" </dev/null >/dev/null 2>&1
+      fi
+      sleep 0.1
+    done
+  ) &
+else
+  echo "The live page of this run, to open in a browser: $page"
+fi
 status=0
-"$bin/herdtrace" -o "$picture" -- "$launcher" || status=$?
+"$bin/herdtrace" --live -o "$picture" -- "$launcher" || status=$?
 if [[ -s $picture ]]; then
   echo "The picture of this run: $picture"
 fi

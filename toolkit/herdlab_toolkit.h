@@ -133,6 +133,16 @@ std::uint32_t StartChildProcess(const ChildRequest& request, StartedChild& child
 void ResumeChildProcess(const StartedChild& child);
 #endif
 
+// ---- Files -----------------------------------------------------------------------
+
+// Replaces the file at `path` with `content` whole, so that a reader (a
+// browser reloading it) finds the old file or the new one, never a part: the
+// content goes into a file of its own in the same folder, which then takes
+// the path's place. On Windows that move is retried for a moment while a
+// reader holds the old file open without letting it be replaced. False when
+// the file could not be written or replaced; the old one is then unchanged.
+bool ReplaceFileWhole(const std::string& path, const std::string& content);
+
 // ---- Processor time and children -------------------------------------------------
 
 // A process opened for repeated reading. Linux: its /proc files, kept open

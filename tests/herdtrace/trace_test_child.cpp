@@ -9,6 +9,8 @@
 //                  run their program, the second one speaking first
 //   NAME echo      copies standard input to standard output with bytes a
 //                  terminal treats specially around it; exit code 7
+//   NAME hold MS   says it searches, waits for a line on standard input,
+//                  then starts "later burn MS" and says it has drunk
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -101,6 +103,15 @@ int main(int argc, char** argv) {
         Say(name, "напился");
         return 0;
     }
+    if (mode == "hold") {
+        Say(name, "поиск начал, приоритет - высокий");
+        char line[64];
+        (void)!read(STDIN_FILENO, line, sizeof line);
+        const pid_t later = Spawn(argv[0], "later", "burn", ms);
+        waitpid(later, nullptr, 0);
+        Say(name, "напился");
+        return 0;
+    }
     if (mode == "late") {
         const pid_t slower = ForkThenRun(argv[0], "slower", "burn", ms, 1500);
         const pid_t slow = ForkThenRun(argv[0], "slow", "sleep", "0", 1000);
@@ -124,6 +135,6 @@ int main(int argc, char** argv) {
         }
         return mode == "tree" ? 3 : 0;
     }
-    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|late|echo [MS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|late|echo|hold [MS]\n", argv[0]);
     return 2;
 }

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "herdlab_toolkit.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "win32.h"
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -78,6 +83,52 @@ TEST(ClassWords, AreTheProgramsTableAndReadBack) {
     EXPECT_EQ(toolkit::ClassIndexOfWord("высокий "), -1);
     EXPECT_EQ(toolkit::ClassIndexOfWord(""), -1);
 }
+
+// A file replaced whole: the new content in the old one's place, nothing
+// left beside it, and a failure that leaves no trace.
+TEST(ReplaceFileWhole, PutsTheNewFileInPlaceAndLeavesNothingElse) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "herdlab-replace-test";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string path = (folder / "page.html").string();
+    for (const std::string& content :
+         {std::string("first"), std::string(), std::string(1 << 20, 'x')}) {
+        ASSERT_TRUE(toolkit::ReplaceFileWhole(path, content));
+        std::ifstream file(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), content);
+    }
+    EXPECT_FALSE(toolkit::ReplaceFileWhole((folder / "missing" / "page.html").string(), "x"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    fs::remove_all(folder);
+}
+
+#ifdef _WIN32
+DWORD WINAPI CloseSoon(LPVOID handle) {
+    Sleep(50);  // a browser reading the page for a moment
+    CloseHandle(handle);
+    return 0;
+}
+
+// A reader that holds the old file open without letting it be replaced
+// (as browsers do) only delays the replacement.
+TEST(ReplaceFileWhole, WaitsForAReaderHoldingTheOldFile) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "herdlab-held.html").string();
+    ASSERT_TRUE(toolkit::ReplaceFileWhole(path, "old"));
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    HANDLE closer = CreateThread(nullptr, 0, CloseSoon, reader, 0, nullptr);
+    EXPECT_TRUE(toolkit::ReplaceFileWhole(path, "new"));
+    WaitForSingleObject(closer, INFINITE);
+    CloseHandle(closer);
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "new");
+    file.close();
+    std::filesystem::remove(path);
+}
+#endif
 
 #ifndef _WIN32
 
