@@ -2,7 +2,9 @@
 // ours is a terminal (so it prints exactly what it prints on a terminal:
 // title escape, a line at a time), on a pipe otherwise. Its output is passed
 // through and kept, signals forwarded, and its descendants sampled
-// (process_sampler_linux.cpp) until they have all ended.
+// (process_sampler_linux.cpp) until they have all ended. Where the kernel
+// lets herdtrace watch their switches (switch_watch_linux.cpp), the states
+// come from that record, else from the samples.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +22,7 @@
 
 #include "herdlab_toolkit.h"
 #include "process_sampler_linux.h"
+#include "switch_records_linux.h"
 #include "tracer.h"
 
 namespace herdtrace {
@@ -158,7 +161,27 @@ struct Following {
     bool programEnded = false;
     Millis endedAt = 0;  // monotonic
     Millis nextSample = 0;
+    SwitchWatch* switches = nullptr;  // the exact record of the states, where open
 };
+
+// What would make the states exact, when the kernel refused the watch.
+std::string ExactHint(const SwitchWatch& watch) {
+    if ((watch.error == EACCES || watch.error == EPERM) && geteuid() != 0) {
+        return "точно: от имени root или после sudo scripts/allow-priorities.sh";
+    }
+    return "точно: ядро не дает записей переключений (perf_event_open: " + watch.refusal + ")";
+}
+
+// Opens the record of every switch, before PROGRAM starts, so that it and
+// all it starts inherit it; says why not where refused.
+void ChooseStates(StateChoice choice, SwitchWatch& watch, Sampler& sampler, TracedRun& run) {
+    const bool exact = choice != StateChoice::kSampled && OpenSwitchWatch(watch);
+    sampler.sampleStates = !exact || choice == StateChoice::kBoth;
+    run.stateSource = exact ? StateSource::kExact : StateSource::kSampled;
+    if (!exact && choice != StateChoice::kSampled) {
+        run.exactHint = ExactHint(watch);
+    }
+}
 
 // Opens the output channel and starts PROGRAM on it; false with the reason
 // in the run when either fails.
@@ -205,6 +228,9 @@ void Follow(Sampler& sampler, TracedRun& run, Following& following) {
         const Millis now = MonotonicMillis();
         if (now >= following.nextSample) {
             Sample(sampler);
+            if (following.switches != nullptr) {
+                DrainSwitchWatch(*following.switches);
+            }
             following.nextSample = std::max(following.nextSample + kSampleInterval, now + 1);
         }
         if (const int signal = pendingSignal.exchange(0)) {
@@ -239,6 +265,13 @@ void CloseRun(Sampler& sampler, TracedRun& run, Following& following) {
             run.processes.push_back(std::move(entry.record));
         }
     }
+    if (SwitchWatch* switches = following.switches) {
+        DrainSwitchWatch(*switches);
+        CloseSwitchWatch(*switches);
+        run.lostRecords = switches->taken.lost;
+        const double end = double(MonotonicMillis() + sampler.clockOffset);
+        GiveStates(std::move(switches->taken), double(sampler.clockOffset), end, run.processes);
+    }
 }
 
 }  // namespace
@@ -263,7 +296,7 @@ void WriteUserText(const std::string& utf8, bool error) {
     }
 }
 
-TracedRun RunTraced(const std::vector<std::string>& command) {
+TracedRun RunTraced(const std::vector<std::string>& command, StateChoice states) {
     TracedRun run;
     // Children of a launcher that ends first become ours, so they are still
     // followed and their ends collected.
@@ -271,10 +304,14 @@ TracedRun RunTraced(const std::vector<std::string>& command) {
     CatchSignals();
     Sampler sampler;
     Following following;
+    SwitchWatch switches;
+    ChooseStates(states, switches, sampler, run);
+    following.switches = run.stateSource == StateSource::kExact ? &switches : nullptr;
     if (StartTraced(command, sampler, run, following.output)) {
         Follow(sampler, run, following);
         CloseRun(sampler, run, following);
     }
+    CloseSwitchWatch(switches);
     return run;
 }
 

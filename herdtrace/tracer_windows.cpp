@@ -220,8 +220,9 @@ void WriteUserText(const std::string& utf8, bool error) {
     WriteFile(out, utf8.data(), DWORD(utf8.size()), &wrote, nullptr);
 }
 
-TracedRun RunTraced(const std::vector<std::string>& command) {
+TracedRun RunTraced(const std::vector<std::string>& command, StateChoice /*states*/) {
     TracedRun run;
+    run.stateSource = StateSource::kSampled;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     timeBeginPeriod(1);  // a 10 ms sampling interval needs a finer timer than 15.6 ms
     Traced traced;

@@ -9,6 +9,13 @@
 //                  run their program, the second one speaking first
 //   NAME echo      copies standard input to standard output with bytes a
 //                  terminal treats specially around it; exit code 7
+//   NAME contend MS  on one processor, starts "high burn MS", "low burn MS"
+//                  in the idle scheduling class (ready while high runs) and
+//                  "sleeper sleep MS"
+//   NAME threads MS  burns MS ms in each of two threads
+//   NAME wrap MODE MS  starts "inner MODE MS" and waits for it
+//   NAME caps      prints its own and its parent's effective capabilities
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -17,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 
 extern char** environ;
 
@@ -64,6 +73,50 @@ pid_t ForkThenRun(const char* self, const char* name, const char* mode, const ch
     return pid;
 }
 
+void Burn(double ms) {
+    const double end = ThreadMilliseconds() + ms;
+    volatile unsigned long spins = 0;
+    while (ThreadMilliseconds() < end) {
+        spins = spins + 1;
+    }
+}
+
+// Two burners on the processor this child runs on, the second in the idle
+// class, which gets the processor only when nothing else wants it.
+int Contend(const char* self, const char* ms) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    sched_setaffinity(0, sizeof one, &one);
+    const pid_t sleeper = Spawn(self, "sleeper", "sleep", ms);
+    const pid_t high = Spawn(self, "high", "burn", ms);
+    const pid_t low = fork();
+    if (low == 0) {
+        const sched_param none{};
+        sched_setscheduler(0, SCHED_IDLE, &none);
+        char* argv[] = {const_cast<char*>(self), const_cast<char*>("low"),
+                        const_cast<char*>("burn"), const_cast<char*>(ms), nullptr};
+        execv(self, argv);
+        _exit(127);
+    }
+    for (const pid_t child : {sleeper, high, low}) {
+        waitpid(child, nullptr, 0);
+    }
+    return 0;
+}
+
+// The CapEff line of /proc/PID/status.
+std::string EffectiveCapabilities(const std::string& pid) {
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("CapEff:", 0) == 0) {
+            return line.substr(line.find_first_not_of(" \t", 7));
+        }
+    }
+    return "?";
+}
+
 int Echo() {
     const char before[] = "\033]0;title\007start\r\n\xFF\xFE\n";
     (void)!write(STDOUT_FILENO, before, sizeof before - 1);
@@ -87,12 +140,29 @@ int main(int argc, char** argv) {
     }
     if (mode == "burn") {
         Say(name, "поиск начал, приоритет - нормальный");
-        const double end = ThreadMilliseconds() + std::atof(ms);
-        volatile unsigned long spins = 0;
-        while (ThreadMilliseconds() < end) {
-            spins = spins + 1;
-        }
+        Burn(std::atof(ms));
         Say(name, "напился");
+        return 0;
+    }
+    if (mode == "threads") {
+        Say(name, "поиск начал, приоритет - нормальный");
+        std::thread second(Burn, std::atof(ms));
+        Burn(std::atof(ms));
+        second.join();
+        Say(name, "напился");
+        return 0;
+    }
+    if (mode == "wrap" && argc > 4) {
+        const pid_t inner = Spawn(argv[0], "inner", argv[3], argv[4]);
+        waitpid(inner, nullptr, 0);
+        return 0;
+    }
+    if (mode == "contend") {
+        return Contend(argv[0], ms);
+    }
+    if (mode == "caps") {
+        std::printf("own %s parent %s\n", EffectiveCapabilities("self").c_str(),
+                    EffectiveCapabilities(std::to_string(getppid())).c_str());
         return 0;
     }
     if (mode == "sleep") {
@@ -124,6 +194,8 @@ int main(int argc, char** argv) {
         }
         return mode == "tree" ? 3 : 0;
     }
-    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|late|echo [MS]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s NAME burn|sleep|tree|late|contend|threads|wrap|caps|echo [MS]\n",
+                 argv[0]);
     return 2;
 }
