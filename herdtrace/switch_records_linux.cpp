@@ -45,7 +45,21 @@ SwitchKind SwitchOf(std::uint16_t misc) {
                                                              : SwitchKind::kOutAsleep;
 }
 
-// One record; false for a kind that tells nothing of the states.
+// True for a record of a followed process; a process started by one joins
+// them.
+bool Followed(const SwitchRecord& record, SwitchRecords& into) {
+    if (!into.onlyFollowed || into.followed.count(record.pid) != 0) {
+        return true;
+    }
+    if (record.kind == SwitchKind::kStart && into.followed.count(record.parent) != 0) {
+        into.followed.insert(record.pid);
+        return true;
+    }
+    return false;
+}
+
+// One record; false for a kind that tells nothing of the states, or one
+// of a process not followed.
 bool ReadRecord(const perf_event_header& header, const unsigned char* record, SwitchRecords& into) {
     const unsigned char* body = record + sizeof header;
     if (header.type == PERF_RECORD_LOST && header.size >= sizeof header + 16) {
@@ -57,16 +71,25 @@ bool ReadRecord(const perf_event_header& header, const unsigned char* record, Sw
     }
     const auto id = ReadAt<SampleId>(record + header.size - sizeof(SampleId));
     SwitchRecord read{id.pid, id.tid, id.time, int(id.cpu), SwitchKind::kIn};
-    if (header.type == PERF_RECORD_SWITCH) {
+    // A whole processor's switches name the task going off it (out) or
+    // onto it (in) in the sample id, as a task's own switches do.
+    if (header.type == PERF_RECORD_SWITCH || header.type == PERF_RECORD_SWITCH_CPU_WIDE) {
         read.kind = SwitchOf(header.misc);
     } else if ((header.type == PERF_RECORD_FORK || header.type == PERF_RECORD_EXIT) &&
                header.size >= sizeof header + sizeof(TaskBody) + sizeof(SampleId)) {
         // The record is the new (or ended) thread's; its sample id may be
         // the parent's, which did the fork.
         const auto task = ReadAt<TaskBody>(body);
-        read = {task.pid, task.tid, task.time, int(id.cpu),
-                header.type == PERF_RECORD_FORK ? SwitchKind::kStart : SwitchKind::kExit};
+        read = {task.pid,
+                task.tid,
+                task.time,
+                int(id.cpu),
+                header.type == PERF_RECORD_FORK ? SwitchKind::kStart : SwitchKind::kExit,
+                task.ppid};
     } else {
+        return false;
+    }
+    if (!Followed(read, into)) {
         return false;
     }
     into.records.push_back(read);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,17 @@ struct SwitchRecord {
     std::uint64_t time = 0;  // CLOCK_MONOTONIC, ns
     int processor = -1;
     SwitchKind kind = SwitchKind::kIn;
+    std::uint32_t parent = 0;  // kStart: the process that started it
 };
 
 struct SwitchRecords {
     std::vector<SwitchRecord> records;  // each processor's in its order
     std::uint64_t lost = 0;             // records the kernel dropped (PERF_RECORD_LOST)
+    // With `onlyFollowed`, only the records of the processes in `followed`
+    // and of those they start (which join it) are kept: a watch of whole
+    // processors sees every process of the machine.
+    bool onlyFollowed = false;
+    std::set<std::uint32_t> followed;
 };
 
 // Reads the records laid out one after another in `data` (a ring buffer's
@@ -46,10 +53,12 @@ void ParseRecords(const unsigned char* data, std::size_t size, SwitchRecords& in
 void GiveStates(SwitchRecords records, double offsetMillis, double endMillis,
                 std::vector<TracedProcess>& processes);
 
-// The kernel's watch over this process's switches and those of every
-// process it starts afterwards: an inherited event per processor this
-// process may run on, each with its ring buffer.
+// The kernel's watch over the switches of every process this process starts
+// afterwards: an event per processor this process may run on, each with its
+// ring buffer, watching the whole processor or else this process and those
+// it starts (inherited).
 struct SwitchWatch {
+    bool wholeProcessors = false;
     std::vector<int> events;
     std::vector<unsigned char*> rings;
     std::size_t ringBytes = 0;  // the data part, after the control page

@@ -1,7 +1,13 @@
-// Linux: the kernel's watch over switches (perf_event_open), opened on
-// herdtrace itself before it starts PROGRAM and inherited by PROGRAM and all
-// it starts. An inherited event needs one event per processor (the kernel
-// refuses a ring buffer for an inherited event on every processor at once).
+// Linux: the kernel's watch over switches (perf_event_open), one event per
+// processor herdtrace may run on, opened before it starts PROGRAM. Where
+// CAP_PERFMON is had (root, or the grant), each event watches its whole
+// processor, and the records of PROGRAM's processes are picked out later.
+// Else the events watch herdtrace itself and are inherited by PROGRAM and
+// all it starts; the kernel drops them from a process that runs a program
+// with more rights (a launcher granted cap_sys_nice, or any program run by
+// root), which a watch of the whole processor does not mind. An inherited
+// event needs one event per processor (the kernel refuses a ring buffer for
+// an inherited event on every processor at once).
 #include <linux/capability.h>
 #include <linux/perf_event.h>
 #include <sched.h>
@@ -19,10 +25,13 @@ namespace herdtrace {
 
 namespace {
 
-// Data pages of each ring buffer: 128 KiB. A herd of 15 on one processor
-// makes some 2,000 records (64 kB) a second; drained every 10 ms, the
-// buffer holds two seconds of them.
-constexpr std::size_t kRingPages = 32;
+// Data pages of each ring buffer: 128 KiB for a watch of herdtrace's own
+// processes, 512 KiB for a whole processor's. A herd of 15 on one processor
+// makes some 650 records (20 kB) a second, a busy machine's processor some
+// thousands more; drained every 10 ms, the buffers outlast a herdtrace kept
+// off the processors for a second.
+constexpr std::size_t kOwnRingPages = 32;
+constexpr std::size_t kWholeRingPages = 128;
 
 #ifndef CAP_PERFMON
 constexpr int CAP_PERFMON = 38;
@@ -46,7 +55,7 @@ bool RaisePerfmon(bool raise) {
     return syscall(SYS_capset, &header, data) == 0;
 }
 
-int OpenEvent(int processor) {
+int OpenEvent(int processor, bool wholeProcessor) {
     perf_event_attr attr{};
     attr.size = sizeof attr;
     attr.type = PERF_TYPE_SOFTWARE;
@@ -55,12 +64,13 @@ int OpenEvent(int processor) {
     attr.sample_id_all = 1;
     attr.context_switch = 1;
     attr.task = 1;  // thread starts and ends
-    attr.inherit = 1;
+    attr.inherit = wholeProcessor ? 0 : 1;
     attr.use_clockid = 1;
     attr.clockid = CLOCK_MONOTONIC;  // the sampler's clock
     attr.exclude_kernel = 1;         // all a user without the grant may ask
     attr.exclude_hv = 1;
-    return int(syscall(SYS_perf_event_open, &attr, 0, processor, -1, PERF_FLAG_FD_CLOEXEC));
+    const pid_t whose = wholeProcessor ? -1 : 0;
+    return int(syscall(SYS_perf_event_open, &attr, whose, processor, -1, PERF_FLAG_FD_CLOEXEC));
 }
 
 // Opens an event and its ring buffer for every processor this process may
@@ -71,12 +81,12 @@ bool OpenEvents(SwitchWatch& watch) {
         return false;
     }
     const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
-    watch.ringBytes = kRingPages * page;
+    watch.ringBytes = (watch.wholeProcessors ? kWholeRingPages : kOwnRingPages) * page;
     for (int processor = 0; processor < CPU_SETSIZE; ++processor) {
         if (!CPU_ISSET(processor, &allowed)) {
             continue;
         }
-        const int event = OpenEvent(processor);
+        const int event = OpenEvent(processor, watch.wholeProcessors);
         if (event < 0) {
             return false;
         }
@@ -111,7 +121,16 @@ void Drain(unsigned char* ring, std::size_t ringBytes, std::vector<unsigned char
 
 bool OpenSwitchWatch(SwitchWatch& watch) {
     const bool raised = RaisePerfmon(true);
-    const bool opened = OpenEvents(watch);
+    watch.wholeProcessors = true;
+    watch.taken.onlyFollowed = true;
+    watch.taken.followed = {std::uint32_t(getpid())};
+    bool opened = OpenEvents(watch);
+    if (!opened) {
+        CloseSwitchWatch(watch);
+        watch.wholeProcessors = false;
+        watch.taken.onlyFollowed = false;
+        opened = OpenEvents(watch);
+    }
     watch.error = opened ? 0 : errno;
     if (raised) {
         RaisePerfmon(false);

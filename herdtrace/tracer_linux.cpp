@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -166,16 +167,33 @@ struct Following {
 
 // What would make the states exact, when the kernel refused the watch.
 std::string ExactHint(const SwitchWatch& watch) {
-    if ((watch.error == EACCES || watch.error == EPERM) && geteuid() != 0) {
+    if ((watch.error == EACCES || watch.error == EPERM || watch.error == 0) && geteuid() != 0) {
         return "точно: от имени root или после sudo scripts/allow-priorities.sh";
     }
     return "точно: ядро не дает записей переключений (perf_event_open: " + watch.refusal + ")";
 }
 
+// A watch inherited from herdtrace is dropped by the kernel from a process
+// that gains rights as it runs its program: PROGRAM when its file carries a
+// capability (a launcher granted the classes), and under root every
+// program of a launcher that has lowered its own rights. The states would
+// then be missing, not exact.
+bool InheritedWatchWouldBeDropped(const SwitchWatch& watch, const std::string& program) {
+    return !watch.wholeProcessors &&
+           (geteuid() == 0 ||
+            getxattr(ProgramFile(program).c_str(), "security.capability", nullptr, 0) > 0);
+}
+
 // Opens the record of every switch, before PROGRAM starts, so that it and
-// all it starts inherit it; says why not where refused.
-void ChooseStates(StateChoice choice, SwitchWatch& watch, Sampler& sampler, TracedRun& run) {
-    const bool exact = choice != StateChoice::kSampled && OpenSwitchWatch(watch);
+// all it starts are in it; says why not where refused.
+void ChooseStates(StateChoice choice, const std::string& program, SwitchWatch& watch,
+                  Sampler& sampler, TracedRun& run) {
+    bool exact = choice != StateChoice::kSampled && OpenSwitchWatch(watch);
+    if (exact && InheritedWatchWouldBeDropped(watch, program)) {
+        CloseSwitchWatch(watch);
+        watch.refusal = std::strerror(EACCES);
+        exact = false;
+    }
     sampler.sampleStates = !exact || choice == StateChoice::kBoth;
     run.stateSource = exact ? StateSource::kExact : StateSource::kSampled;
     if (!exact && choice != StateChoice::kSampled) {
@@ -305,7 +323,7 @@ TracedRun RunTraced(const std::vector<std::string>& command, StateChoice states)
     Sampler sampler;
     Following following;
     SwitchWatch switches;
-    ChooseStates(states, switches, sampler, run);
+    ChooseStates(states, command[0], switches, sampler, run);
     following.switches = run.stateSource == StateSource::kExact ? &switches : nullptr;
     if (StartTraced(command, sampler, run, following.output)) {
         Follow(sampler, run, following);

@@ -94,6 +94,15 @@ TEST(SwitchRecords, GiveEachThreadsStatesAndCountWhatWasLost) {
         EXPECT_EQ(got.processor, expected[i].processor) << i;
     }
     EXPECT_EQ(processes[0].switches, 3);
+
+    // A watch of whole processors keeps only the followed processes and
+    // those they start: 10, started by 1, is kept; 99 is not.
+    SwitchRecords followed;
+    followed.onlyFollowed = true;
+    followed.followed = {1};
+    ParseRecords(buffer.data(), buffer.size(), followed);
+    EXPECT_EQ(followed.records.size(), 7u);
+    EXPECT_EQ(followed.followed, (std::set<std::uint32_t>{1, 10}));
 }
 
 // ---- Real children -----------------------------------------------------------
