@@ -14,7 +14,8 @@
 //                  "sleeper sleep MS"
 //   NAME threads MS  burns MS ms in each of two threads
 //   NAME wrap MODE MS  starts "inner MODE MS" and waits for it
-//   NAME caps      prints its own and its parent's effective capabilities
+//   NAME caps      prints its own effective and permitted capabilities and
+//                  its parent's effective ones
 #include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -105,13 +106,13 @@ int Contend(const char* self, const char* ms) {
     return 0;
 }
 
-// The CapEff line of /proc/PID/status.
-std::string EffectiveCapabilities(const std::string& pid) {
+// A capability set's line of /proc/PID/status ("CapEff", "CapPrm").
+std::string Capabilities(const std::string& pid, const std::string& set) {
     std::ifstream status("/proc/" + pid + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("CapEff:", 0) == 0) {
-            return line.substr(line.find_first_not_of(" \t", 7));
+        if (line.rfind(set + ":", 0) == 0) {
+            return line.substr(line.find_first_not_of(" \t", set.size() + 1));
         }
     }
     return "?";
@@ -161,8 +162,9 @@ int main(int argc, char** argv) {
         return Contend(argv[0], ms);
     }
     if (mode == "caps") {
-        std::printf("own %s parent %s\n", EffectiveCapabilities("self").c_str(),
-                    EffectiveCapabilities(std::to_string(getppid())).c_str());
+        std::printf("own %s %s parent %s\n", Capabilities("self", "CapEff").c_str(),
+                    Capabilities("self", "CapPrm").c_str(),
+                    Capabilities(std::to_string(getppid()), "CapEff").c_str());
         return 0;
     }
     if (mode == "sleep") {
