@@ -118,6 +118,28 @@ std::string Capabilities(const std::string& pid, const std::string& set) {
     return "?";
 }
 
+// Burns MS ms in each of its threads, between the lines of an elephant.
+int Burner(const std::string& name, double ms, int threads) {
+    Say(name, "поиск начал, приоритет - нормальный");
+    std::thread second;
+    if (threads > 1) {
+        second = std::thread(Burn, ms);
+    }
+    Burn(ms);
+    if (second.joinable()) {
+        second.join();
+    }
+    Say(name, "напился");
+    return 0;
+}
+
+int PrintCapabilities() {
+    std::printf("own %s %s parent %s\n", Capabilities("self", "CapEff").c_str(),
+                Capabilities("self", "CapPrm").c_str(),
+                Capabilities(std::to_string(getppid()), "CapEff").c_str());
+    return 0;
+}
+
 int Echo() {
     const char before[] = "\033]0;title\007start\r\n\xFF\xFE\n";
     (void)!write(STDOUT_FILENO, before, sizeof before - 1);
@@ -139,19 +161,8 @@ int main(int argc, char** argv) {
     if (mode == "echo") {
         return Echo();
     }
-    if (mode == "burn") {
-        Say(name, "поиск начал, приоритет - нормальный");
-        Burn(std::atof(ms));
-        Say(name, "напился");
-        return 0;
-    }
-    if (mode == "threads") {
-        Say(name, "поиск начал, приоритет - нормальный");
-        std::thread second(Burn, std::atof(ms));
-        Burn(std::atof(ms));
-        second.join();
-        Say(name, "напился");
-        return 0;
+    if (mode == "burn" || mode == "threads") {
+        return Burner(name, std::atof(ms), mode == "threads" ? 2 : 1);
     }
     if (mode == "wrap" && argc > 4) {
         const pid_t inner = Spawn(argv[0], "inner", argv[3], argv[4]);
@@ -162,10 +173,7 @@ int main(int argc, char** argv) {
         return Contend(argv[0], ms);
     }
     if (mode == "caps") {
-        std::printf("own %s %s parent %s\n", Capabilities("self", "CapEff").c_str(),
-                    Capabilities("self", "CapPrm").c_str(),
-                    Capabilities(std::to_string(getppid()), "CapEff").c_str());
-        return 0;
+        return PrintCapabilities();
     }
     if (mode == "sleep") {
         Say(name, "поиск начал, приоритет - низкий");
