@@ -72,6 +72,10 @@ struct SwitchWatch {
 // opening and dropped again, so no process it starts gets it.
 bool OpenSwitchWatch(SwitchWatch& watch);
 
+// Once PROGRAM has started: of herdtrace's own records none are kept, only
+// PROGRAM's and those of the processes it starts.
+void FollowOnlyProgram(SwitchWatch& watch, int program);
+
 // Takes what the ring buffers hold now into `taken`.
 void DrainSwitchWatch(SwitchWatch& watch);
 

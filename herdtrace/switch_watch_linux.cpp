@@ -142,6 +142,14 @@ bool OpenSwitchWatch(SwitchWatch& watch) {
     return opened;
 }
 
+void FollowOnlyProgram(SwitchWatch& watch, int program) {
+    if (watch.taken.onlyFollowed) {
+        DrainSwitchWatch(watch);  // PROGRAM's start, while herdtrace is still followed
+        watch.taken.followed.erase(std::uint32_t(getpid()));
+        watch.taken.followed.insert(std::uint32_t(program));
+    }
+}
+
 void DrainSwitchWatch(SwitchWatch& watch) {
     std::vector<unsigned char> bytes;
     for (unsigned char* ring : watch.rings) {

@@ -326,6 +326,7 @@ TracedRun RunTraced(const std::vector<std::string>& command, StateChoice states)
     ChooseStates(states, command[0], switches, sampler, run);
     following.switches = run.stateSource == StateSource::kExact ? &switches : nullptr;
     if (StartTraced(command, sampler, run, following.output)) {
+        FollowOnlyProgram(switches, sampler.program);
         Follow(sampler, run, following);
         CloseRun(sampler, run, following);
     }
