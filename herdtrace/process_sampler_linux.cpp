@@ -95,7 +95,9 @@ CpuReading ReadingOf(Watched& entry, const toolkit::ProcessorReading& stat, bool
     if (!toolkit::ReadSchedulerTotals(entry.watch, listThreads, totals)) {
         return reading;
     }
-    if (stat.ended) {
+    // A zombie's total is final where it is its one thread's: an ended
+    // thread's schedstat is gone, with what it ran after its last reading.
+    if (stat.ended && entry.watch.threads.size() == 1 && entry.watch.ended.timeslices == 0) {
         entry.record.finalCpuMilliseconds = totals.runningMilliseconds;
     }
     if (states) {

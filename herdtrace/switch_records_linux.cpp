@@ -45,21 +45,7 @@ SwitchKind SwitchOf(std::uint16_t misc) {
                                                              : SwitchKind::kOutAsleep;
 }
 
-// True for a record of a followed process; a process started by one joins
-// them.
-bool Followed(const SwitchRecord& record, SwitchRecords& into) {
-    if (!into.onlyFollowed || into.followed.count(record.pid) != 0) {
-        return true;
-    }
-    if (record.kind == SwitchKind::kStart && into.followed.count(record.parent) != 0) {
-        into.followed.insert(record.pid);
-        return true;
-    }
-    return false;
-}
-
-// One record; false for a kind that tells nothing of the states, or one
-// of a process not followed.
+// One record; false for a kind that tells nothing of the states.
 bool ReadRecord(const perf_event_header& header, const unsigned char* record, SwitchRecords& into) {
     const unsigned char* body = record + sizeof header;
     if (header.type == PERF_RECORD_LOST && header.size >= sizeof header + 16) {
@@ -87,9 +73,6 @@ bool ReadRecord(const perf_event_header& header, const unsigned char* record, Sw
                 header.type == PERF_RECORD_FORK ? SwitchKind::kStart : SwitchKind::kExit,
                 task.ppid};
     } else {
-        return false;
-    }
-    if (!Followed(read, into)) {
         return false;
     }
     into.records.push_back(read);
@@ -147,6 +130,21 @@ void ParseRecords(const unsigned char* data, std::size_t size, SwitchRecords& in
         ReadRecord(header, data + at, into);
         at += header.size;
     }
+}
+
+void KeepFollowed(SwitchRecords& batch, SwitchRecords& into) {
+    std::stable_sort(batch.records.begin(), batch.records.end(),
+                     [](const SwitchRecord& a, const SwitchRecord& b) { return a.time < b.time; });
+    for (const SwitchRecord& record : batch.records) {
+        if (!into.onlyFollowed || into.followed.count(record.pid) != 0) {
+            into.records.push_back(record);
+        } else if (record.kind == SwitchKind::kStart && into.followed.count(record.parent) != 0) {
+            into.followed.insert(record.pid);  // started by a followed process: followed too
+            into.records.push_back(record);
+        }
+    }
+    into.lost += batch.lost;
+    batch = {};
 }
 
 void GiveStates(SwitchRecords records, double offsetMillis, double endMillis,

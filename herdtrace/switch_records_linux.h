@@ -46,6 +46,12 @@ struct SwitchRecords {
 // kernel's count of records it lost. Others are passed over.
 void ParseRecords(const unsigned char* data, std::size_t size, SwitchRecords& into);
 
+// Moves the records of one drain of every processor's buffer into `into`,
+// in time order, keeping with `into.onlyFollowed` only the followed
+// processes' (a process a followed one starts is followed from its start,
+// which may be on another processor than its first switches).
+void KeepFollowed(SwitchRecords& batch, SwitchRecords& into);
+
 // Gives each process its threads' states from the records (their times
 // shifted by `offsetMillis` to times of day), its number of switches onto a
 // processor, and the processor time they add up to. A state still open at

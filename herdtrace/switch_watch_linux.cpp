@@ -152,10 +152,12 @@ void FollowOnlyProgram(SwitchWatch& watch, int program) {
 
 void DrainSwitchWatch(SwitchWatch& watch) {
     std::vector<unsigned char> bytes;
+    SwitchRecords batch;
     for (unsigned char* ring : watch.rings) {
         Drain(ring, watch.ringBytes, bytes);
-        ParseRecords(bytes.data(), bytes.size(), watch.taken);
+        ParseRecords(bytes.data(), bytes.size(), batch);
     }
+    KeepFollowed(batch, watch.taken);
 }
 
 void CloseSwitchWatch(SwitchWatch& watch) {

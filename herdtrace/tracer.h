@@ -42,8 +42,9 @@ struct TracedProcess {
     Millis firstSeen = kNoTime;
     std::vector<CpuReading> readings;
     // Exact: its threads' states from the switch records, times of day in
-    // fractional ms; the kernel's total of its processor time read once it
-    // had ended (-1 when not seen ended).
+    // fractional ms. The kernel's total of its processor time, read once it
+    // had ended (-1 when not seen ended, or when threads of it had ended
+    // before, whose last stretch no file keeps).
     std::vector<StateSpan> states;
     long long switches = -1;
     double finalCpuMilliseconds = -1;

@@ -96,12 +96,18 @@ TEST(SwitchRecords, GiveEachThreadsStatesAndCountWhatWasLost) {
     EXPECT_EQ(processes[0].switches, 3);
 
     // A watch of whole processors keeps only the followed processes and
-    // those they start: 10, started by 1, is kept; 99 is not.
+    // those they start: 10, started by 1, is kept; 99 is not. Its start is
+    // read after its first switch (another processor's buffer), as happens
+    // within one drain.
+    SwitchRecords batch;
+    std::swap(records.records[0], records.records[1]);
+    batch.records = records.records;
     SwitchRecords followed;
     followed.onlyFollowed = true;
     followed.followed = {1};
-    ParseRecords(buffer.data(), buffer.size(), followed);
+    KeepFollowed(batch, followed);
     EXPECT_EQ(followed.records.size(), 7u);
+    EXPECT_EQ(followed.records[0].kind, SwitchKind::kStart);
     EXPECT_EQ(followed.followed, (std::set<std::uint32_t>{1, 10}));
 }
 
@@ -151,16 +157,26 @@ const TracedProcess* Named(const TracedRun& run, const std::string& name) {
     return nullptr;
 }
 
+// The longest time between two of the process's readings.
+double LongestGap(const TracedProcess& process) {
+    double gap = 0;
+    for (std::size_t i = 1; i < process.readings.size(); ++i) {
+        gap = std::max(gap, double(process.readings[i].time - process.readings[i - 1].time));
+    }
+    return gap;
+}
+
 // Within 1 % or 5 ms of the kernel's own total, whichever is larger: its
 // schedstat once it had ended, else (a parent that reaped it before a
-// sample saw it ended) the sum of its switch records. The samples then end
-// at their last reading, up to one interval before the end of each of its
-// `busyThreads`.
+// sample saw it ended, or threads that ended first) the sum of its switch
+// records. The samples then end at their last reading of each of its
+// `busyThreads`, up to the longest gap between readings (one interval, more
+// on a busy machine) before its end.
 void ExpectKernelsTotal(double measured, const TracedProcess& process, bool sampled,
                         int busyThreads = 1) {
     const bool seenEnded = process.finalCpuMilliseconds >= 0;
     const double kernel = seenEnded ? process.finalCpuMilliseconds : FromRecords(process).running;
-    const double tail = sampled && !seenEnded ? double(kSampleInterval * busyThreads) : 0;
+    const double tail = sampled && !seenEnded ? LongestGap(process) * busyThreads : 0;
     ASSERT_GT(kernel, 0) << process.arguments[0];
     EXPECT_NEAR(measured, kernel - tail / 2, std::max(kernel * 0.01, 5.0) + tail / 2)
         << process.arguments[0] << (sampled ? " from the samples" : " from the records");
@@ -188,16 +204,16 @@ TEST(States, BurnerSleeperAndOneKeptReadyAgreeInBothSources) {
         GTEST_SKIP() << "no switch records here: " << run.exactHint;
     }
     EXPECT_EQ(run.lostRecords, 0u);
-    // Rows: the child, its least and most running and ready, in ms. Each
-    // child's start-up costs a little more, which the bounds allow for.
+    // Rows: the child, its least and most running and its least ready, in
+    // ms. Each child's start-up costs a little more, which the bounds allow.
     struct Row {
         const char* name;
         double running[2];
         double leastReady;
     };
     const Row rows[] = {
-        {"high", {kBurn - kSampleInterval, kBurn + 250}, 0},
-        {"low", {kBurn - kSampleInterval, kBurn + 250}, kBurn / 2},  // ready while high burns
+        {"high", {kBurn, kBurn + 250}, 0},
+        {"low", {kBurn / 12, kBurn / 12 + 250}, kBurn / 2},  // ready while high burns
         {"sleeper", {0, 250}, 0},
     };
     for (const Row& row : rows) {
@@ -205,8 +221,11 @@ TEST(States, BurnerSleeperAndOneKeptReadyAgreeInBothSources) {
         ASSERT_NE(process, nullptr);
         for (const auto& [source, totals] : {std::pair{"records", FromRecords(*process)},
                                              std::pair{"samples", FromSamples(*process)}}) {
-            ExpectKernelsTotal(totals.running, *process, source == std::string("samples"));
-            EXPECT_GE(totals.running, row.running[0]) << row.name << " " << source;
+            const bool sampled = source == std::string("samples");
+            ExpectKernelsTotal(totals.running, *process, sampled);
+            // The samples may end a gap between readings before the child.
+            EXPECT_GE(totals.running, row.running[0] - (sampled ? LongestGap(*process) : 0))
+                << row.name << " " << source;
             EXPECT_LE(totals.running, row.running[1]) << row.name << " " << source;
             EXPECT_GE(totals.ready, row.leastReady) << row.name << " " << source;
         }
@@ -223,7 +242,7 @@ TEST(States, BurnerSleeperAndOneKeptReadyAgreeInBothSources) {
     for (const ProcessorSlice& slice : trace.processorSlices) {
         held += slice.end - slice.start;
     }
-    EXPECT_GT(held, 2 * kBurn);
+    EXPECT_GT(held, kBurn + kBurn / 12);
     EXPECT_LT(OverlapOnOneProcessor(trace), held * 0.01);
     for (const Lane& lane : trace.lanes) {
         EXPECT_GT(lane.switches, 0) << lane.name;
@@ -241,7 +260,7 @@ TEST(States, TwoBusyThreadsAddUp) {
         sources.emplace_back("records", FromRecords(*inner));
     }
     for (const auto& [source, totals] : sources) {
-        EXPECT_GE(totals.running, 2 * (kBurn - kSampleInterval)) << source;
+        EXPECT_GE(totals.running, 2 * (kBurn - LongestGap(*inner))) << source;
         ExpectKernelsTotal(totals.running, *inner, source == std::string("samples"), 2);
     }
 }
@@ -328,7 +347,7 @@ TEST(States, RefusedWatchFallsBackToTheSamplesAndSaysWhatWouldMakeThemExact) {
         EXPECT_EQ(got.substr(0, expected.size()), expected) << row.nobody << row.refused;
         // Either way the burner's processor time is there.
         const int burned = std::atoi(got.substr(got.rfind('|') + 1).c_str());
-        EXPECT_GE(burned, 100 - kSampleInterval) << got;
+        EXPECT_GE(burned, 50) << got;  // the samples may end before the burner
         EXPECT_LT(burned, 400) << got;
     }
 }
