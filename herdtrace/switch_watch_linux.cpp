@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <span>
 
 #include "switch_records_linux.h"
 
@@ -26,12 +27,13 @@ namespace herdtrace {
 namespace {
 
 // Data pages of each ring buffer: 128 KiB for a watch of herdtrace's own
-// processes, 512 KiB for a whole processor's. A herd of 15 on one processor
-// makes some 650 records (20 kB) a second, a busy machine's processor some
-// thousands more; drained every 10 ms, the buffers outlast a herdtrace kept
-// off the processors for a second.
-constexpr std::size_t kOwnRingPages = 32;
-constexpr std::size_t kWholeRingPages = 128;
+// processes; for a whole processor's, 4 MiB where the memory the kernel
+// lets this user lock allows, else less. A herd of 15 on one processor makes
+// some 650 records (20 kB) a second; a busy machine's processor some
+// thousands more, and a herdtrace that shares the processor with children
+// in the real-time class may wait long for it. Drained every 10 ms.
+constexpr std::size_t kOwnRingPages[] = {32};
+constexpr std::size_t kWholeRingPages[] = {1024, 256, 64};
 
 #ifndef CAP_PERFMON
 constexpr int CAP_PERFMON = 38;
@@ -73,6 +75,23 @@ int OpenEvent(int processor, bool wholeProcessor) {
     return int(syscall(SYS_perf_event_open, &attr, whose, processor, -1, PERF_FLAG_FD_CLOEXEC));
 }
 
+// Maps the event's ring buffer, the largest the kernel grants of `pages`.
+unsigned char* MapRing(int event, SwitchWatch& watch, std::span<const std::size_t> pages) {
+    const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+    for (const std::size_t count : pages) {
+        if (watch.ringBytes != 0 && watch.ringBytes != count * page) {
+            continue;  // every buffer of a watch has one size
+        }
+        void* ring =
+            mmap(nullptr, page + count * page, PROT_READ | PROT_WRITE, MAP_SHARED, event, 0);
+        if (ring != MAP_FAILED) {
+            watch.ringBytes = count * page;
+            return static_cast<unsigned char*>(ring);
+        }
+    }
+    return nullptr;
+}
+
 // Opens an event and its ring buffer for every processor this process may
 // run on; false at the first refusal.
 bool OpenEvents(SwitchWatch& watch) {
@@ -80,8 +99,7 @@ bool OpenEvents(SwitchWatch& watch) {
     if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
         return false;
     }
-    const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
-    watch.ringBytes = (watch.wholeProcessors ? kWholeRingPages : kOwnRingPages) * page;
+    watch.ringBytes = 0;
     for (int processor = 0; processor < CPU_SETSIZE; ++processor) {
         if (!CPU_ISSET(processor, &allowed)) {
             continue;
@@ -91,12 +109,14 @@ bool OpenEvents(SwitchWatch& watch) {
             return false;
         }
         watch.events.push_back(event);
-        void* ring =
-            mmap(nullptr, page + watch.ringBytes, PROT_READ | PROT_WRITE, MAP_SHARED, event, 0);
-        if (ring == MAP_FAILED) {
+        unsigned char* ring =
+            MapRing(event, watch,
+                    watch.wholeProcessors ? std::span<const std::size_t>(kWholeRingPages)
+                                          : std::span<const std::size_t>(kOwnRingPages));
+        if (ring == nullptr) {
             return false;
         }
-        watch.rings.push_back(static_cast<unsigned char*>(ring));
+        watch.rings.push_back(ring);
     }
     return !watch.events.empty();
 }

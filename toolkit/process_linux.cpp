@@ -55,6 +55,9 @@ int PrepareChild(const void* context) {
 }
 
 // All of a /proc file, read again from its start through a kept descriptor.
+// A /proc file hands over all it has to a read that asks for more, so a
+// short read is its end: one system call per small file, read at every
+// sample.
 std::string ReadFrom(int fd) {
     std::string text;
     char buffer[4096];
@@ -65,6 +68,9 @@ std::string ReadFrom(int fd) {
         }
         text.append(buffer, std::size_t(got));
         offset += got;
+        if (std::size_t(got) < sizeof buffer) {
+            return text;
+        }
     }
 }
 
