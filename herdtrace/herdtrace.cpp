@@ -191,7 +191,7 @@ int TraceProgram(const Arguments& arguments) {
     if (arguments.live) {
         progress = [&page](const TracedRun& soFar) { ShowSoFar(page, soFar, LocalTimeOfDay()); };
     }
-    const TracedRun run = RunTraced(arguments.command, progress);
+    const TracedRun run = RunTraced(arguments.command, StateChoice::kBest, progress);
     if (!run.started) {
         WriteUserText("herdtrace: не удалось запустить " + arguments.command[0] + ": " +
                           run.startError + "\n",

@@ -77,6 +77,37 @@ void ReadCommandLine(Watched& entry) {
     }
 }
 
+// A process's reading now: its processor time from its stat file, or where
+// its threads' scheduler totals are read, from them (in ns, with the time it
+// was ready). Its threads are listed again when their number has changed,
+// and every tenth sweep in case one ended as another began.
+CpuReading ReadingOf(Watched& entry, const toolkit::ProcessorReading& stat, bool states,
+                     Millis now) {
+    constexpr int kListEvery = 10;
+    CpuReading reading{now, stat.milliseconds};
+    reading.processor = stat.processor;
+    if (!states && !stat.ended) {
+        return reading;
+    }
+    const bool listThreads =
+        stat.threads != int(entry.watch.threads.size()) || ++entry.threadListAge % kListEvery == 0;
+    toolkit::SchedulerTotals totals;
+    if (!toolkit::ReadSchedulerTotals(entry.watch, listThreads, totals)) {
+        return reading;
+    }
+    // A zombie's total is final where it is its one thread's: an ended
+    // thread's schedstat is gone, with what it ran after its last reading.
+    if (stat.ended && entry.watch.threads.size() == 1 && entry.watch.ended.timeslices == 0) {
+        entry.record.finalCpuMilliseconds = totals.runningMilliseconds;
+    }
+    if (states) {
+        reading.cpuMilliseconds = totals.runningMilliseconds;
+        reading.readyMilliseconds = totals.readyMilliseconds;
+        reading.switches = totals.timeslices;
+    }
+    return reading;
+}
+
 }  // namespace
 
 Millis MonotonicMillis() {
@@ -106,7 +137,7 @@ void Sample(Sampler& sampler) {
         }
         const toolkit::ProcessorReading reading = toolkit::ReadProcessorTime(entry.watch);
         if (reading.valid) {
-            entry.record.readings.push_back(CpuReading{now, reading.milliseconds});
+            entry.record.readings.push_back(ReadingOf(entry, reading, sampler.sampleStates, now));
         }
         if (!reading.valid || reading.ended) {
             entry.alive = false;

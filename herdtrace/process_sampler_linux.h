@@ -1,8 +1,9 @@
 // Linux: following PROGRAM and every process it starts, however deep, through
 // /proc: new children from each followed process's children file (or, on a
 // kernel without one, a scan of all of /proc), processor time from
-// /proc/PID/stat read again in place, and each child's command line once it
-// has run its program, by which its lane is found.
+// /proc/PID/stat read again in place (and each thread's schedstat, for the
+// time it was ready), and each child's command line once it has run its
+// program, by which its lane is found.
 #pragma once
 
 #include <sys/types.h>
@@ -21,6 +22,7 @@ struct Watched {
     herdlab_toolkit::ProcessWatch watch;
     bool alive = true;
     int commandLineTries = 0;
+    int threadListAge = 0;  // sweeps since its threads were last listed
     pid_t parent = 0;
     std::vector<std::string> parentWords;  // the parent's command line as last read
     TracedProcess record;
@@ -32,6 +34,10 @@ struct Sampler {
     std::map<pid_t, Watched> watched;  // PROGRAM first, then its descendants
     Millis clockOffset = 0;            // local time of day minus monotonic time
     int sweeps = 0;
+    // Each thread's scheduler totals read at every sweep (the sampled
+    // states); false while the switch records give the states, when each
+    // process's total is read once only, when it has ended.
+    bool sampleStates = true;
 };
 
 // The clock of the sampling: it never jumps when the time of day is set.

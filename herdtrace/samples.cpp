@@ -1,4 +1,5 @@
-// Turning the per-process readings into per-lane shares of a processor.
+// Turning the per-process readings into per-lane shares of a processor,
+// and the switch records into each lane's states and who held each processor.
 #include <algorithm>
 #include <cstdlib>
 
@@ -21,22 +22,80 @@ Millis Aligned(Millis timeOfDay, const Trace& trace) {
     return timeOfDay;
 }
 
+// The interval between two readings as shares of a processor: running,
+// and where the readings tell, ready.
+CpuSample SampleBetween(const CpuReading& before, const CpuReading& after, const Trace& trace) {
+    const double passed = double(after.time - before.time);
+    CpuSample sample{Aligned(before.time, trace), Aligned(after.time, trace),
+                     std::max((after.cpuMilliseconds - before.cpuMilliseconds) / passed, 0.0)};
+    if (before.readyMilliseconds >= 0 && after.readyMilliseconds >= 0) {
+        sample.ready = std::max((after.readyMilliseconds - before.readyMilliseconds) / passed, 0.0);
+    }
+    sample.processor = sample.share > 0 ? after.processor : -1;
+    return sample;
+}
+
+// Exact: the process's states on the trace's clock, and the lane's totals
+// from them.
+void FillStates(Lane& lane, const TracedProcess& process, const Trace& trace) {
+    const double shift = double(Aligned(process.firstSeen, trace) - process.firstSeen);
+    double running = 0;
+    double ready = 0;
+    for (StateSpan span : process.states) {
+        span.start += shift;
+        span.end += shift;
+        running += span.state == ChildState::kRunning ? span.end - span.start : 0;
+        ready += span.state == ChildState::kReady ? span.end - span.start : 0;
+        lane.states.push_back(span);
+    }
+    lane.cpuMilliseconds = running;
+    lane.readyMilliseconds = ready;
+    lane.switches = process.switches;
+}
+
 // The lane's processor shares from its process's readings: between two
-// readings, the processor time used over the time passed.
+// readings, the processor time used over the time passed; its states and
+// totals from the switch records where there are some.
 void Fill(Lane& lane, const TracedProcess& process, const Trace& trace) {
     lane.cpu.clear();
+    lane.states.clear();
     for (std::size_t i = 1; i < process.readings.size(); ++i) {
-        const CpuReading& before = process.readings[i - 1];
-        const CpuReading& after = process.readings[i];
-        if (after.time <= before.time) {
-            continue;
+        if (process.readings[i].time > process.readings[i - 1].time) {
+            lane.cpu.push_back(SampleBetween(process.readings[i - 1], process.readings[i], trace));
         }
-        const double share =
-            (after.cpuMilliseconds - before.cpuMilliseconds) / double(after.time - before.time);
-        lane.cpu.push_back(CpuSample{Aligned(before.time, trace), Aligned(after.time, trace),
-                                     std::max(share, 0.0)});
     }
-    lane.cpuMilliseconds = process.readings.empty() ? 0 : process.readings.back().cpuMilliseconds;
+    if (process.switches >= 0) {
+        FillStates(lane, process, trace);
+        return;
+    }
+    const CpuReading* last = process.readings.empty() ? nullptr : &process.readings.back();
+    lane.cpuMilliseconds = last == nullptr ? 0 : last->cpuMilliseconds;
+    lane.readyMilliseconds = last == nullptr ? -1 : last->readyMilliseconds;
+    lane.switches = last == nullptr ? -1 : last->switches;
+}
+
+// Exact: who held each processor, from the lanes' running spans; and the
+// processors the children ran on, from the slices or else the samples.
+void FillProcessors(Trace& trace) {
+    std::vector<int> seen;
+    for (std::size_t i = 0; i < trace.lanes.size(); ++i) {
+        for (const StateSpan& span : trace.lanes[i].states) {
+            if (span.state == ChildState::kRunning) {
+                trace.processorSlices.push_back({span.start, span.end, span.processor, i});
+                seen.push_back(span.processor);
+            }
+        }
+        for (const CpuSample& sample : trace.lanes[i].cpu) {
+            seen.push_back(sample.processor);
+        }
+    }
+    std::stable_sort(
+        trace.processorSlices.begin(), trace.processorSlices.end(),
+        [](const ProcessorSlice& a, const ProcessorSlice& b) { return a.start < b.start; });
+    std::sort(seen.begin(), seen.end());
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    std::erase(seen, -1);
+    trace.processors = std::move(seen);
 }
 
 // The order in which the launcher started its children: by number where the
@@ -107,6 +166,11 @@ void AttachSamples(Trace& trace, const TracedRun& run) {
     for (std::size_t i = 0; i < unmatched.size() && i < unnamed.size(); ++i) {
         Fill(*unmatched[i], run.processes[unnamed[i]], trace);
     }
+    trace.stateSource = run.stateSource;
+    trace.exactHint = run.exactHint;
+    trace.lostRecords = run.lostRecords;
+    trace.processorSlices.clear();
+    FillProcessors(trace);
     if (run.end != kNoTime && trace.start != kNoTime) {
         trace.end = std::max(trace.end, Aligned(run.end, trace));
     }

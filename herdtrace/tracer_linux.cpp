@@ -2,13 +2,16 @@
 // ours is a terminal (so it prints exactly what it prints on a terminal:
 // title escape, a line at a time), on a pipe otherwise. Its output is passed
 // through and kept, signals forwarded, and its descendants sampled
-// (process_sampler_linux.cpp) until they have all ended.
+// (process_sampler_linux.cpp) until they have all ended. Where the kernel
+// lets herdtrace watch their switches (switch_watch_linux.cpp), the states
+// come from that record, else from the samples.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -20,6 +23,7 @@
 
 #include "herdlab_toolkit.h"
 #include "process_sampler_linux.h"
+#include "switch_records_linux.h"
 #include "tracer.h"
 
 namespace herdtrace {
@@ -159,7 +163,44 @@ struct Following {
     Millis endedAt = 0;  // monotonic
     Millis nextSample = 0;
     Millis nextProgress = 0;
+    SwitchWatch* switches = nullptr;  // the exact record of the states, where open
 };
+
+// What would make the states exact, when the kernel refused the watch.
+std::string ExactHint(const SwitchWatch& watch) {
+    if ((watch.error == EACCES || watch.error == EPERM || watch.error == 0) && geteuid() != 0) {
+        return "точно: от имени root или после sudo scripts/allow-priorities.sh";
+    }
+    return "точно: ядро не дает записей переключений (perf_event_open: " + watch.refusal + ")";
+}
+
+// A watch inherited from herdtrace is dropped by the kernel from a process
+// that gains rights as it runs its program: PROGRAM when its file carries a
+// capability (a launcher granted the classes), and under root every
+// program of a launcher that has lowered its own rights. The states would
+// then be missing, not exact.
+bool InheritedWatchWouldBeDropped(const SwitchWatch& watch, const std::string& program) {
+    return !watch.wholeProcessors &&
+           (geteuid() == 0 ||
+            getxattr(ProgramFile(program).c_str(), "security.capability", nullptr, 0) > 0);
+}
+
+// Opens the record of every switch, before PROGRAM starts, so that it and
+// all it starts are in it; says why not where refused.
+void ChooseStates(StateChoice choice, const std::string& program, SwitchWatch& watch,
+                  Sampler& sampler, TracedRun& run) {
+    bool exact = choice != StateChoice::kSampled && OpenSwitchWatch(watch);
+    if (exact && InheritedWatchWouldBeDropped(watch, program)) {
+        CloseSwitchWatch(watch);
+        watch.refusal = std::strerror(EACCES);
+        exact = false;
+    }
+    sampler.sampleStates = !exact || choice == StateChoice::kBoth;
+    run.stateSource = exact ? StateSource::kExact : StateSource::kSampled;
+    if (!exact && choice != StateChoice::kSampled) {
+        run.exactHint = ExactHint(watch);
+    }
+}
 
 // Opens the output channel and starts PROGRAM on it; false with the reason
 // in the run when either fails.
@@ -219,6 +260,9 @@ void Follow(Sampler& sampler, TracedRun& run, Following& following,
         const Millis now = MonotonicMillis();
         if (now >= following.nextSample) {
             Sample(sampler);
+            if (following.switches != nullptr) {
+                DrainSwitchWatch(*following.switches);
+            }
             following.nextSample = std::max(following.nextSample + kSampleInterval, now + 1);
         }
         if (progress && now >= following.nextProgress) {
@@ -257,6 +301,13 @@ void CloseRun(Sampler& sampler, TracedRun& run, Following& following) {
             run.processes.push_back(std::move(entry.record));
         }
     }
+    if (SwitchWatch* switches = following.switches) {
+        DrainSwitchWatch(*switches);
+        CloseSwitchWatch(*switches);
+        run.lostRecords = switches->taken.lost;
+        const double end = double(MonotonicMillis() + sampler.clockOffset);
+        GiveStates(std::move(switches->taken), double(sampler.clockOffset), end, run.processes);
+    }
 }
 
 }  // namespace
@@ -281,7 +332,8 @@ void WriteUserText(const std::string& utf8, bool error) {
     }
 }
 
-TracedRun RunTraced(const std::vector<std::string>& command, const ProgressReport& progress) {
+TracedRun RunTraced(const std::vector<std::string>& command, StateChoice states,
+                    const ProgressReport& progress) {
     TracedRun run;
     // Children of a launcher that ends first become ours, so they are still
     // followed and their ends collected.
@@ -289,10 +341,15 @@ TracedRun RunTraced(const std::vector<std::string>& command, const ProgressRepor
     CatchSignals();
     Sampler sampler;
     Following following;
+    SwitchWatch switches;
+    ChooseStates(states, command[0], switches, sampler, run);
+    following.switches = run.stateSource == StateSource::kExact ? &switches : nullptr;
     if (StartTraced(command, sampler, run, following.output)) {
+        FollowOnlyProgram(switches, sampler.program);
         Follow(sampler, run, following, progress);
         CloseRun(sampler, run, following);
     }
+    CloseSwitchWatch(switches);
     return run;
 }
 

@@ -1,6 +1,8 @@
 // Windows: PROGRAM runs in a job object, so every process it starts, however
 // deep, belongs to the job; the job's process list and GetProcessTimes give
-// each one's processor time. PROGRAM reads our standard input and writes its
+// each one's processor time, and the system's process list the state of
+// each of their threads at each sample (thread_states_windows.cpp), from
+// which the time each was ready is counted. PROGRAM reads our standard input and writes its
 // standard output into a pipe that a reader thread passes to ours unchanged
 // (the bytes are already in the console's code page).
 #include "win32.h"
@@ -9,8 +11,10 @@
 
 #include <cstddef>
 #include <map>
+#include <vector>
 
 #include "herdlab_toolkit.h"
+#include "thread_states_windows.h"
 #include "tracer.h"
 
 namespace herdtrace {
@@ -35,6 +39,8 @@ namespace toolkit = herdlab_toolkit;
 struct Watched {
     toolkit::ProcessWatch watch;
     TracedProcess record;
+    double readyMilliseconds = 0;  // counted from the states sampled so far
+    Millis statesRead = kNoTime;   // when they were last sampled
 };
 
 // PROGRAM's output pipe, and what came through it.
@@ -102,6 +108,34 @@ void Sample(HANDLE job, DWORD program, std::map<DWORD, Watched>& watched, Millis
     }
 }
 
+// Adds to each process read at `now` the time it was ready since its last
+// sample: the system gives each thread's state, not its times, so a thread
+// found ready counts as ready over the interval before. Where the list
+// tells no states (Wine), the readings keep to the processor time.
+void SampleStates(std::map<DWORD, Watched>& watched, std::vector<unsigned char>& list, Millis now) {
+    std::map<DWORD, ThreadStates> states;
+    for (const auto& [id, entry] : watched) {
+        if (!entry.record.readings.empty() && entry.record.readings.back().time == now) {
+            states[id];
+        }
+    }
+    if (states.empty() || !ReadThreadStates(states, list)) {
+        return;
+    }
+    for (const auto& [id, threads] : states) {
+        Watched& entry = watched[id];
+        if (!threads.listed || !threads.told) {
+            continue;
+        }
+        const Millis passed = entry.statesRead == kNoTime ? 0 : now - entry.statesRead;
+        entry.readyMilliseconds += double(threads.ready) * double(passed);
+        entry.statesRead = now;
+        CpuReading& reading = entry.record.readings.back();
+        reading.readyMilliseconds = entry.readyMilliseconds;
+        reading.switches = threads.switches;
+    }
+}
+
 // True while some process of the job still runs.
 bool AnyActive(HANDLE job) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
@@ -122,6 +156,7 @@ struct Traced {
     toolkit::StartedChild program;
     Millis offset = 0;  // local time of day minus the tick count
     std::map<DWORD, Watched> watched;
+    std::vector<unsigned char> processList;  // the system's, read at each sample
 };
 
 // Starts PROGRAM suspended, with its output into our pipe, and lets it run
@@ -177,10 +212,12 @@ void Follow(Traced& traced, HANDLE reader, TracedRun& run, const ProgressReport&
     bool programEnded = false;
     Millis nextProgress = 0;
     for (;;) {
-        Sample(traced.job, DWORD(traced.program.id), traced.watched, Now(traced.offset));
-        if (progress && Now(traced.offset) >= nextProgress) {
+        const Millis now = Now(traced.offset);
+        Sample(traced.job, DWORD(traced.program.id), traced.watched, now);
+        SampleStates(traced.watched, traced.processList, now);
+        if (progress && now >= nextProgress) {
             progress(SoFar(traced, run));
-            nextProgress = Now(traced.offset) + kProgressInterval;
+            nextProgress = now + kProgressInterval;
         }
         if (!programEnded &&
             WaitForSingleObject(HANDLE(traced.program.process), 0) == WAIT_OBJECT_0) {
@@ -241,8 +278,10 @@ void WriteUserText(const std::string& utf8, bool error) {
     WriteFile(out, utf8.data(), DWORD(utf8.size()), &wrote, nullptr);
 }
 
-TracedRun RunTraced(const std::vector<std::string>& command, const ProgressReport& progress) {
+TracedRun RunTraced(const std::vector<std::string>& command, StateChoice /*states*/,
+                    const ProgressReport& progress) {
     TracedRun run;
+    run.stateSource = StateSource::kSampled;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     timeBeginPeriod(1);  // a 10 ms sampling interval needs a finer timer than 15.6 ms
     Traced traced;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Lets the ordinary users of this machine start the herd's children in every
 # priority class, real time included, by granting the launchers the one
-# capability that raising a priority needs (cap_sys_nice):
+# capability that raising a priority needs (cap_sys_nice), and lets herdtrace
+# show every switch of a processor exactly (cap_perfmon):
 #   allow-priorities.sh [BIN_DIR]           grant it
 #   allow-priorities.sh --remove [BIN_DIR]  take it back
 # BIN_DIR is the folder of the programs: by default this script's own folder
@@ -14,6 +15,14 @@
 # rest of the system a share of the processor. The launchers keep the right
 # out of use except while starting a child, and no child keeps it. A rebuilt
 # or copied launcher is a new file without the grant: run this again.
+#
+# What herdtrace's grant (cap_perfmon, permitted only) allows: any user of
+# this machine can, through herdtrace, record when each process of the
+# machine is put on and taken off each processor (process and thread ids,
+# times, processors; nothing of what the processes compute, read or write).
+# herdtrace raises the right only to open that record, before it starts its
+# program, and drops it then; the program and all it starts never hold it.
+# Without the grant herdtrace shows the states from samples every 10 ms.
 #
 # Needs setcap (Debian: libcap2-bin, installed when missing); works as root
 # or through sudo.
@@ -59,7 +68,7 @@ if [[ -z $setcap ]]; then
 fi
 getcap=$(dirname "$setcap")/getcap
 
-# herdtrace needs no grant: the launchers it starts carry their own, and a
+# herdtrace's grant is its own: the launchers it starts carry theirs, and a
 # right never passes from one program to the next through exec.
 launchers=()
 for name in herdboss1 taskwarden herdboss2 herdboss6; do
@@ -70,15 +79,22 @@ if ((${#launchers[@]} == 0)); then
   exit 2
 fi
 
-for launcher in "${launchers[@]}"; do
+grant() {  # grant FILE CAPABILITIES
   if ((remove)); then
-    as_root "$setcap" -r "$launcher" 2>/dev/null || true
-    echo "Taken back: $launcher"
+    as_root "$setcap" -r "$1" 2>/dev/null || true
+    echo "Taken back: $1"
   else
-    as_root "$setcap" cap_sys_nice+ep "$launcher"
-    echo "Granted: $("$getcap" "$launcher")"
+    as_root "$setcap" "$2" "$1"
+    echo "Granted: $("$getcap" "$1")"
   fi
+}
+for launcher in "${launchers[@]}"; do
+  grant "$launcher" cap_sys_nice+ep
 done
+# Permitted, not effective: herdtrace raises it only while it opens the record.
+if [[ -f $bin_dir/herdtrace ]]; then
+  grant "$bin_dir/herdtrace" cap_perfmon+p
+fi
 
 if ((!remove)); then
   # File capabilities do not work on a file system mounted nosuid.
@@ -88,5 +104,9 @@ if ((!remove)); then
     exit 1
   fi
   echo "Every user of this machine may now start children in any priority class through"
-  echo "these launchers. To take it back: $0 --remove $bin_dir"
+  echo "these launchers."
+  if [[ -f $bin_dir/herdtrace ]]; then
+    echo "Through herdtrace they may record when each process of the machine runs."
+  fi
+  echo "To take it back: $0 --remove $bin_dir"
 fi

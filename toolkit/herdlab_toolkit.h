@@ -145,6 +145,24 @@ bool ReplaceFileWhole(const std::string& path, const std::string& content);
 
 // ---- Processor time and children -------------------------------------------------
 
+#ifndef _WIN32
+// What the scheduler counted for a thread or a process (Linux: schedstat):
+// time on a processor, time runnable in a run queue waiting for one, and
+// the times it was put on one.
+struct SchedulerTotals {
+    double runningMilliseconds = 0;
+    double readyMilliseconds = 0;
+    long long timeslices = 0;
+};
+
+// One thread of a watched process and its last totals.
+struct ThreadWatch {
+    unsigned long id = 0;
+    int schedstatFile = -1;  // /proc/PID/task/TID/schedstat
+    SchedulerTotals last;
+};
+#endif
+
 // A process opened for repeated reading. Linux: its /proc files, kept open
 // and re-read in place; Windows: a process handle (and the main thread's
 // where known).
@@ -157,6 +175,9 @@ struct ProcessWatch {
 #else
     NativeHandle statFile = kNoHandle;      // /proc/ID/stat
     NativeHandle childrenFile = kNoHandle;  // /proc/ID/task/ID/children where the kernel has it
+    NativeHandle taskFolder = kNoHandle;    // /proc/ID/task, listed when threads come or go
+    std::vector<ThreadWatch> threads;       // each thread's schedstat, kept open
+    SchedulerTotals ended;                  // the totals of threads that have ended
 #endif
 };
 
@@ -174,6 +195,8 @@ struct ProcessorReading {
     bool valid = false;       // false: the process is gone (reaped) or unreadable
     bool ended = false;       // it has ended and its time is final (Linux: a zombie)
     double milliseconds = 0;  // user and system time of all its threads
+    int threads = 0;          // Linux: its threads now
+    int processor = -1;       // Linux: the processor it last ran on
 };
 
 // Windows under Wine: Wine updates another process's total only in lumps,
@@ -184,6 +207,12 @@ ProcessorReading ReadProcessorTime(const ProcessWatch& watch);
 // The children the process has now; false when the kernel offers no
 // children file (then AllParents() tells who is whose).
 bool ReadChildIds(const ProcessWatch& watch, std::vector<unsigned long>& children);
+
+// The scheduler's totals of all the process's threads, those that have
+// ended included (from their last reading); false when the process is gone. Each thread's schedstat
+// file is kept open and read in place; the thread list is read again when `listThreads` is set (the
+// caller's sign that threads came or went) and on the first call.
+bool ReadSchedulerTotals(ProcessWatch& watch, bool listThreads, SchedulerTotals& totals);
 
 // Every process of the system with its parent: (id, parent id).
 std::vector<std::pair<unsigned long, unsigned long>> AllParents();

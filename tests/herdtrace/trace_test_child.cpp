@@ -9,8 +9,16 @@
 //                  run their program, the second one speaking first
 //   NAME echo      copies standard input to standard output with bytes a
 //                  terminal treats specially around it; exit code 7
+//   NAME contend MS  on one processor, starts "high burn MS", "low burn
+//                  MS/12" at nice 19 (ready while high runs) and "sleeper
+//                  sleep MS"
+//   NAME threads MS  burns MS ms in each of two threads
+//   NAME wrap MODE MS  starts "inner MODE MS" and waits for it
+//   NAME caps      prints its own effective and permitted capabilities and
+//                  its parent's effective ones
 //   NAME hold MS   says it searches, waits for a line on standard input,
 //                  then starts "later burn MS" and says it has drunk
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -19,7 +27,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 
 extern char** environ;
 
@@ -66,6 +76,74 @@ pid_t ForkThenRun(const char* self, const char* name, const char* mode, const ch
     return pid;
 }
 
+void Burn(double ms) {
+    const double end = ThreadMilliseconds() + ms;
+    volatile unsigned long spins = 0;
+    while (ThreadMilliseconds() < end) {
+        spins = spins + 1;
+    }
+}
+
+// Two burners on the processor this child runs on, the second at the
+// lowest priority (nice 19, 1.5 % of the weight of the first), so that it
+// waits ready while the first burns; it burns a twelfth as long, so that a
+// busy machine does not keep it from ending for long.
+int Contend(const char* self, const char* ms) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    sched_setaffinity(0, sizeof one, &one);
+    const std::string lowMs = std::to_string(std::atoi(ms) / 12);
+    const pid_t sleeper = Spawn(self, "sleeper", "sleep", ms);
+    const pid_t high = Spawn(self, "high", "burn", ms);
+    const pid_t low = fork();
+    if (low == 0) {
+        (void)!nice(19);
+        char* argv[] = {const_cast<char*>(self), const_cast<char*>("low"),
+                        const_cast<char*>("burn"), const_cast<char*>(lowMs.c_str()), nullptr};
+        execv(self, argv);
+        _exit(127);
+    }
+    for (const pid_t child : {sleeper, high, low}) {
+        waitpid(child, nullptr, 0);
+    }
+    return 0;
+}
+
+// A capability set's line of /proc/PID/status ("CapEff", "CapPrm").
+std::string Capabilities(const std::string& pid, const std::string& set) {
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(set + ":", 0) == 0) {
+            return line.substr(line.find_first_not_of(" \t", set.size() + 1));
+        }
+    }
+    return "?";
+}
+
+// Burns MS ms in each of its threads, between the lines of an elephant.
+int Burner(const std::string& name, double ms, int threads) {
+    Say(name, "поиск начал, приоритет - нормальный");
+    std::thread second;
+    if (threads > 1) {
+        second = std::thread(Burn, ms);
+    }
+    Burn(ms);
+    if (second.joinable()) {
+        second.join();
+    }
+    Say(name, "напился");
+    return 0;
+}
+
+int PrintCapabilities() {
+    std::printf("own %s %s parent %s\n", Capabilities("self", "CapEff").c_str(),
+                Capabilities("self", "CapPrm").c_str(),
+                Capabilities(std::to_string(getppid()), "CapEff").c_str());
+    return 0;
+}
+
 int Echo() {
     const char before[] = "\033]0;title\007start\r\n\xFF\xFE\n";
     (void)!write(STDOUT_FILENO, before, sizeof before - 1);
@@ -87,15 +165,19 @@ int main(int argc, char** argv) {
     if (mode == "echo") {
         return Echo();
     }
-    if (mode == "burn") {
-        Say(name, "поиск начал, приоритет - нормальный");
-        const double end = ThreadMilliseconds() + std::atof(ms);
-        volatile unsigned long spins = 0;
-        while (ThreadMilliseconds() < end) {
-            spins = spins + 1;
-        }
-        Say(name, "напился");
+    if (mode == "burn" || mode == "threads") {
+        return Burner(name, std::atof(ms), mode == "threads" ? 2 : 1);
+    }
+    if (mode == "wrap" && argc > 4) {
+        const pid_t inner = Spawn(argv[0], "inner", argv[3], argv[4]);
+        waitpid(inner, nullptr, 0);
         return 0;
+    }
+    if (mode == "contend") {
+        return Contend(argv[0], ms);
+    }
+    if (mode == "caps") {
+        return PrintCapabilities();
     }
     if (mode == "sleep") {
         Say(name, "поиск начал, приоритет - низкий");
@@ -135,6 +217,8 @@ int main(int argc, char** argv) {
         }
         return mode == "tree" ? 3 : 0;
     }
-    std::fprintf(stderr, "usage: %s NAME burn|sleep|tree|late|echo|hold [MS]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s NAME burn|sleep|tree|late|contend|threads|wrap|caps|echo|hold [MS]\n",
+                 argv[0]);
     return 2;
 }

@@ -4,6 +4,7 @@
 // picture rendered.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -212,6 +213,39 @@ TEST_F(Herdtrace, WrongCommandLinesAndMissingFilesAreReported) {
     session = harness::Run("herdtrace", "", unwritable);
     EXPECT_EQ(session.exitCode, 125);
     EXPECT_NE(session.errorText.find("не удалось записать"), std::string::npos);
+}
+
+// herdtrace granted CAP_PERFMON (permitted, as allow-priorities.sh grants
+// it) and run by an ordinary user holds it in its effective set only while
+// it opens the switch record, and the program it runs never holds it.
+TEST_F(Herdtrace, GrantedRightIsNeverHeldByTheProgramNorKeptByHerdtrace) {
+    if (geteuid() != 0 || std::system("command -v setcap >/dev/null") != 0) {
+        GTEST_SKIP() << "needs root and setcap to set up the grant";
+    }
+    const fs::path copy = folder / "herdtrace";
+    fs::copy_file(harness::ProgramPath("herdtrace"), copy);
+    fs::permissions(folder, fs::perms::all);  // the user nobody writes the picture here
+    const std::string grant = "setcap cap_perfmon+p '" + copy.string() + "'";
+    ASSERT_EQ(std::system(grant.c_str()), 0);
+    harness::Options options;
+    options.programDirectory = "/usr/bin";
+    options.arguments = {"--reuid=nobody",
+                         "--regid=nogroup",
+                         "--clear-groups",
+                         copy.string(),
+                         "-o",
+                         picture,
+                         "--",
+                         child,
+                         "x",
+                         "caps"};
+    const harness::Session session = harness::Run("setpriv", "", options, 30s);
+    EXPECT_EQ(session.exitCode, 0) << session.errorText;
+    // The program's own sets, then herdtrace's effective set while it runs.
+    EXPECT_NE(session.outputText.find("own 0000000000000000 0000000000000000 parent "
+                                      "0000000000000000"),
+              std::string::npos)
+        << session.outputText;
 }
 
 // The four launchers run side by side under herdtrace, each as a user
