@@ -2,15 +2,8 @@
 // every program of the session may also open.
 #include "child_block_unit.h"
 #include "feed_ring_unit.h"
+#include "handles_windows.h"
 #include "win32.h"
-
-namespace {
-
-HANDLE HandleOf(std::intptr_t value) {
-    return reinterpret_cast<HANDLE>(value);
-}
-
-}  // namespace
 
 bool CreateChildBlock(const std::string& /*scratch*/, const std::string& name, ChildBlock& block,
                       std::uint32_t& error) {

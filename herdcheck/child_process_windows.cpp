@@ -11,6 +11,7 @@
 #include "child_process_unit.h"
 #include "cp1251_unit.h"
 #include "format_unit.h"
+#include "handles_windows.h"
 #include "herdlab_toolkit.h"
 #include "win32.h"
 
@@ -22,10 +23,6 @@ constexpr DWORD kMostDrainPerCall = 256 * 1024;
 
 // How long a terminated child may take to be gone.
 constexpr DWORD kEndWaitMs = 5000;
-
-HANDLE HandleOf(std::intptr_t value) {
-    return reinterpret_cast<HANDLE>(value);
-}
 
 std::intptr_t ValueOf(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
