@@ -19,13 +19,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const ElephantRecord& kTandy = kNamedElephantsBuild.herd[0];
+const ElephantRecord& kCheckedTandy = kNamedElephantsBuild.herd[0];
 
 // A child that opens nothing and eats nothing: it only waits.
 bool StartWaitingChild(CheckRun& run) {
     DWORD error = 0;
-    return CreateRing(run, FeedRingName(ElephantName(kTandy)), error) &&
-           StartRun(run, FeederPace::kSlow, kTandy, "/bin/sleep", "tusker6 30");
+    return CreateRing(run, FeedRingName(ElephantName(kCheckedTandy)), error) &&
+           StartRun(run, FeederPace::kSlow, kCheckedTandy, "/bin/sleep", "tusker6 30");
 }
 
 // Steps the run until it is over or `limit` has passed; true when over.
