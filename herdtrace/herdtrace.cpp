@@ -6,7 +6,8 @@
 //   herdtrace --live [-o FILE.svg] [--trace FILE.json] -- PROGRAM [ARGS...]
 //
 // --trace also writes the run as a trace-event file for a trace viewer;
-// --live also writes FILE.html, kept current while PROGRAM runs.
+// --live also writes FILE.html, kept current while PROGRAM runs; --samples
+// takes the states from samples even where the switch records are allowed.
 //
 // Exit code: PROGRAM's own; 2 for a wrong command line; 125 when the
 // transcript cannot be read (missing, unreadable, larger than 64 MB) or the
@@ -42,14 +43,16 @@ struct Arguments {
     std::string transcript;  // --from
     std::string traceFile;   // --trace
     std::vector<std::string> command;
-    bool live = false;  // --live: the page beside the picture
+    bool live = false;                        // --live: the page beside the picture
+    StateChoice states = StateChoice::kBest;  // --samples: never the switch records
 };
 
 const char* const kUsage =
     "Использование:\n"
     "  herdtrace [-o ФАЙЛ.svg] [--trace ФАЙЛ.json] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
     "  herdtrace --from ЗАПИСЬ_КОНСОЛИ [-o ФАЙЛ.svg] [--trace ФАЙЛ.json]\n"
-    "  herdtrace --live [-o ФАЙЛ.svg] [--trace ФАЙЛ.json] -- ПРОГРАММА [АРГУМЕНТЫ...]\n";
+    "  herdtrace --live [-o ФАЙЛ.svg] [--trace ФАЙЛ.json] -- ПРОГРАММА [АРГУМЕНТЫ...]\n"
+    "  --samples: состояния по отсчётам, даже где доступны точные\n";
 
 // Options first, then PROGRAM (after "--" or at the first word that is no
 // option); exactly one of PROGRAM and --from.
@@ -67,6 +70,8 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
                                 : arguments.traceFile) = argv[++i];
         } else if (word == "--live") {
             arguments.live = true;
+        } else if (word == "--samples") {
+            arguments.states = StateChoice::kSampled;
         } else if (!word.empty() && word[0] == '-') {
             return false;
         } else {
@@ -191,7 +196,7 @@ int TraceProgram(const Arguments& arguments) {
     if (arguments.live) {
         progress = [&page](const TracedRun& soFar) { ShowSoFar(page, soFar, LocalTimeOfDay()); };
     }
-    const TracedRun run = RunTraced(arguments.command, StateChoice::kBest, progress);
+    const TracedRun run = RunTraced(arguments.command, arguments.states, progress);
     if (!run.started) {
         WriteUserText("herdtrace: не удалось запустить " + arguments.command[0] + ": " +
                           run.startError + "\n",

@@ -111,6 +111,20 @@ TEST_F(Herdtrace, SamplesChildrenAndGrandchildrenAndReturnsTheExitCode) {
     EXPECT_NE(svg.find("<path d=\"M"), std::string::npos);  // the burner's share drawn
 }
 
+// --samples: the states come from samples even where the switch records
+// are allowed (as root here), and the summary and the picture say so.
+TEST_F(Herdtrace, SamplesOptionTakesTheStatesFromSamples) {
+    harness::Options options = Traced({child, "top", "tree", "500"});
+    options.arguments.insert(options.arguments.begin(), "--samples");
+    const harness::Session session = harness::Run("herdtrace", "", options, 30s);
+    EXPECT_EQ(session.exitCode, 3) << session.errorText;
+    EXPECT_NE(session.outputText.find("по отсчётам каждые 10 мс"), std::string::npos)
+        << session.outputText;
+    EXPECT_EQ(session.outputText.find("точно: каждое переключение"), std::string::npos);
+    ExpectBurnerAndSleeper(session.outputText, "Слон burner", "Слон sleeper", 500);
+    EXPECT_NE(Picture().find("по отсчётам"), std::string::npos);
+}
+
 // Children that wait a second and more between their fork and their exec
 // (as on a busy machine) are still matched to their lanes by name: the
 // one that speaks first was forked second.
