@@ -240,13 +240,19 @@ void ReapEnded(const Sampler& sampler, TracedRun& run, Following& following) {
 }
 
 // The run as far as it has gone: the output so far and every descendant
-// with its readings so far.
-TracedRun SoFar(const Sampler& sampler, const TracedRun& run) {
+// with its readings so far, and its states so far where the switches are
+// recorded.
+TracedRun SoFar(const Sampler& sampler, const TracedRun& run, const SwitchWatch* switches) {
     TracedRun soFar = run;
     for (const auto& [pid, entry] : sampler.watched) {
         if (pid != sampler.program) {
             soFar.processes.push_back(entry.record);
         }
+    }
+    if (switches != nullptr) {
+        soFar.lostRecords = switches->taken.lost;
+        const double now = double(MonotonicMillis() + sampler.clockOffset);
+        GiveStates(switches->taken, double(sampler.clockOffset), now, soFar.processes);
     }
     return soFar;
 }
@@ -266,7 +272,7 @@ void Follow(Sampler& sampler, TracedRun& run, Following& following,
             following.nextSample = std::max(following.nextSample + kSampleInterval, now + 1);
         }
         if (progress && now >= following.nextProgress) {
-            progress(SoFar(sampler, run));
+            progress(SoFar(sampler, run, following.switches));
             following.nextProgress = now + kProgressInterval;
         }
         if (const int signal = pendingSignal.exchange(0)) {
