@@ -151,6 +151,37 @@ TEST_F(LivePageInBrowser, ShowsTheRunSoFarThenTheWholeRun) {
     KeepScreenshot(page, "live-after.png");
 }
 
+// While the run goes on, the page shows each child's states so far, exact
+// or sampled, not only at the end: a child that has slept for seconds says
+// so in its lane's totals.
+TEST_F(LivePageInBrowser, ShowsTheStatesWhileTheRunGoesOn) {
+    const fs::path page = folder / "tree.html";
+    harness::Options options;
+    options.arguments = {"--live",
+                         "-o",
+                         (folder / "tree.svg").string(),
+                         "--",
+                         harness::ProgramPath("herdtrace_test_child"),
+                         "top",
+                         "tree",
+                         "6000"};
+    harness::Session session = harness::Start("herdtrace", options);
+    const std::regex asleep(
+        "Слон sleeper — [^:<]*: выполняется \\d+ мс, готов \\d+ мс, "
+        "спит [1-9]\\d* мс");
+    std::string dom;
+    const bool shown = harness::WaitUntil(
+        session,
+        [&] {
+            dom = fs::exists(page) ? Chromium(page, "--dump-dom") : std::string();
+            return std::regex_search(dom, asleep);
+        },
+        20s);
+    harness::Finish(session, 30s);
+    EXPECT_TRUE(shown) << dom.substr(0, 4000);
+    EXPECT_TRUE(Has(dom, "data-live=\"running\""));
+}
+
 // A frame written with `lanes` elephants, numbered `number`.
 herdtrace::LiveFrame FrameWithLanes(int lanes, bool ended) {
     std::string transcript;
