@@ -44,6 +44,14 @@ void FillStates(Lane& lane, const TracedProcess& process, const Trace& trace) {
     for (StateSpan span : process.states) {
         span.start += shift;
         span.end += shift;
+        // A thread's last switch away comes after its end, and a run that
+        // goes on keeps it open until now: an ended child sleeps no more.
+        if (span.state == ChildState::kAsleep && lane.endedAt != kNoTime) {
+            span.end = std::min(span.end, double(lane.endedAt));
+            if (span.end <= span.start) {
+                continue;
+            }
+        }
         running += span.state == ChildState::kRunning ? span.end - span.start : 0;
         ready += span.state == ChildState::kReady ? span.end - span.start : 0;
         lane.states.push_back(span);

@@ -85,7 +85,6 @@ struct OpenState {
     ChildState state = ChildState::kReady;
     double start = 0;
     int processor = -1;
-    bool ended = false;  // its end is recorded: the switch away from a dead thread follows
 };
 
 struct ProcessStates {
@@ -102,9 +101,6 @@ void CloseState(OpenState& state, double at, ProcessStates& into) {
 
 // Applies one record to its thread's open state.
 void Apply(const SwitchRecord& record, double at, OpenState& state, ProcessStates& into) {
-    if (state.ended && record.kind != SwitchKind::kStart) {
-        return;  // the last switch away from a thread that has ended; it sleeps no more
-    }
     CloseState(state, at, into);
     switch (record.kind) {
         case SwitchKind::kIn:
@@ -113,13 +109,12 @@ void Apply(const SwitchRecord& record, double at, OpenState& state, ProcessState
             break;
         case SwitchKind::kOutPreempted:
         case SwitchKind::kStart:
-            state = {true, ChildState::kReady, at, -1, false};
+            state = {true, ChildState::kReady, at, -1};
             break;
         case SwitchKind::kOutAsleep:
             state = {true, ChildState::kAsleep, at, -1};
             break;
         case SwitchKind::kExit:
-            state.ended = true;
             break;
     }
 }

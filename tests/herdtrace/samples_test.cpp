@@ -77,6 +77,9 @@ TEST(AttachSamples, RecordedStatesGiveTotalsAndWhoHeldEachProcessor) {
                                {noon + 6, noon + 9, S::kAsleep}};
     run.processes[1].switches = 1;
     Trace trace = TwoLanes();
+    // Elephant 2 has ended at 7 ms: its thread's sleep, kept open until the
+    // last record (or until now in a run going on), ends there.
+    trace.lanes[1].endedAt = 12 * 3'600'000 + 7;
     AttachSamples(trace, run);
     EXPECT_EQ(trace.stateSource, StateSource::kExact);
     EXPECT_EQ(trace.lostRecords, 2u);
@@ -84,7 +87,8 @@ TEST(AttachSamples, RecordedStatesGiveTotalsAndWhoHeldEachProcessor) {
     EXPECT_DOUBLE_EQ(trace.lanes[0].readyMilliseconds, 2);
     EXPECT_DOUBLE_EQ(trace.lanes[1].readyMilliseconds, 4);
     EXPECT_EQ(trace.lanes[1].switches, 1);
-    EXPECT_EQ(trace.lanes[1].states.size(), 3u);
+    ASSERT_EQ(trace.lanes[1].states.size(), 3u);
+    EXPECT_DOUBLE_EQ(trace.lanes[1].states[2].end, noon + 7);
     // The processor's holders in time order: 1, 2, 1.
     ASSERT_EQ(trace.processorSlices.size(), 3u);
     const std::size_t holders[] = {0, 1, 0};
