@@ -61,6 +61,38 @@ void FillStates(Lane& lane, const TracedProcess& process, const Trace& trace) {
     lane.switches = process.switches;
 }
 
+// The kernel adds a wait to a thread's ready total (schedstat) only when the
+// wait ends, as the thread is put on a processor: a wait of seconds lands in
+// the one interval in which the child ran again. It lay just before that
+// moment, so what does not fit into that interval is given back to the
+// intervals before it, to their time neither running nor ready, as far back
+// as the last one in which the child ran.
+void SpreadReadyBackwards(std::vector<CpuSample>& samples) {
+    std::vector<double> placed(samples.size(), 0);  // ready ms of each interval
+    const auto length = [&](std::size_t i) { return double(samples[i].end - samples[i].start); };
+    const auto running = [&](std::size_t i) { return std::min(samples[i].share, 1.0) * length(i); };
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i].ready < 0) {
+            continue;
+        }
+        double left = samples[i].ready * length(i);
+        for (std::size_t j = i + 1; j-- > 0 && left > 0 && samples[j].ready >= 0;) {
+            const double room = std::max(length(j) - running(j) - placed[j], 0.0);
+            const double take = std::min(left, room);
+            placed[j] += take;
+            left -= take;
+            if (j != i && running(j) > 0) {
+                break;  // it ran here: its wait began after
+            }
+        }
+    }
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i].ready >= 0) {
+            samples[i].ready = placed[i] / length(i);
+        }
+    }
+}
+
 // The lane's processor shares from its process's readings: between two
 // readings, the processor time used over the time passed; its states and
 // totals from the switch records where there are some.
@@ -72,6 +104,7 @@ void Fill(Lane& lane, const TracedProcess& process, const Trace& trace) {
             lane.cpu.push_back(SampleBetween(process.readings[i - 1], process.readings[i], trace));
         }
     }
+    SpreadReadyBackwards(lane.cpu);
     if (process.switches >= 0) {
         FillStates(lane, process, trace);
         return;

@@ -61,6 +61,30 @@ TEST(AttachSamples, SampledIntervalsSplitIntoRunningAndReadyWithTotals) {
     EXPECT_TRUE(trace.processorSlices.empty());
 }
 
+// The kernel counts a wait when it ends: elephant 2 waits 30 ms, runs 2 ms
+// and its ready total jumps by 30 ms in that one interval; the picture puts
+// the wait where it was, before the run, not after elephant 2's last run.
+TEST(AttachSamples, AWaitCountedWhenItEndsIsDrawnWhereItWas) {
+    const Millis noon = 12 * 3'600'000;
+    TracedRun run;
+    run.stateSource = StateSource::kSampled;
+    run.processes = {Process(101, "1"), Process(102, "2")};
+    run.processes[1].readings = {{noon, 0, 0, 0, 0},       {noon + 10, 4, 0, 1, 0},
+                                 {noon + 20, 4, 0, 1, 0},  {noon + 30, 4, 0, 1, 0},
+                                 {noon + 40, 6, 30, 2, 0}, {noon + 50, 6, 30, 2, 0}};
+    Trace trace = TwoLanes();
+    AttachSamples(trace, run);
+    const std::vector<CpuSample>& low = trace.lanes[1].cpu;
+    ASSERT_EQ(low.size(), 5u);
+    // The wait fills the free time of the interval it ended in and of the
+    // two before, and its last 2 ms fall after the first interval's run.
+    const double expected[] = {0.2, 1.0, 1.0, 0.8, 0.0};
+    for (std::size_t i = 0; i < low.size(); ++i) {
+        EXPECT_NEAR(low[i].ready, expected[i], 1e-9) << i;
+    }
+    EXPECT_DOUBLE_EQ(trace.lanes[1].readyMilliseconds, 30);
+}
+
 TEST(AttachSamples, RecordedStatesGiveTotalsAndWhoHeldEachProcessor) {
     const double noon = 12 * 3'600'000;
     TracedRun run;
