@@ -241,10 +241,11 @@ tar -xzf build/release/herdlab-*-linux-x86_64.tar.gz -C "$unpacked"
 (cd "$unpacked"/herdlab-* && ./stageworker 7 10 10 0 >/dev/null && ls allow-priorities.sh README.txt >/dev/null)
 guide_line=$(grep -a -m 1 '^ *g++ .*libherdlab_winapi' "$unpacked"/herdlab-*/tusker-guide-ru.txt | tr -d '\r')
 # The student's tusker6 takes the sample's place, as the guide says.
+package_log=$PWD/$logs/package-herdcheck.log
 (cd "$unpacked"/herdlab-* && rm tusker6 && eval "$guide_line" &&
-  ./herdcheck ./tusker6 >"$logs/package-herdcheck.log") || {
+  ./herdcheck ./tusker6 >"$package_log" 2>&1) || {
   echo "=== Linux package: the guide's example did not build or pass (\"$guide_line\"):"
-  tail -n 20 "$logs/package-herdcheck.log"
+  tail -n 20 "$package_log"
   exit 1
 }
 rm -rf "$unpacked"
