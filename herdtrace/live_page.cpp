@@ -10,6 +10,7 @@
 #include "picture.h"
 #include "program_lines_unit.h"
 #include "summary.h"
+#include "svg_parts.h"
 #include "transcript_reader.h"
 
 namespace herdtrace {
@@ -144,30 +145,6 @@ std::string WithoutDeclaration(const std::string& svg) {
     return begin == std::string::npos ? svg : svg.substr(begin);
 }
 
-// Text as HTML character data.
-std::string HtmlText(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // The frame script first: a page written with this frame then finds it
 // there, or a newer one.
 bool WriteFrame(LivePage& page, LiveFrame frame) {
@@ -247,7 +224,7 @@ std::string PageHtml(const LiveFrame& frame, const std::string& frameFile) {
     std::string page = "<!DOCTYPE html>\n<html lang=\"ru\" data-live=\"" + state +
                        "\" data-frame=\"" + std::to_string(frame.number) + "\" data-newest=\"" +
                        std::to_string(frame.newestLine) + "\" data-frame-file=\"" +
-                       HtmlText(frameFile) + "\">\n<head>\n<meta charset=\"utf-8\">\n";
+                       Escaped(frameFile) + "\">\n<head>\n<meta charset=\"utf-8\">\n";
     page += "<title>herdtrace — запуск вживую</title>\n";
     if (!frame.ended) {
         // Without scripts the page is read again from disk instead.
@@ -255,11 +232,11 @@ std::string PageHtml(const LiveFrame& frame, const std::string& frameFile) {
     }
     page += "<style>" + std::string(kLivePageStyle) + "</style>\n";
     page += "<script>" + std::string(kLivePageScript) + "</script>\n</head>\n<body>\n";
-    page += "<p id=\"lesson\">" + HtmlText(frame.lesson) + "</p>\n";
-    page += "<p id=\"status\" role=\"status\">" + HtmlText(frame.status) + "</p>\n";
+    page += "<p id=\"lesson\">" + Escaped(frame.lesson) + "</p>\n";
+    page += "<p id=\"status\" role=\"status\">" + Escaped(frame.status) + "</p>\n";
     page += "<div id=\"picture\">\n" + frame.svg + "</div>\n";
     page += "<pre id=\"summary\"" + std::string(frame.summary.empty() ? " hidden" : "") + ">" +
-            HtmlText(frame.summary) + "</pre>\n";
+            Escaped(frame.summary) + "</pre>\n";
     page += "<p id=\"whole\" hidden></p>\n</body>\n</html>\n";
     return page;
 }

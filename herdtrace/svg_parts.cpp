@@ -30,8 +30,11 @@ std::string Escaped(const std::string& text) {
                 out += "&quot;";
                 break;
             default:
-                // Control characters are not allowed in XML text.
-                out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+                // Control characters other than line ends and tabs are not
+                // allowed in XML text.
+                out += static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\r' || c == '\t'
+                           ? c
+                           : ' ';
         }
     }
     return out;
