@@ -173,12 +173,22 @@ bool ReadPointsFile(const std::string& path, CheckPoints& points) {
                                   {std::string_view(path), static_cast<std::int32_t>(errno)}));
         return false;
     }
+    // A folder opens but cannot be read; /dev/zero would never end. A table
+    // of eight checks takes a few hundred bytes.
+    constexpr std::size_t kLargestPointsFile = 64 * 1024;
     std::string text;
     char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    for (std::size_t got; text.size() <= kLargestPointsFile &&
+                          (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
         text.append(buffer, got);
     }
+    const int readError = std::ferror(file) ? errno : 0;
     std::fclose(file);
+    if (readError != 0 || text.size() > kLargestPointsFile) {
+        WriteErrorLine(FormatText(kPointsOpenFailure,
+                                  {std::string_view(path), static_cast<std::int32_t>(readError)}));
+        return false;
+    }
     const std::string error = ReadCheckPoints(text, points);
     if (!error.empty()) {
         WriteErrorLine(FormatText(kPointsWrong, {std::string_view(path), std::string_view(error)}));

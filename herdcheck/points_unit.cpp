@@ -53,6 +53,19 @@ int HundredthsOf(std::string_view text) {
     return at == text.size() && hundredths <= kMostHundredthsOfACheck ? hundredths : -1;
 }
 
+// The key as an error names it: at most 32 bytes, control bytes (a
+// terminal's escapes among them) shown as '?', since the file may hold
+// anything.
+std::string ShownKey(std::string_view key) {
+    constexpr std::size_t kMostShown = 32;
+    std::string shown;
+    for (const char c : key.substr(0, kMostShown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown += byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
+    return key.size() > kMostShown ? shown + "..." : shown;
+}
+
 int CheckOfKey(std::string_view key) {
     for (int check = 0; check < kCheckCount; ++check) {
         if (CheckKey(static_cast<Check>(check)) == key) {
@@ -72,7 +85,7 @@ std::string ReadPointsLine(std::string_view line, bool (&named)[kCheckCount], Ch
     const std::string_view number = Trimmed(line.substr(keyEnd));
     const int check = CheckOfKey(key);
     if (check < 0) {
-        return FormatText("неизвестная проверка «%s»"_cp1251, {key});
+        return FormatText("неизвестная проверка «%s»"_cp1251, {std::string_view(ShownKey(key))});
     }
     if (named[check]) {
         return FormatText("проверка «%s» названа второй раз"_cp1251, {key});

@@ -288,6 +288,10 @@ TEST(Points, AWrongFileNamesTheLineAndWhatIsWrong) {
         std::string_view error;
     } kRows[] = {
         {"# ok\nwait 2", "строка 2: неизвестная проверка «wait»"_cp1251},
+        // A key that would move a terminal's cursor is shown harmless and cut.
+        {"\x1B[2J\x1B]0;x\x07"
+         "abcdefghijklmnopqrstuvwxyzABCDEFG 1",
+         "строка 1: неизвестная проверка «?[2J?]0;x?abcdefghijklmnopqrstuv...»"_cp1251},
         {"ring_order 1\nring_order 2", "строка 2: проверка «ring_order» названа второй раз"_cp1251},
         {"ring_order",
          "строка 1: после «ring_order» нужно число баллов от 0 до 1000, например 2 "

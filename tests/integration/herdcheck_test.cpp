@@ -615,7 +615,13 @@ TEST(Herdcheck, AWrongCommandLineIsRefusedAndAMissingProgramFails) {
     std::string pattern = (fs::temp_directory_path() / "herdcheck-points-XXXXXX").string();
     const fs::path folder = mkdtemp(pattern.data());
     std::ofstream(folder / "points.txt") << "waits_politely 2\nwaits_slowly 1\n";
-    for (const fs::path& points : {folder / "points.txt", folder / "none.txt"}) {
+    // A folder and (on Linux) an endless file are refused too, not read as
+    // no points.
+    std::vector<fs::path> wrong = {folder / "points.txt", folder / "none.txt", folder};
+    if (!harness::UnderRunner()) {
+        wrong.push_back("/dev/zero");
+    }
+    for (const fs::path& points : wrong) {
         const harness::Session badPoints =
             RunChecker({"--points", points.string(), "tusker6"}, "C.UTF-8");
         EXPECT_EQ(badPoints.exitCode, 2) << points;
