@@ -133,16 +133,30 @@ void ParseRecords(const unsigned char* data, std::size_t size, SwitchRecords& in
 }
 
 void KeepFollowed(SwitchRecords& batch, SwitchRecords& into) {
+    // How long the records of a process not followed are kept in case its
+    // start turns up in a later drain.
+    constexpr std::uint64_t kUnclaimedNanoseconds = 2'000'000'000;
     std::stable_sort(batch.records.begin(), batch.records.end(),
                      [](const SwitchRecord& a, const SwitchRecord& b) { return a.time < b.time; });
+    std::uint64_t newest = 0;
     for (const SwitchRecord& record : batch.records) {
+        newest = std::max(newest, record.time);
         if (!into.onlyFollowed || into.followed.count(record.pid) != 0) {
             into.records.push_back(record);
         } else if (record.kind == SwitchKind::kStart && into.followed.count(record.parent) != 0) {
             into.followed.insert(record.pid);  // started by a followed process: followed too
             into.records.push_back(record);
+        } else {
+            into.unclaimed.push_back(record);
         }
     }
+    std::erase_if(into.unclaimed, [&](const SwitchRecord& record) {
+        if (into.followed.count(record.pid) != 0) {
+            into.records.push_back(record);  // its start has come: its records count
+            return true;
+        }
+        return record.time + kUnclaimedNanoseconds < newest;
+    });
     into.lost += batch.lost;
     batch = {};
 }

@@ -39,6 +39,10 @@ struct SwitchRecords {
     // processors sees every process of the machine.
     bool onlyFollowed = false;
     std::set<std::uint32_t> followed;
+    // Records of processes not (yet) followed, for a while: a child's first
+    // switches may come in a drain before the record of its start, which
+    // another processor wrote.
+    std::vector<SwitchRecord> unclaimed;
 };
 
 // Reads the records laid out one after another in `data` (a ring buffer's

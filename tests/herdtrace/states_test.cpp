@@ -109,6 +109,18 @@ TEST(SwitchRecords, GiveEachThreadsStatesAndCountWhatWasLost) {
     EXPECT_EQ(followed.records.size(), 7u);
     EXPECT_EQ(followed.records[0].kind, SwitchKind::kStart);
     EXPECT_EQ(followed.followed, (std::set<std::uint32_t>{1, 10}));
+
+    // The start may come a drain later than the child's first switches: they
+    // are kept until it does, and count then.
+    SwitchRecords early, late;
+    early.records.assign(records.records.begin() + 2, records.records.end());
+    late.records = {records.records[1]};  // the start of 10
+    SwitchRecords laterFollowed;
+    laterFollowed.onlyFollowed = true;
+    laterFollowed.followed = {1};
+    KeepFollowed(early, laterFollowed);
+    KeepFollowed(late, laterFollowed);
+    EXPECT_EQ(laterFollowed.records.size(), followed.records.size() - 1);  // all but the first
 }
 
 // ---- Real children -----------------------------------------------------------
