@@ -909,8 +909,10 @@ TEST(HostileMessages, MonitorThreadIgnoresGarbageAndWorkersRunTheirCourse) {
     harness::Session session = harness::Start("taskwarden", folder.Options());
     harness::Send(session, "2\n1\n1\n60000\n2\n15\n");
     // The two workers start in either order; wait for both whole lines.
+    // Worker 2's class is drawn at random: in the idle class, on a busy
+    // machine, a sanitizer build takes many seconds just to start.
     for (const char* worker : {"worker-args 1 ", "worker-args 2 "}) {
-        ASSERT_TRUE(harness::WaitForOutput(session, worker, 10s)) << session.outputText;
+        ASSERT_TRUE(harness::WaitForOutput(session, worker, 120s)) << session.outputText;
         const std::size_t start = session.outputText.find(worker);
         while (session.outputText.find('\n', start) == std::string::npos) {
             ASSERT_TRUE(harness::StillRunningAfter(session, 50ms)) << session.outputText;
